@@ -1,0 +1,111 @@
+// The real launcher starting the stand-in game under Wine.
+#include "support/BoxWatcher.h"
+#include "support/WinProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr DWORD kLongWait = 30000;  // Wine's first user32 call can take seconds
+
+class LauncherStartup : public ::testing::Test {
+protected:
+    void SetUp() override { dir_.copyFromBuild("TovinLauncher.exe"); }
+
+    void installGame() const { dir_.copyFromBuild("tovin.dll"); }
+
+    std::unique_ptr<ChildProcess> startLauncher(const std::string& scenario, const std::string& windows = "1",
+                                                const std::string& arguments = "") const
+    {
+        auto launcher = std::make_unique<ChildProcess>(
+            dir_.file("TovinLauncher.exe"), arguments, dir_.path(),
+            std::map<std::string, std::string>{
+                {"TOVIN_SCENARIO", scenario}, {"TOVIN_WINDOWS", windows}, {"TOVIN_TRANSCRIPT", transcript()}});
+        EXPECT_TRUE(launcher->started());
+        return launcher;
+    }
+
+    std::string transcript() const { return dir_.file("transcript.txt"); }
+
+    std::vector<std::string> linesStartingWith(const std::string& prefix) const
+    {
+        std::vector<std::string> found;
+        for (const auto& line : readLines(transcript()))
+            if (line.rfind(prefix, 0) == 0)
+                found.push_back(line);
+        return found;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(LauncherStartup, MissingGameShowsTheErrorBoxAndExitsWithOne)
+{
+    auto launcher = startLauncher("");
+    BoxWatcher boxes(launcher->id());
+    ASSERT_TRUE(boxes.waitForCount(1, kLongWait));
+    ASSERT_TRUE(launcher->waitForExit(kLongWait));
+    EXPECT_EQ(launcher->exitCode(), 1u);
+    const SeenBox box = boxes.boxes().at(0);
+    EXPECT_EQ(box.caption, "An error occured while launching Tovin");
+    EXPECT_EQ(box.text, "An internal error (2) occured.");
+    EXPECT_TRUE(box.hasIcon);
+    EXPECT_EQ(boxes.boxes().size(), 1u);
+}
+
+TEST_F(LauncherStartup, GameWithoutWindowEndsTheLauncherSilently)
+{
+    installGame();
+    auto launcher = startLauncher("pid; sleep 60000", "0");
+    BoxWatcher boxes(launcher->id());
+    ASSERT_TRUE(launcher->waitForExit(kLongWait));
+    EXPECT_EQ(launcher->exitCode(), 1u);
+    EXPECT_TRUE(boxes.boxes().empty());
+    const std::string pidLine = waitForLine(transcript(), "pid ", kLongWait);
+    ASSERT_FALSE(pidLine.empty());
+    const DWORD gamePid = std::strtoul(pidLine.substr(4).c_str(), nullptr, 10);
+    EXPECT_TRUE(processIsRunning(gamePid)) << "the launcher must leave the game running";
+    terminateProcessId(gamePid);
+}
+
+TEST_F(LauncherStartup, RetitlesTheGameWindowAndEndsWithTheGame)
+{
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; report-windows; exit 0", "1", "--windowed extra arguments");
+    ASSERT_TRUE(launcher->waitForExit(kLongWait));
+    EXPECT_EQ(launcher->exitCode(), 1u);
+    EXPECT_EQ(linesStartingWith("window "), std::vector<std::string>{"window 1 title=[Tovin  ] first"});
+    EXPECT_EQ(linesStartingWith("end "), std::vector<std::string>{"end 0"});
+}
+
+TEST_F(LauncherStartup, OnlyTheFirstEnumeratedOfTwoWindowsIsRetitled)
+{
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; report-windows", "2");
+    ASSERT_TRUE(launcher->waitForExit(kLongWait));
+    EXPECT_EQ(launcher->exitCode(), 1u);
+    const auto windows = linesStartingWith("window ");
+    ASSERT_EQ(windows.size(), 2u);
+    int retitled = 0;
+    for (const auto& line : windows) {
+        const bool isTovin = line.find("title=[Tovin  ]") != std::string::npos;
+        retitled += isTovin;
+        EXPECT_EQ(isTovin, line.find(" first") != std::string::npos) << line;
+    }
+    EXPECT_EQ(retitled, 1);
+}
+
+TEST_F(LauncherStartup, NoticesAGameThatExitsWithStillActive)
+{
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; exit 259");
+    ASSERT_FALSE(waitForLine(transcript(), "end 259", kLongWait).empty());
+    const ULONGLONG ended = GetTickCount64();
+    ASSERT_TRUE(launcher->waitForExit(kLongWait));
+    EXPECT_EQ(launcher->exitCode(), 1u);
+    EXPECT_LT(GetTickCount64() - ended, 5000u) << "the launcher must notice the end within a few ticks";
+}
+
+} // namespace
