@@ -1,0 +1,207 @@
+#include "amf/AmfReader.h"
+
+#include "amf/TextEncoding.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int kObjectEnd = 0x09;
+
+// Keeps the nesting count right however the container's decoding ends.
+class DepthGuard {
+public:
+    explicit DepthGuard(int& depth) : depth_(depth) { ++depth_; }
+    ~DepthGuard() { --depth_; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+
+private:
+    int& depth_;
+};
+
+} // namespace
+
+CFlashAMFReader::CFlashAMFReader(const void* start, std::size_t length)
+    : next_(static_cast<const std::uint8_t*>(start)), end_(next_ + length)
+{
+}
+
+void CFlashAMFReader::fail()
+{
+    failed_ = true;
+    next_ = end_;
+}
+
+bool CFlashAMFReader::take(std::size_t n)
+{
+    if (failed_ || remaining() < n) {
+        fail();
+        return false;
+    }
+    return true;
+}
+
+int CFlashAMFReader::readByte()
+{
+    if (!take(1))
+        return 0;
+    return *next_++;
+}
+
+int CFlashAMFReader::readUInt16()
+{
+    if (!take(2))
+        return 0;
+    const int value = (next_[0] << 8) | next_[1];
+    next_ += 2;
+    return value;
+}
+
+std::uint32_t CFlashAMFReader::readUInt32()
+{
+    if (!take(4))
+        return 0;
+    const std::uint32_t value = (std::uint32_t{next_[0]} << 24) | (std::uint32_t{next_[1]} << 16) |
+                                (std::uint32_t{next_[2]} << 8) | std::uint32_t{next_[3]};
+    next_ += 4;
+    return value;
+}
+
+double CFlashAMFReader::readDouble()
+{
+    if (!take(8))
+        return 0.0;
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i)
+        bits = (bits << 8) | next_[i];
+    next_ += 8;
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+bool CFlashAMFReader::readBytes(void* destination, std::size_t n)
+{
+    if (!take(n))
+        return false;
+    std::memcpy(destination, next_, n);
+    next_ += n;
+    return true;
+}
+
+std::string CFlashAMFReader::readText(std::size_t length)
+{
+    if (!take(length))
+        return {};
+    const char* text = reinterpret_cast<const char*>(next_);
+    next_ += length;
+    // The text ends at the first zero byte; all `length` bytes are consumed anyway.
+    const void* zero = std::memchr(text, 0, length);
+    const std::size_t used = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text) : length;
+    return utf8ToAnsi(std::string_view(text, used));
+}
+
+std::string CFlashAMFReader::readShortString()
+{
+    const int length = readUInt16();
+    return failed_ ? std::string() : readText(static_cast<std::size_t>(length));
+}
+
+std::string CFlashAMFReader::readLongString()
+{
+    const std::uint32_t length = readUInt32();
+    return failed_ ? std::string() : readText(length);
+}
+
+AmfValuePtr CFlashAMFReader::readMembers(std::unique_ptr<CFlashAMFAssociativeArray> container)
+{
+    for (;;) {
+        std::string key = readShortString();
+        const int marker = readByte();
+        if (failed_)
+            return nullptr;
+        if (marker == kObjectEnd)
+            return container;
+        AmfValuePtr value = readValue(marker);
+        if (failed_)
+            return nullptr;
+        container->addMember(std::move(key), std::move(value));
+    }
+}
+
+AmfValuePtr CFlashAMFReader::readStrictArray()
+{
+    const auto count = static_cast<std::int32_t>(readUInt32());
+    auto array = std::make_unique<CFlashAMFArray>();
+    // Each element takes at least its marker byte, so a count larger than the payload
+    // ends in a failed read, not in a large reservation.
+    for (std::int32_t i = 0; i < count && !failed_; ++i) {
+        const int marker = readByte();
+        if (failed_)
+            break;
+        array->push(readValue(marker));
+    }
+    return failed_ ? nullptr : std::move(array);
+}
+
+AmfValuePtr CFlashAMFReader::readValue(int marker)
+{
+    if (failed_)
+        return nullptr;
+    switch (marker) {
+    case 0x00: {
+        const double value = readDouble();
+        return failed_ ? nullptr : std::make_unique<CFlashAMFNumber>(value);
+    }
+    case 0x01: {
+        const int byte = readByte();
+        return failed_ ? nullptr : std::make_unique<CFlashAMFBoolean>(byte == 1);
+    }
+    case 0x02: {
+        std::string text = readShortString();
+        return failed_ ? nullptr : std::make_unique<CFlashAMFString>(std::move(text));
+    }
+    case 0x05:
+    case 0x06:
+        return std::make_unique<CFlashAMFNull>();
+    case 0x0B: {
+        const double time = readDouble();
+        const int field = readUInt16();
+        if (failed_)
+            return nullptr;
+        const int minutes = field > 720 ? field - 65536 : field;
+        return std::make_unique<CFlashAMFDate>(time, minutes / 60);
+    }
+    case 0x0F: {
+        std::string text = readLongString();
+        return failed_ ? nullptr : std::make_unique<CFlashAMFXml>(std::move(text));
+    }
+    case 0x03:
+    case 0x08:
+    case 0x0A:
+    case 0x10:
+        break;
+    default:
+        return nullptr;  // unsupported: absent, and nothing after the marker is consumed
+    }
+
+    if (depth_ >= kMaxDepth) {
+        fail();
+        return nullptr;
+    }
+    DepthGuard guard(depth_);
+    switch (marker) {
+    case 0x03:
+        return readMembers(std::make_unique<CFlashAMFAssociativeArray>());
+    case 0x08:
+        readUInt32();  // the element count of an ECMA array is not needed
+        return failed_ ? nullptr : readMembers(std::make_unique<CFlashAMFAssociativeArray>());
+    case 0x0A:
+        return readStrictArray();
+    default: {
+        std::string className = readShortString();
+        return failed_ ? nullptr : readMembers(std::make_unique<CFlashAMFClass>(std::move(className)));
+    }
+    }
+}

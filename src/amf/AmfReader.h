@@ -1,0 +1,44 @@
+// A cursor over an AMF0 payload: primitives and one recursive value decoder.
+// Every read is checked against the end; a read past it, or nesting deeper than
+// kMaxDepth, marks the reader failed, moves it to the end and yields 0, "" or absent.
+#pragma once
+
+#include "amf/AmfValues.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class CFlashAMFReader {
+public:
+    static constexpr int kMaxDepth = 64;
+
+    CFlashAMFReader(const void* start, std::size_t length);
+
+    bool atEnd() const { return next_ >= end_; }
+    // True once a read ran past the end or nesting was too deep: the decoding is broken.
+    bool failed() const { return failed_; }
+    std::size_t remaining() const { return static_cast<std::size_t>(end_ - next_); }
+
+    int readByte();
+    int readUInt16();
+    std::uint32_t readUInt32();
+    double readDouble();
+    bool readBytes(void* destination, std::size_t n);
+    std::string readShortString();
+    std::string readLongString();
+    // Decodes the body of one value whose marker the caller has consumed.
+    AmfValuePtr readValue(int marker);
+
+private:
+    bool take(std::size_t n);
+    void fail();
+    std::string readText(std::size_t length);
+    AmfValuePtr readMembers(std::unique_ptr<CFlashAMFAssociativeArray> container);
+    AmfValuePtr readStrictArray();
+
+    const std::uint8_t* next_;
+    const std::uint8_t* end_;
+    bool failed_ = false;
+    int depth_ = 0;
+};

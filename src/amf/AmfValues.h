@@ -1,0 +1,163 @@
+// The values that travel between the game's Flash content and the launcher.
+// Kinds are told apart by getType, which equals the AMF0 marker of the kind.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+class CFlashAMFObject;
+// An owned value; an empty pointer is an absent value (an unsupported marker was met).
+using AmfValuePtr = std::unique_ptr<CFlashAMFObject>;
+
+enum AmfType : int {
+    kAmfNumber = 0,
+    kAmfBoolean = 1,
+    kAmfString = 2,
+    kAmfNull = 5,
+    kAmfAssociativeArray = 8,
+    kAmfArray = 10,
+    kAmfDate = 11,
+    kAmfXml = 15,
+};
+
+class CFlashAMFObject {
+public:
+    virtual ~CFlashAMFObject() = default;
+    virtual std::string toDebugString() const = 0;
+    virtual std::string toString() const = 0;
+    virtual bool toBoolean() const = 0;
+    virtual double toNumber() const = 0;
+    virtual int getType() const = 0;
+
+protected:
+    CFlashAMFObject() = default;
+    CFlashAMFObject(const CFlashAMFObject&) = delete;
+    CFlashAMFObject& operator=(const CFlashAMFObject&) = delete;
+};
+
+class CFlashAMFNumber : public CFlashAMFObject {
+public:
+    explicit CFlashAMFNumber(double value) : value(value) {}
+    std::string toDebugString() const override;
+    std::string toString() const override;
+    bool toBoolean() const override { return false; }
+    double toNumber() const override { return value; }
+    int getType() const override { return kAmfNumber; }
+
+    double value;
+};
+
+class CFlashAMFBoolean : public CFlashAMFObject {
+public:
+    explicit CFlashAMFBoolean(bool value) : value(value ? 1 : 0) {}
+    std::string toDebugString() const override;
+    std::string toString() const override { return value ? "true" : "false"; }
+    bool toBoolean() const override { return value != 0; }
+    double toNumber() const override { return value ? 1.0 : 0.0; }
+    int getType() const override { return kAmfBoolean; }
+
+    std::uint8_t value;  // zero is false, anything else true
+};
+
+class CFlashAMFNull : public CFlashAMFObject {
+public:
+    std::string toDebugString() const override { return "null"; }
+    std::string toString() const override { return "null"; }
+    bool toBoolean() const override { return false; }
+    double toNumber() const override { return 0.0; }
+    int getType() const override { return kAmfNull; }
+};
+
+class CFlashAMFDate : public CFlashAMFObject {
+public:
+    CFlashAMFDate(double time, std::int32_t timezone) : time(time), timezone(timezone) {}
+    std::string toDebugString() const override;
+    std::string toString() const override;
+    bool toBoolean() const override { return false; }
+    double toNumber() const override { return 0.0; }
+    int getType() const override { return kAmfDate; }
+
+    double time;            // milliseconds since 1970-01-01 00:00:00 UTC
+    std::int32_t timezone;  // whole hours
+};
+
+class CFlashAMFString : public CFlashAMFObject {
+public:
+    explicit CFlashAMFString(std::string value) : value(std::move(value)) {}
+    std::string toDebugString() const override { return "String : " + value; }
+    std::string toString() const override { return value; }
+    bool toBoolean() const override { return false; }
+    double toNumber() const override { return 0.0; }
+    int getType() const override { return kAmfString; }
+
+    std::string value;  // ANSI code page
+};
+
+class CFlashAMFXml : public CFlashAMFObject {
+public:
+    explicit CFlashAMFXml(std::string value) : value(std::move(value)) {}
+    std::string toDebugString() const override { return "XML : " + value; }
+    std::string toString() const override { return value; }
+    bool toBoolean() const override { return false; }
+    double toNumber() const override { return 0.0; }
+    int getType() const override { return kAmfXml; }
+
+    std::string value;
+};
+
+// A strict (dense, ordered) array; elements may be absent.
+class CFlashAMFArray : public CFlashAMFObject {
+public:
+    std::string toDebugString() const override;
+    std::string toString() const override { return "Array"; }
+    bool toBoolean() const override { return false; }
+    double toNumber() const override { return 0.0; }
+    int getType() const override { return kAmfArray; }
+
+    void push(AmfValuePtr value) { items_.push_back(std::move(value)); }
+    std::int32_t count() const { return static_cast<std::int32_t>(items_.size()); }
+    const CFlashAMFObject* item(std::int32_t index) const { return items_.at(index).get(); }
+
+private:
+    std::vector<AmfValuePtr> items_;
+};
+
+// An AMF object or ECMA array: members in the order added, keys neither unique nor sorted.
+class CFlashAMFAssociativeArray : public CFlashAMFObject {
+public:
+    std::string toDebugString() const override;
+    std::string toString() const override { return "Array"; }
+    bool toBoolean() const override { return false; }
+    double toNumber() const override { return 0.0; }
+    int getType() const override { return kAmfAssociativeArray; }
+
+    void addMember(std::string key, AmfValuePtr value) { members_.emplace_back(std::move(key), std::move(value)); }
+    // The value of the first member with exactly this key; none if absent or not found.
+    const CFlashAMFObject* findMember(std::string_view key) const;
+    // findMember with the decimal text of index ("%i").
+    const CFlashAMFObject* findMemberByIndex(int index) const;
+    std::int32_t count() const { return static_cast<std::int32_t>(members_.size()); }
+    const std::string& keyAt(std::int32_t index) const { return members_.at(index).first; }
+    const CFlashAMFObject* valueAt(std::int32_t index) const { return members_.at(index).second.get(); }
+
+private:
+    std::vector<std::pair<std::string, AmfValuePtr>> members_;
+};
+
+// An AMF typed object: an associative array with a class name; reports type 8 too.
+class CFlashAMFClass : public CFlashAMFAssociativeArray {
+public:
+    explicit CFlashAMFClass(std::string className) : className(std::move(className)) {}
+    std::string toDebugString() const override { return "Class " + CFlashAMFAssociativeArray::toDebugString(); }
+
+    std::string className;
+};
+
+// Number text as "%lf" gives it for finite values; "nan", "inf", "-inf" otherwise.
+std::string formatAmfNumber(double value);
+// Local date text with the given strftime format, or "Invalid Date".
+std::string formatAmfDate(double time, const char* format);

@@ -1,0 +1,194 @@
+#include "AmfTestUtil.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct DecodeCase {
+    const char* name;
+    const char* bytes;
+    const char* dump;
+    int type;
+};
+
+class AmfDecode : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(AmfDecode, BytesGiveTheExpectedTreeAndAreConsumedWhole)
+{
+    const DecodeCase& c = GetParam();
+    CFlashAMFReader* reader = nullptr;
+    const AmfValuePtr value = decodeOne(hex(c.bytes), &reader);
+    ASSERT_NE(value, nullptr);
+    EXPECT_FALSE(reader->failed());
+    EXPECT_TRUE(reader->atEnd());
+    EXPECT_EQ(value->toDebugString(), c.dump);
+    EXPECT_EQ(value->getType(), c.type);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, AmfDecode,
+    ::testing::Values(
+        DecodeCase{"EmptyString", "02 00 00", "String : ", 2},
+        DecodeCase{"ZeroEndsText", "02 00 03 61 00 62", "String : a", 2},
+        DecodeCase{"Number", "00 3F F0 00 00 00 00 00 00", "Number : 1.000000", 0},
+        DecodeCase{"BooleanOne", "01 01", "Boolean : true", 1},
+        DecodeCase{"BooleanTwoIsFalse", "01 02", "Boolean : false", 1},
+        DecodeCase{"Null", "05", "null", 5},
+        DecodeCase{"UndefinedIsNull", "06", "null", 5},
+        DecodeCase{"EmptyObject", "03 00 00 09", "Array : {}", 8},
+        DecodeCase{"OneMember", "03 00 01 6B 00 3F F0 00 00 00 00 00 00 00 00 09", "Array : {k => Number : 1.000000}", 8},
+        DecodeCase{"EcmaCountIgnored", "08 00 00 00 05 00 00 09", "Array : {}", 8},
+        DecodeCase{"EndDropsItsKey", "03 00 01 78 09", "Array : {}", 8},
+        DecodeCase{"RepeatedKeysStay", "03 00 01 61 05 00 01 61 01 01 00 00 09", "Array : {a => null, a => Boolean : true}", 8},
+        DecodeCase{"StrictArray", "0A 00 00 00 02 05 01 01", "Array : {null, Boolean : true}", 10},
+        DecodeCase{"NegativeCountIsEmpty", "0A FF FF FF FF", "Array : {}", 10},
+        DecodeCase{"TypedObject", "10 00 03 46 6F 6F 00 00 09", "Class Array : {}", 8},
+        DecodeCase{"Xml", "0F 00 00 00 04 3C 61 2F 3E", "XML : <a/>", 15},
+        // After an unsupported marker the following bytes are read as the next key.
+        DecodeCase{"UnsupportedMemberIsAbsent", "03 00 01 61 0C 00 01 62 05 00 00 09",
+                   "Array : {a => undefined, b => null}", 8},
+        DecodeCase{"UnsupportedElementIsAbsent", "0A 00 00 00 02 07 05", "Array : {undefined, null}", 10}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(AmfDecodeArrays, CountOf128GivesThatManyElements)
+{
+    Bytes bytes = hex("0A 00 00 00 80");
+    bytes.insert(bytes.end(), 128, 0x05);
+    const AmfValuePtr value = decodeOne(bytes);
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(static_cast<CFlashAMFArray*>(value.get())->count(), 128);
+}
+
+TEST(AmfDecodeMarkers, UnsupportedMarkersConsumeNothingAfterThem)
+{
+    for (int marker : {0x04, 0x07, 0x09, 0x0C, 0x0D, 0x0E, 0x11, 0xFF}) {
+        const Bytes bytes = {static_cast<std::uint8_t>(marker), 0x42};
+        CFlashAMFReader* reader = nullptr;
+        EXPECT_EQ(decodeOne(bytes, &reader), nullptr) << marker;
+        EXPECT_FALSE(reader->failed());
+        EXPECT_EQ(reader->remaining(), 1u);
+    }
+}
+
+TEST(AmfDecodeClass, KeepsItsClassName)
+{
+    const AmfValuePtr value = decodeOne(hex("10 00 03 46 6F 6F 00 01 78 05 00 00 09"));
+    auto* typed = dynamic_cast<CFlashAMFClass*>(value.get());
+    ASSERT_NE(typed, nullptr);
+    EXPECT_EQ(typed->className, "Foo");
+    EXPECT_EQ(typed->count(), 1);
+}
+
+TEST(AmfDecodeDates, TimeZoneFieldBecomesWholeHours)
+{
+    const std::pair<const char*, int> rows[] = {
+        {"00 00", 0}, {"00 3C", 1}, {"00 5A", 1}, {"02 D0", 12},
+        {"02 D1", -1080}, {"FD 30", -12}, {"FF C4", -1}, {"FF E2", 0},
+    };
+    for (const auto& [field, hours] : rows) {
+        const AmfValuePtr value = decodeOne(hex(std::string("0B 42 78 BC FE 56 80 00 00 ") + field));
+        ASSERT_NE(value, nullptr);
+        auto* date = static_cast<CFlashAMFDate*>(value.get());
+        EXPECT_EQ(date->timezone, hours) << field;
+        EXPECT_EQ(date->time, 1700000000000.0);
+    }
+}
+
+TEST(AmfDecodePrimitives, ReadBigEndianAndStopAtTheEnd)
+{
+    const Bytes bytes = hex("01 02 03 04 05 06 07");
+    CFlashAMFReader reader(bytes.data(), bytes.size());
+    EXPECT_EQ(reader.readByte(), 1);
+    EXPECT_EQ(reader.readUInt16(), 0x0203);
+    EXPECT_EQ(reader.readUInt32(), 0x04050607u);
+    EXPECT_TRUE(reader.atEnd());
+    EXPECT_FALSE(reader.failed());
+    EXPECT_EQ(reader.readByte(), 0);
+    EXPECT_TRUE(reader.failed());
+}
+
+// Hostile payloads: each must fail the decoding cleanly (the sanitizers watch the reads).
+struct BrokenCase {
+    const char* name;
+    const char* bytes;
+};
+
+class AmfDecodeBroken : public ::testing::TestWithParam<BrokenCase> {};
+
+TEST_P(AmfDecodeBroken, FailsWithoutReadingPastTheEnd)
+{
+    const Bytes bytes = hex(GetParam().bytes);
+    // A copy on the heap of exactly this size, so that any overread is caught.
+    auto exact = std::make_unique<std::uint8_t[]>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), exact.get());
+    CFlashAMFReader reader(exact.get(), bytes.size());
+    const int marker = reader.readByte();
+    EXPECT_EQ(reader.readValue(marker), nullptr);
+    EXPECT_TRUE(reader.failed());
+    EXPECT_TRUE(reader.atEnd());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Truncated, AmfDecodeBroken,
+    ::testing::Values(BrokenCase{"StringRunsPast", "02 00 05 61"}, BrokenCase{"StringLengthCut", "02 00"},
+                      BrokenCase{"DoubleCut", "00 3F F0"}, BrokenCase{"BooleanCut", "01"},
+                      BrokenCase{"HugeCount", "0A 7F FF FF FF 05 05 05 05 05 05 05 05 05 05 05 05 05 05 05"},
+                      BrokenCase{"MemberWithoutMarker", "03 00 01 61"},
+                      BrokenCase{"ObjectWithoutEnd", "03 00 01 61 05"},
+                      BrokenCase{"LongStringRunsPast", "0F FF FF FF FF 3C"},
+                      BrokenCase{"DateCut", "0B 42 78 BC FE 56 80 00 00 00"},
+                      BrokenCase{"ClassNameRunsPast", "10 00 09 46"},
+                      BrokenCase{"LeftoverAfterUnsupportedRunsOut", "03 00 01 61 0C 00 07 62"}),
+    [](const auto& info) { return info.param.name; });
+
+Bytes nestedArrays(int depth)
+{
+    Bytes bytes;
+    for (int i = 0; i < depth; ++i) {
+        const Bytes level = hex("0A 00 00 00 01");
+        bytes.insert(bytes.end(), level.begin(), level.end());
+    }
+    bytes.push_back(0x05);
+    return bytes;
+}
+
+TEST(AmfDecodeNesting, SixtyFourLevelsAreFineSixtyFiveFail)
+{
+    CFlashAMFReader* reader = nullptr;
+    EXPECT_NE(decodeOne(nestedArrays(64), &reader), nullptr);
+    EXPECT_FALSE(reader->failed());
+    EXPECT_EQ(decodeOne(nestedArrays(65), &reader), nullptr);
+    EXPECT_TRUE(reader->failed());
+}
+
+TEST(AmfDecodeNesting, FortyKilobytesOfNestingFailWithoutExhaustingTheStack)
+{
+    CFlashAMFReader* reader = nullptr;
+    EXPECT_EQ(decodeOne(nestedArrays(40960 / 5), &reader), nullptr);
+    EXPECT_TRUE(reader->failed());
+    Bytes objects;
+    for (int i = 0; i < 8000; ++i) {
+        const Bytes level = hex("03 00 01 6B");
+        objects.insert(objects.end(), level.begin(), level.end());
+    }
+    EXPECT_EQ(decodeOne(objects, &reader), nullptr);
+    EXPECT_TRUE(reader->failed());
+}
+
+TEST(AmfDecodeTruncation, EveryCutOfAValidPayloadFailsCleanly)
+{
+    const Bytes whole = hex("03 00 01 61 0A 00 00 00 03 00 3F F0 00 00 00 00 00 00 02 00 02 68 69 "
+                            "10 00 01 43 00 01 7A 0B 00 00 00 00 00 00 00 00 00 3C 00 00 09 "
+                            "00 01 62 08 00 00 00 01 00 01 30 0F 00 00 00 02 3C 3E 00 00 09 00 00 09");
+    ASSERT_NE(decodeOne(whole), nullptr);
+    for (std::size_t cut = 1; cut < whole.size(); ++cut) {
+        auto exact = std::make_unique<std::uint8_t[]>(cut);
+        std::copy(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut), exact.get());
+        CFlashAMFReader reader(exact.get(), cut);
+        const int marker = reader.readByte();
+        EXPECT_EQ(reader.readValue(marker), nullptr) << "cut at " << cut;
+        EXPECT_TRUE(reader.failed()) << "cut at " << cut;
+    }
+}
+
+} // namespace

@@ -1,0 +1,149 @@
+#include "AmfTestUtil.h"
+
+#include "amf/TextEncoding.h"
+
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+template <typename T, typename... A>
+AmfValuePtr make(A&&... args)
+{
+    return std::make_unique<T>(std::forward<A>(args)...);
+}
+
+bool ansiIs1252()
+{
+#ifdef _WIN32
+    return GetACP() == 1252;
+#else
+    return true;
+#endif
+}
+
+TEST(AmfEncode, ScalarsGiveTheirBytes)
+{
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFNumber>(1.0).get())), "00 3F F0 00 00 00 00 00 00");
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFBoolean>(true).get())), "01 01");
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFBoolean>(false).get())), "01 00");
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFString>("ab").get())), "02 00 02 61 62");
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFString>("").get())), "02 00 00");
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFNull>().get())), "05");
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFXml>("<a/>").get())), "0F 00 00 00 04 3C 61 2F 3E");
+    EXPECT_EQ(toHex(encodeOne(nullptr)), "");
+}
+
+TEST(AmfEncode, ContainersGoOutInReverseOrder)
+{
+    CFlashAMFAssociativeArray object;
+    object.addMember("a", make<CFlashAMFNull>());
+    object.addMember("b", make<CFlashAMFNull>());
+    EXPECT_EQ(toHex(encodeOne(&object)), "03 00 01 62 05 00 01 61 05 00 00 09");
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFAssociativeArray>().get())), "03 00 00 09");
+
+    CFlashAMFArray array;
+    array.push(make<CFlashAMFNull>());
+    array.push(make<CFlashAMFBoolean>(true));
+    EXPECT_EQ(toHex(encodeOne(&array)), "0A 00 00 00 02 01 01 05");
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFArray>().get())), "0A 00 00 00 00");
+
+    CFlashAMFClass typed("Foo");
+    EXPECT_EQ(toHex(encodeOne(&typed)), "03 00 00 09") << "typed objects go out anonymous";
+}
+
+TEST(AmfEncode, AbsentSlotsBecomeNull)
+{
+    CFlashAMFArray array;
+    array.push(nullptr);
+    EXPECT_EQ(toHex(encodeOne(&array)), "0A 00 00 00 01 05");
+    CFlashAMFAssociativeArray object;
+    object.addMember("k", nullptr);
+    EXPECT_EQ(toHex(encodeOne(&object)), "03 00 01 6B 05 00 00 09");
+}
+
+TEST(AmfEncode, DateTimeZoneGoesOutInMinutesAndReadsBack)
+{
+    for (int hours : {0, 1, 12, -1, -12}) {
+        const CFlashAMFDate date(1700000000000.0, hours);
+        const Bytes bytes = encodeOne(&date);
+        ASSERT_EQ(bytes.size(), 11u);
+        const int field = (bytes[9] << 8) | bytes[10];
+        EXPECT_EQ(static_cast<std::int16_t>(field), hours * 60);
+        const AmfValuePtr back = decodeOne(bytes);
+        EXPECT_EQ(static_cast<CFlashAMFDate*>(back.get())->timezone, hours);
+    }
+}
+
+TEST(AmfEncode, StringsGoOutAsUtf8)
+{
+    if (!ansiIs1252())
+        GTEST_SKIP() << "needs Windows-1252 as the ANSI code page";
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFString>("\xE9").get())), "02 00 02 C3 A9");
+}
+
+TEST(AmfEncodePrimitives, StringValueAndFinish)
+{
+    std::uint8_t area[64] = {};
+    CFlashAMFWriter writer(area, sizeof area - 16);
+    EXPECT_EQ(writer.finish(), 0);
+    EXPECT_EQ(toHex(Bytes(area + 12, area + 16)), "00 00 00 00");
+    writer.writeStringValue("abc");
+    EXPECT_EQ(writer.finish(), 6);
+    EXPECT_EQ(toHex(Bytes(area + 12, area + 22)), "06 00 00 00 02 00 03 61 62 63");
+    EXPECT_EQ(toHex(Bytes(area, area + 12)), "00 00 00 00 00 00 00 00 00 00 00 00") << "header left alone";
+
+    std::uint8_t one[32] = {};
+    CFlashAMFWriter nullWriter(one, 16);
+    nullWriter.writeValue(std::make_unique<CFlashAMFNull>().get());
+    EXPECT_EQ(nullWriter.finish(), 1);
+    EXPECT_EQ(toHex(Bytes(one + 12, one + 16)), "01 00 00 00");
+}
+
+TEST(AmfEncodeRoom, AWriteThatDoesNotFitFailsAndPublishesNothing)
+{
+    std::vector<std::uint8_t> area(16 + 8 + 4, 0xEE);
+    std::fill(area.begin() + 12, area.begin() + 16, 0);
+    CFlashAMFWriter writer(area.data(), 8);
+    writer.writeStringValue("abcdefgh");  // 11 bytes into a room of 8
+    EXPECT_TRUE(writer.failed());
+    EXPECT_EQ(writer.finish(), -1);
+    EXPECT_EQ(toHex(Bytes(area.begin() + 12, area.begin() + 16)), "00 00 00 00") << "no length stored";
+    EXPECT_EQ(toHex(Bytes(area.end() - 4, area.end())), "EE EE EE EE") << "nothing past the room";
+
+    CFlashAMFWriter exact(area.data(), 8);
+    exact.writeStringValue("abcde");  // exactly 8 bytes
+    EXPECT_EQ(exact.finish(), 8);
+}
+
+TEST(AmfEncodeRoom, StringsBeyondTheSixteenBitLengthFail)
+{
+    std::vector<std::uint8_t> area(16 + 70000);
+    CFlashAMFWriter writer(area.data(), 70000);
+    writer.writeStringValue(std::string(65536, 'x'));
+    EXPECT_TRUE(writer.failed());
+    CFlashAMFWriter fits(area.data(), 70000);
+    fits.writeStringValue(std::string(65535, 'x'));
+    EXPECT_EQ(fits.finish(), 65538);
+}
+
+TEST(TextEncoding, ConvertsBetweenAnsiAndUtf8)
+{
+    EXPECT_EQ(utf8ToAnsi("plain ASCII ~"), "plain ASCII ~");
+    EXPECT_EQ(ansiToUtf8("plain ASCII ~"), "plain ASCII ~");
+    EXPECT_EQ(utf8ToAnsi(""), "");
+    EXPECT_EQ(ansiToUtf8(std::string("ab\0cd", 5)), "ab");
+    EXPECT_EQ(utf8ToAnsi(std::string("ab\0cd", 5)), "ab");
+    if (!ansiIs1252())
+        GTEST_SKIP() << "needs Windows-1252 as the ANSI code page";
+    EXPECT_EQ(utf8ToAnsi("\xC3\xA9"), "\xE9");
+    EXPECT_EQ(ansiToUtf8("\xE9"), "\xC3\xA9");
+    EXPECT_EQ(utf8ToAnsi("\xE4\xB8\xAD"), "?") << "outside the code page";
+    EXPECT_EQ(ansiToUtf8("\x80\x80\x80"), "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC") << "three bytes each, none lost";
+    EXPECT_EQ(utf8ToAnsi("\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"), "\x80\x80\x80");
+}
+
+} // namespace
