@@ -1,0 +1,236 @@
+#include "localconnection/FlashLocalConnection.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr char kReceiveCaption[] = "LocalCOnnection";
+constexpr char kRegisterCaption[] = "LocalConnection";
+constexpr char kDecodeCaption[] = "deserializeRemoteCall";
+constexpr char kSendCaption[] = "LocalConnection:call";
+constexpr DWORD kPassPauseMs = 10;
+constexpr DWORD kNoPassPauseMs = 500;
+constexpr DWORD kMissingMutexPauseMs = 200;
+constexpr DWORD kNoRecipientPauseMs = 100;
+constexpr DWORD kRegisterFailedPauseMs = 500;
+constexpr int kMaxCountedFailures = 3;
+constexpr ULONGLONG kSendTimeLimitMs = 10000;
+constexpr int kSendWritten = 999;
+constexpr int kSendGivenUp = 998;
+
+constexpr const char* baseName(const char* path)
+{
+    const char* base = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == '\\')
+            base = p + 1;
+    return base;
+}
+
+} // namespace
+
+CFlashLocalConnection::CFlashLocalConnection(const char* connectionName, HWND window, UINT message)
+{
+    if (connectionName == nullptr) {
+        std::printf("Assertion failed (connectionName != NULL) at %s (%d)", baseName(__FILE__), __LINE__);
+        std::fflush(stdout);
+        std::exit(1);
+    }
+    const std::size_t length = std::strlen(connectionName);
+    if (length <= lc::kMaxNameLength) {
+        std::memcpy(connectionName_, connectionName, length + 1);
+        nameAccepted_ = true;
+    }
+    window_ = window;
+    message_ = message;
+}
+
+bool CFlashLocalConnection::registerConnection()
+{
+    if (!nameAccepted_)
+        return false;
+    const lc::TableScanResult scan = lc::findConnection(view_, connectionName_);
+    const bool fits = scan.kind == lc::TableScan::Found ||
+                      (scan.kind == lc::TableScan::EndOfTable &&
+                       lc::appendConnection(view_, scan.offset, connectionName_));
+    if (!fits) {
+        if (scan.kind == lc::TableScan::NoView)
+            return false;
+        if (passBoxes_)
+            passBoxes_->add("Registering failed", kRegisterCaption);
+        Sleep(kRegisterFailedPauseMs);
+        return false;
+    }
+    registered_ = true;
+    return true;
+}
+
+bool CFlashLocalConnection::startReceiving()
+{
+    if (!nameAccepted_ || thread_)
+        return true;
+    stopEvent_ = UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    thread_ = UniqueHandle(CreateThread(nullptr, 0, receiveThreadEntry, this, 0, &receiveThreadId_));
+    return true;
+}
+
+void CFlashLocalConnection::requestStop()
+{
+    if (stopEvent_)
+        SetEvent(stopEvent_.get());
+}
+
+bool CFlashLocalConnection::waitForReceiving(DWORD timeoutMs)
+{
+    return !thread_ || WaitForSingleObject(thread_.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD CFlashLocalConnection::receiveExitCode() const
+{
+    DWORD code = STILL_ACTIVE;
+    if (thread_)
+        GetExitCodeThread(thread_.get(), &code);
+    return code;
+}
+
+bool CFlashLocalConnection::pause(DWORD ms)
+{
+    return WaitForSingleObject(stopEvent_.get(), ms) == WAIT_OBJECT_0;
+}
+
+DWORD WINAPI CFlashLocalConnection::receiveThreadEntry(LPVOID connector)
+{
+    if (!connector)
+        return 0;
+    return static_cast<DWORD>(static_cast<CFlashLocalConnection*>(connector)->receiveLoop());
+}
+
+int CFlashLocalConnection::receiveLoop()
+{
+    int status = 0;
+    while (status == 0) {
+        lc::BoxQueue boxes;
+        {
+            lc::LockedPass pass;
+            if (pass.waitResult() != lc::WaitResult::Acquired) {
+                if (pause(kNoPassPauseMs) || pause(kPassPauseMs))
+                    break;
+                continue;
+            }
+            if (!pass.map()) {
+                boxes.add("MapViewOfFile failed", kReceiveCaption);
+                status = -1;
+            } else {
+                view_ = pass.view();
+                passBoxes_ = &boxes;
+                if (!registered_)
+                    registerConnection();
+                receiveFromSlot(view_, boxes);
+                passBoxes_ = nullptr;
+            }
+            const lc::CleanupFailures failed = pass.close();
+            if (failed.unmap)
+                boxes.add("UnmapViewOfFile failed", kReceiveCaption), status = -2;
+            if (failed.closeSection)
+                boxes.add("CloseHandle failed", kReceiveCaption), status = -3;
+            if (failed.release)
+                boxes.add("ReleaseMutex failed", kReceiveCaption), status = 1;
+            if (failed.closeMutex)
+                boxes.add("CloseHandle failed", kReceiveCaption), status = 2;
+        }
+        boxes.showAll();
+        if (pause(kPassPauseMs))
+            break;
+    }
+    if (status != 0)
+        MessageBoxA(nullptr, "Sortie de la routine du thread", kReceiveCaption, MB_OK | MB_ICONERROR);
+    return status;
+}
+
+void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes)
+{
+    if (!lc::messagePresent(view) || !lc::messageIsFor(view, connectionName_))
+        return;
+    lc::HeaderProblem problem;
+    std::unique_ptr<CFlashLocalConnectionCall> call = lc::deserializeRemoteCall(view, &problem);
+    if (problem.found) {
+        char text[128];
+        std::snprintf(text, sizeof text, "Parametre %i de type non String : %i", 1, problem.marker);
+        boxes.add(text, kDecodeCaption);
+    }
+    // The record belongs to the window once posted; one that cannot be posted is freed here.
+    if (call && window_ && message_ &&
+        PostMessageA(window_, message_, reinterpret_cast<WPARAM>(call.get()), 0))
+        call.release();
+    lc::consumeMessage(view);
+}
+
+void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call)
+{
+    if (!nameAccepted_ || !methodName)
+        return;
+    int status = 0;
+    int failures = 0;
+    const ULONGLONG start = GetTickCount64();
+    while (status == 0 && failures < kMaxCountedFailures) {
+        // A slot that nobody empties must not hold the main thread for ever.
+        if (GetTickCount64() - start >= kSendTimeLimitMs)
+            return;
+        lc::BoxQueue boxes;
+        {
+            lc::LockedPass pass;
+            switch (pass.waitResult()) {
+            case lc::WaitResult::Acquired:
+                break;
+            case lc::WaitResult::Abandoned:
+                MessageBoxA(nullptr, "Wait abandonned", kSendCaption, MB_OK | MB_ICONERROR);
+                [[fallthrough]];
+            case lc::WaitResult::TimedOut:
+                Sleep(kNoPassPauseMs);
+                Sleep(kPassPauseMs);
+                continue;
+            case lc::WaitResult::Failed:
+                ++failures;
+                Sleep(kMissingMutexPauseMs);
+                Sleep(kPassPauseMs);
+                continue;
+            }
+            if (!pass.map()) {
+                boxes.add("MapViewOfFile Failed", kSendCaption);
+                status = -1;
+            } else {
+                view_ = pass.view();
+                if (lc::findConnection(view_, connectionName_).kind != lc::TableScan::Found) {
+                    boxes.add("No connected Recipient", kSendCaption);
+                    ++failures;
+                    Sleep(kNoRecipientPauseMs);
+                } else {
+                    switch (lc::writeCall(view_, connectionName_, methodName, call, GetTickCount())) {
+                    case lc::WriteOutcome::Written:
+                        status = kSendWritten;
+                        break;
+                    case lc::WriteOutcome::TooLarge:
+                        status = kSendGivenUp;  // it would never fit: give up silently
+                        break;
+                    case lc::WriteOutcome::SlotBusy:
+                        break;
+                    }
+                }
+            }
+            const lc::CleanupFailures failed = pass.close();
+            if (failed.unmap)
+                boxes.add("UnmapViewOfFile failed", kSendCaption), status = -2;
+            if (failed.closeSection)
+                boxes.add("Close handle Failed", kSendCaption), status = -3;
+            if (failed.release)
+                boxes.add("Release Mutex Failed", kSendCaption), status = 1;
+            if (failed.closeMutex)
+                boxes.add("Close Handle Failed", kSendCaption), status = 2;
+        }
+        boxes.showAll();
+        Sleep(kPassPauseMs);
+    }
+}

@@ -1,0 +1,58 @@
+#include "localconnection/LockedPass.h"
+
+namespace lc {
+
+LockedPass::LockedPass() : mutex_(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName))
+{
+    switch (WaitForSingleObject(mutex_.get(), kMutexWaitMs)) {
+    case WAIT_OBJECT_0:
+        ownership_.own(mutex_.get());
+        wait_ = WaitResult::Acquired;
+        break;
+    case WAIT_ABANDONED:
+        ReleaseMutex(mutex_.get());
+        wait_ = WaitResult::Abandoned;
+        break;
+    case WAIT_TIMEOUT:
+        wait_ = WaitResult::TimedOut;
+        break;
+    default:
+        wait_ = WaitResult::Failed;
+        break;
+    }
+}
+
+bool LockedPass::map()
+{
+    section_ = UniqueHandle(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSectionName));
+    if (!section_)
+        return false;
+    mapping_.reset(MapViewOfFile(section_.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (!mapping_.get())
+        return false;
+    // The creator sets the size and never tells it; the view's region does.
+    MEMORY_BASIC_INFORMATION region = {};
+    VirtualQuery(mapping_.get(), &region, sizeof region);
+    view_ = {static_cast<std::uint8_t*>(mapping_.get()), region.RegionSize};
+    return true;
+}
+
+CleanupFailures LockedPass::close()
+{
+    CleanupFailures failures;
+    view_ = {};
+    failures.unmap = !mapping_.unmap();
+    failures.closeSection = !section_.close();
+    failures.release = !ownership_.release();
+    failures.closeMutex = !mutex_.close();
+    return failures;
+}
+
+void BoxQueue::showAll()
+{
+    for (const auto& [text, caption] : boxes_)
+        MessageBoxA(nullptr, text.c_str(), caption, MB_OK | MB_ICONERROR);
+    boxes_.clear();
+}
+
+} // namespace lc

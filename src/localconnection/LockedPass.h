@@ -1,0 +1,62 @@
+// The one way into the Flash Player's section: open the mutex by name, wait for it,
+// open and map the section, do the work, then unmap, close, release and close, in that
+// order. Nothing is kept between passes. Boxes raised by a pass are queued and shown
+// only once the pass has let go of the mutex, so no box ever locks every Flash Player.
+#pragma once
+
+#include "localconnection/SectionLayout.h"
+#include "localconnection/WinHandles.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lc {
+
+constexpr DWORD kMutexWaitMs = 5000;
+
+enum class WaitResult { Acquired, Abandoned, TimedOut, Failed };
+
+struct CleanupFailures {
+    bool unmap = false;
+    bool closeSection = false;
+    bool release = false;
+    bool closeMutex = false;
+};
+
+class LockedPass {
+public:
+    // Opens the mutex and waits for it. An abandoned wait made this thread the owner:
+    // the ownership is given back at once and no pass follows.
+    LockedPass();
+    ~LockedPass() = default;  // on an abnormal exit the owners release what is still open
+    LockedPass(const LockedPass&) = delete;
+    LockedPass& operator=(const LockedPass&) = delete;
+
+    WaitResult waitResult() const { return wait_; }
+    // Opens the section and maps all of it; false when no view could be mapped.
+    bool map();
+    SectionView view() const { return view_; }
+    // The checked clean-up, in order; every step runs even after a failed one.
+    CleanupFailures close();
+
+private:
+    UniqueHandle mutex_;
+    MutexOwnership ownership_;
+    UniqueHandle section_;
+    UniqueView mapping_;
+    SectionView view_;
+    WaitResult wait_ = WaitResult::Failed;
+};
+
+// Message boxes waiting for the end of a pass, shown in the order they were raised.
+class BoxQueue {
+public:
+    void add(std::string text, const char* caption) { boxes_.emplace_back(std::move(text), caption); }
+    void showAll();
+
+private:
+    std::vector<std::pair<std::string, const char*>> boxes_;
+};
+
+} // namespace lc

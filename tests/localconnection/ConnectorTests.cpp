@@ -1,0 +1,373 @@
+// The connector against real kernel objects: the test plays the Flash Player.
+#include "localconnection/FlashLocalConnection.h"
+
+#include "FlashPlayerPeer.h"
+#include "support/BoxWatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+namespace {
+
+constexpr char kName[] = "__qel.external.connector__";
+constexpr UINT kCallMessage = 0x8190;
+constexpr DWORD kWait = 10000;
+
+// A window of the test thread that collects the records posted to it.
+class CallSink {
+public:
+    CallSink()
+    {
+        window_ = CreateWindowExA(0, "STATIC", "sink", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    }
+    ~CallSink() { DestroyWindow(window_); }
+    HWND window() const { return window_; }
+
+    // Pumps until `count` records have arrived or the time is up.
+    std::vector<std::unique_ptr<CFlashLocalConnectionCall>>& collect(std::size_t count, DWORD timeoutMs)
+    {
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        while (calls_.size() < count && GetTickCount64() < deadline) {
+            MSG msg;
+            while (PeekMessageA(&msg, window_, 0, 0, PM_REMOVE)) {
+                if (msg.message == kCallMessage)
+                    calls_.emplace_back(reinterpret_cast<CFlashLocalConnectionCall*>(msg.wParam));
+                else
+                    DispatchMessageA(&msg);
+            }
+            Sleep(5);
+        }
+        return calls_;
+    }
+
+private:
+    HWND window_;
+    std::vector<std::unique_ptr<CFlashLocalConnectionCall>> calls_;
+};
+
+// A listening connector that is stopped and joined at the end of the test.
+class Listener {
+public:
+    Listener(const char* name, HWND window, UINT message) : connector_(name, window, message)
+    {
+        connector_.startReceiving();
+    }
+    ~Listener()
+    {
+        connector_.requestStop();
+        EXPECT_TRUE(connector_.waitForReceiving(8000));
+    }
+    CFlashLocalConnection& connector() { return connector_; }
+
+private:
+    CFlashLocalConnection connector_;
+};
+
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+std::size_t countInTable(const FlashPlayerPeer& peer, const std::string& name)
+{
+    const auto names = peer.tableNames();
+    return static_cast<std::size_t>(std::count(names.begin(), names.end(), name));
+}
+
+std::vector<std::uint8_t> slotBytes(const FlashPlayerPeer& peer)
+{
+    peer.lock();
+    const lc::SectionView view = peer.view();
+    std::vector<std::uint8_t> bytes(view.data + 8, view.data + 16 + lc::messageLength(view));
+    peer.unlock();
+    return bytes;
+}
+
+std::unique_ptr<CFlashLocalConnectionCall> callWith(std::initializer_list<const char*> strings)
+{
+    auto call = std::make_unique<CFlashLocalConnectionCall>("");
+    for (const char* s : strings)
+        call->addArgument(std::make_unique<CFlashAMFString>(s), false);
+    return call;
+}
+
+std::vector<std::uint8_t> stringValue(const std::string& s)
+{
+    std::vector<std::uint8_t> bytes(3 + s.size());
+    bytes[0] = 0x02;
+    bytes[1] = static_cast<std::uint8_t>(s.size() >> 8);
+    bytes[2] = static_cast<std::uint8_t>(s.size());
+    std::copy(s.begin(), s.end(), bytes.begin() + 3);
+    return bytes;
+}
+
+TEST(ConnectorRegistration, AppendsToAnEmptyTableOnce)
+{
+    FlashPlayerPeer peer;
+    ASSERT_TRUE(peer.ok());
+    Listener listener(kName, nullptr, 0);
+    ASSERT_TRUE(waitUntil([&] { return countInTable(peer, kName) == 1; }, kWait));
+    EXPECT_TRUE(listener.connector().isRegistered());
+    Sleep(100);
+    EXPECT_EQ(peer.tableNames(), std::vector<std::string>{kName});
+}
+
+TEST(ConnectorRegistration, FindsANameLeftByAnEarlierRunAndAppendsNothing)
+{
+    FlashPlayerPeer peer;
+    peer.registerName("__qel.external.connector__x");
+    peer.registerName(kName);
+    Listener listener(kName, nullptr, 0);
+    ASSERT_TRUE(waitUntil([&] { return listener.connector().isRegistered(); }, kWait));
+    EXPECT_EQ(peer.tableNames(), (std::vector<std::string>{"__qel.external.connector__x", kName}));
+}
+
+TEST(ConnectorRegistration, FullTableShowsItsBoxEveryPassAndReceivingGoesOn)
+{
+    FlashPlayerPeer peer;
+    peer.lock();
+    std::memset(peer.view().data + lc::kTableOffset, 'x', lc::kTableLimit - lc::kTableOffset);
+    peer.unlock();
+    BoxWatcher boxes;
+    Listener listener(kName, nullptr, 0);
+    ASSERT_TRUE(boxes.waitForCount(2, kWait));
+    for (const SeenBox& box : boxes.boxes()) {
+        EXPECT_EQ(box.caption, "LocalConnection");
+        EXPECT_EQ(box.text, "Registering failed");
+        EXPECT_TRUE(box.hasIcon);
+    }
+    EXPECT_FALSE(listener.connector().isRegistered());
+}
+
+TEST(ConnectorReceiving, PostsOneRecordPerMessageInOrderAndFreesTheSlot)
+{
+    FlashPlayerPeer peer;
+    CallSink sink;
+    Listener listener(kName, sink.window(), kCallMessage);
+    ASSERT_TRUE(peer.sendCall(kName, "First", *callWith({"reply", "a", "b"}), kWait));
+    ASSERT_TRUE(peer.sendCall(kName, "Second", *callWith({"reply"}), kWait));
+    auto& calls = sink.collect(2, kWait);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0]->getMethodName(), "First");
+    std::vector<std::string> arguments;
+    for (const auto& value : calls[0]->getArguments())
+        arguments.push_back(value->toString());
+    EXPECT_EQ(arguments, (std::vector<std::string>{"reply", "a", "b"}));
+    EXPECT_EQ(calls[1]->getMethodName(), "Second");
+    ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
+    peer.lock();
+    const std::vector<std::uint8_t> consumed(peer.view().data + 8, peer.view().data + 17);
+    peer.unlock();
+    EXPECT_EQ(consumed, std::vector<std::uint8_t>(9, 0)) << "timestamp, length and presence mark";
+}
+
+TEST(ConnectorReceiving, LeavesMessagesForOtherNamesUntouched)
+{
+    FlashPlayerPeer peer;
+    CallSink sink;
+    Listener listener(kName, sink.window(), kCallMessage);
+    for (const char* other : {"someone.else", "__QEL.external.connector__"}) {
+        ASSERT_TRUE(peer.sendCall(other, "Hello", *callWith({"x"}), kWait));
+        const auto before = slotBytes(peer);
+        EXPECT_TRUE(sink.collect(1, 400).empty());
+        EXPECT_EQ(slotBytes(peer), before) << other;
+        ReceivedMessage taken;
+        ASSERT_TRUE(peer.receive(other, kWait, taken));
+    }
+}
+
+TEST(ConnectorReceiving, WithoutWindowTheRecordIsDroppedAndTheSlotFreed)
+{
+    FlashPlayerPeer peer;
+    Listener listener(kName, nullptr, 0);
+    ASSERT_TRUE(peer.sendCall(kName, "Hello", *callWith({"x"}), kWait));
+    EXPECT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
+}
+
+TEST(ConnectorReceiving, HeaderThatIsNotAStringIsReportedAfterThePass)
+{
+    FlashPlayerPeer peer;
+    CallSink sink;
+    BoxWatcher boxes(0, false);
+    Listener listener(kName, sink.window(), kCallMessage);
+    std::vector<std::uint8_t> body = stringValue(kName);
+    const auto domain = stringValue("localhost");
+    body.insert(body.end(), domain.begin(), domain.end());
+    body.push_back(0x05);  // a null where the method name should be
+    ASSERT_TRUE(peer.sendBody(body, kWait));
+    ASSERT_TRUE(boxes.waitForCount(1, kWait));
+    // The box is up: the section must not be locked meanwhile.
+    EXPECT_EQ(WaitForSingleObject(peer.mutex(), 2000), WAIT_OBJECT_0);
+    EXPECT_EQ(lc::messageLength(peer.view()), 0u);
+    ReleaseMutex(peer.mutex());
+    boxes.dismissAll();
+    EXPECT_EQ(boxes.boxes()[0].caption, "deserializeRemoteCall");
+    EXPECT_EQ(boxes.boxes()[0].text, "Parametre 1 de type non String : 5");
+    EXPECT_TRUE(sink.collect(1, 300).empty());
+}
+
+TEST(ConnectorReceiving, BodyThatDoesNotDecodeIsConsumedSilently)
+{
+    FlashPlayerPeer peer;
+    CallSink sink;
+    BoxWatcher boxes;
+    Listener listener(kName, sink.window(), kCallMessage);
+    std::vector<std::uint8_t> body = stringValue(kName);
+    for (const char* s : {"localhost", "Hello"}) {
+        const auto value = stringValue(s);
+        body.insert(body.end(), value.begin(), value.end());
+    }
+    body.insert(body.end(), {0x02, 0x00, 0x40, 0x61});  // runs past the body
+    ASSERT_TRUE(peer.sendBody(body, kWait));
+    ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
+    EXPECT_TRUE(sink.collect(1, 300).empty());
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST(ConnectorReceiving, StopsWhenAskedWithExitCodeZero)
+{
+    FlashPlayerPeer peer;
+    CFlashLocalConnection connector(kName, nullptr, 0);
+    connector.startReceiving();
+    ASSERT_TRUE(waitUntil([&] { return connector.isRegistered(); }, kWait));
+    connector.requestStop();
+    ASSERT_TRUE(connector.waitForReceiving(2000));
+    EXPECT_EQ(connector.receiveExitCode(), 0u);
+}
+
+TEST(ConnectorPassFailures, MutexWithoutSectionEndsTheThreadWithMinusOne)
+{
+    FlashPlayerPeer mutexOnly(0);
+    BoxWatcher boxes;
+    CFlashLocalConnection connector(kName, nullptr, 0);
+    connector.startReceiving();
+    ASSERT_TRUE(connector.waitForReceiving(kWait));
+    EXPECT_EQ(static_cast<int>(connector.receiveExitCode()), -1);
+    ASSERT_TRUE(boxes.waitForCount(2, 2000));
+    EXPECT_EQ(boxes.boxes()[0].text, "MapViewOfFile failed");
+    EXPECT_EQ(boxes.boxes()[0].caption, "LocalCOnnection");
+    EXPECT_EQ(boxes.boxes()[1].text, "Sortie de la routine du thread");
+    EXPECT_EQ(boxes.boxes()[1].caption, "LocalCOnnection");
+}
+
+TEST(ConnectorPassFailures, RecoversFromAnAbandonedMutex)
+{
+    FlashPlayerPeer peer;
+    std::thread([&] { WaitForSingleObject(peer.mutex(), INFINITE); }).join();  // ends while owning it
+    Listener listener(kName, nullptr, 0);
+    EXPECT_TRUE(waitUntil([&] { return listener.connector().isRegistered(); }, kWait));
+}
+
+class ConnectorSending : public ::testing::Test {
+protected:
+    FlashPlayerPeer peer_;
+};
+
+TEST_F(ConnectorSending, WritesTheExactCall)
+{
+    peer_.registerName("game.reply");
+    CFlashLocalConnection connector("game.reply", nullptr, 0);
+    connector.send("onDone", callWith({"a", "b"}).get());
+    std::vector<std::uint8_t> expected;
+    for (const char* s : {"game.reply", "localhost", "onDone", "b", "a"}) {
+        const auto value = stringValue(s);
+        expected.insert(expected.end(), value.begin(), value.end());
+    }
+    const auto slot = slotBytes(peer_);
+    ASSERT_EQ(slot.size(), 8 + expected.size());
+    std::uint32_t length;
+    std::memcpy(&length, slot.data() + 4, 4);
+    EXPECT_EQ(length, expected.size());
+    EXPECT_EQ(std::vector<std::uint8_t>(slot.begin() + 8, slot.end()), expected);
+    ReceivedMessage message;
+    ASSERT_TRUE(peer_.receive("game.reply", 1000, message));
+    EXPECT_EQ(message.domain, "localhost");
+}
+
+TEST_F(ConnectorSending, NeverOverwritesABusySlotAndWritesOnceItIsFree)
+{
+    peer_.registerName("game.reply");
+    peer_.registerName("other");
+    ASSERT_TRUE(peer_.sendCall("other", "Pending", *callWith({}), 1000));
+    std::thread consumer([&] {
+        Sleep(500);
+        ReceivedMessage taken;
+        peer_.receive("other", kWait, taken);
+    });
+    CFlashLocalConnection connector("game.reply", nullptr, 0);
+    connector.send("onDone", nullptr);
+    consumer.join();
+    ReceivedMessage message;
+    ASSERT_TRUE(peer_.receive("game.reply", 1000, message));
+    ASSERT_NE(message.call, nullptr);
+    EXPECT_EQ(message.call->getMethodName(), "onDone");
+}
+
+TEST_F(ConnectorSending, MissingRecipientGivesThreeBoxesAndWritesNothing)
+{
+    BoxWatcher boxes;
+    CFlashLocalConnection connector("nobody.listens", nullptr, 0);
+    connector.send("onDone", nullptr);
+    Sleep(300);
+    ASSERT_EQ(boxes.boxes().size(), 3u);
+    for (const SeenBox& box : boxes.boxes()) {
+        EXPECT_EQ(box.text, "No connected Recipient");
+        EXPECT_EQ(box.caption, "LocalConnection:call");
+    }
+    EXPECT_TRUE(peer_.slotFree());
+}
+
+TEST_F(ConnectorSending, GivesUpAfterTenSecondsOnASlotNobodyEmpties)
+{
+    peer_.registerName("game.reply");
+    peer_.registerName("dead.peer");
+    ASSERT_TRUE(peer_.sendCall("dead.peer", "Pending", *callWith({}), 1000));
+    BoxWatcher boxes;
+    const ULONGLONG start = GetTickCount64();
+    CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", nullptr);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_GE(elapsed, 9900u);
+    EXPECT_LT(elapsed, 20000u);
+    EXPECT_TRUE(boxes.boxes().empty());
+    ReceivedMessage still;
+    EXPECT_TRUE(peer_.receive("dead.peer", 100, still));
+}
+
+TEST_F(ConnectorSending, OversizedCallAndOverlongNameWriteNothingSilently)
+{
+    peer_.registerName("game.reply");
+    BoxWatcher boxes;
+    auto big = std::make_unique<CFlashLocalConnectionCall>("");
+    big->addArgument(std::make_unique<CFlashAMFString>(std::string(40000, 'x')), false);
+    big->addArgument(std::make_unique<CFlashAMFString>(std::string(1000, 'y')), false);
+    CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", big.get());
+    EXPECT_TRUE(peer_.slotFree());
+    CFlashLocalConnection(std::string(256, 'n').c_str(), nullptr, 0).send("onDone", nullptr);
+    EXPECT_TRUE(peer_.slotFree());
+    Sleep(200);
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST(ConnectorSendingAlone, NoFlashPlayerMeansThreeQuickFailuresAndNoBox)
+{
+    BoxWatcher boxes;
+    const ULONGLONG start = GetTickCount64();
+    CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", nullptr);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_GE(elapsed, 600u);
+    EXPECT_LT(elapsed, 5000u);
+    Sleep(200);
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+} // namespace

@@ -1,0 +1,133 @@
+#include "FlashPlayerPeer.h"
+
+#include "amf/AmfReader.h"
+
+#include <algorithm>
+#include <cstring>
+
+FlashPlayerPeer::FlashPlayerPeer(std::size_t sectionSize) : sectionSize_(sectionSize)
+{
+    mutex_ = CreateMutexA(nullptr, FALSE, lc::kMutexName);
+    if (sectionSize == 0)
+        return;
+    section_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(sectionSize),
+                                  lc::kSectionName);
+    if (section_) {
+        void* data = MapViewOfFile(section_, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+        view_ = {static_cast<std::uint8_t*>(data), data ? sectionSize : 0};
+    }
+}
+
+FlashPlayerPeer::~FlashPlayerPeer()
+{
+    if (view_.data)
+        UnmapViewOfFile(view_.data);
+    if (section_)
+        CloseHandle(section_);
+    if (mutex_)
+        CloseHandle(mutex_);
+}
+
+void FlashPlayerPeer::lock() const
+{
+    const DWORD result = WaitForSingleObject(mutex_, INFINITE);
+    (void)result;  // an abandoned mutex is ours all the same
+}
+
+void FlashPlayerPeer::unlock() const
+{
+    ReleaseMutex(mutex_);
+}
+
+void FlashPlayerPeer::registerName(const std::string& name)
+{
+    lock();
+    const lc::TableScanResult scan = lc::findConnection(view_, name);
+    if (scan.kind == lc::TableScan::EndOfTable)
+        lc::appendConnection(view_, scan.offset, name);
+    unlock();
+}
+
+std::vector<std::string> FlashPlayerPeer::tableNames() const
+{
+    std::vector<std::string> names;
+    lock();
+    for (std::size_t offset = lc::kTableOffset; offset < std::min(view_.size, lc::kTableLimit);) {
+        const char* entry = reinterpret_cast<const char*>(view_.data + offset);
+        const std::size_t length = strnlen(entry, view_.size - offset);
+        if (length == 0)
+            break;
+        names.emplace_back(entry, length);
+        offset += length + 1;
+    }
+    unlock();
+    return names;
+}
+
+bool FlashPlayerPeer::slotFree() const
+{
+    lock();
+    const bool free = lc::messageLength(view_) == 0;
+    unlock();
+    return free;
+}
+
+bool FlashPlayerPeer::sendCall(const std::string& recipient, const std::string& method,
+                               const CFlashLocalConnectionCall& arguments, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        lock();
+        const lc::WriteOutcome outcome = lc::writeCall(view_, recipient, method, &arguments, GetTickCount());
+        unlock();
+        if (outcome == lc::WriteOutcome::Written)
+            return true;
+        if (outcome == lc::WriteOutcome::TooLarge || GetTickCount64() >= deadline)
+            return false;
+        Sleep(2);
+    }
+}
+
+bool FlashPlayerPeer::sendBody(const std::vector<std::uint8_t>& body, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        lock();
+        const bool free = lc::messageLength(view_) == 0 && body.size() <= lc::bodyRoom(view_);
+        if (free) {
+            const auto length = static_cast<std::uint32_t>(body.size());
+            std::memcpy(view_.data + lc::kBodyOffset, body.data(), body.size());
+            std::memcpy(view_.data + lc::kLengthOffset, &length, 4);
+        }
+        unlock();
+        if (free)
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(2);
+    }
+}
+
+bool FlashPlayerPeer::receive(const std::string& name, DWORD timeoutMs, ReceivedMessage& message)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        lock();
+        const bool mine = lc::messageLength(view_) != 0 && lc::messageIsFor(view_, name);
+        if (mine) {
+            CFlashAMFReader reader(view_.data + lc::kBodyOffset, lc::messageLength(view_));
+            reader.readByte();
+            message.recipient = reader.readShortString();
+            reader.readByte();
+            message.domain = reader.readShortString();
+            message.call = lc::deserializeRemoteCall(view_, nullptr);
+            lc::consumeMessage(view_);
+        }
+        unlock();
+        if (mine)
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(2);
+    }
+}
