@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "launcher/BilingualStrings.h"
+#include "launcher/CallIntake.h"
 
 namespace {
 
@@ -46,6 +47,9 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_TIMER:
         if (gameHasEnded())
             PostQuitMessage(0);
+        return 0;
+    case kCallMessage:
+        deliverCall(wParam, g_gameWindow);
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
@@ -93,7 +97,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return kExitCode;
     }
 
-    // The call intake opens here, once the hidden window exists and before the timer runs.
+    openCallIntake(launcherWindow);
     SetTimer(launcherWindow, kWatchTimerId, kWatchPeriodMs, nullptr);
 
     MSG msg;
@@ -103,6 +107,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
 
     WaitForSingleObject(g_game.hProcess, kFinalGameWaitMs);
-    // ...and closes here, after the final wait on the game.
+    closeCallIntake();
     return kExitCode;
 }

@@ -1,6 +1,7 @@
 #include "Scenario.h"
 
 #include "Transcript.h"
+#include "ValueText.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -45,15 +46,21 @@ Scenario::Scenario(const std::string& script, std::vector<HWND> windows)
     : windows_(std::move(windows))
 {
     std::string line;
+    bool inString = false;
+    char previous = 0;
     for (char c : script + "\n") {
-        if (c == '\n' || c == ';') {
+        if (c == '"' && previous != '\\')
+            inString = !inString;
+        if (c == '\n' || (c == ';' && !inString)) {
             auto words = splitWords(line);
             if (!words.empty() && words[0][0] != '#')
-                commands_.push_back(std::move(words));
+                commands_.push_back({std::move(words), line});
             line.clear();
+            inString = false;
         } else if (c != '\r') {
             line += c;
         }
+        previous = c;
     }
     for (HWND window : windows_)
         initialTitles_.push_back(windowTitle(window));
@@ -62,17 +69,19 @@ Scenario::Scenario(const std::string& script, std::vector<HWND> windows)
 int Scenario::run()
 {
     int exitCode = 0;
-    for (const auto& words : commands_) {
-        if (!runCommand(words, exitCode))
+    for (const auto& command : commands_) {
+        if (!runCommand(command, exitCode))
             break;
     }
     transcriptLine("end " + std::to_string(exitCode));
     return exitCode;
 }
 
-bool Scenario::runCommand(const std::vector<std::string>& words, int& exitCode)
+bool Scenario::runCommand(const Command& command, int& exitCode)
 {
+    const std::vector<std::string>& words = command.words;
     const std::string& name = words[0];
+    const std::string argument = words.size() > 1 ? words[1] : "";
     const auto number = [&](std::size_t i, long fallback) {
         return words.size() > i ? std::strtol(words[i].c_str(), nullptr, 0) : fallback;
     };
@@ -84,6 +93,31 @@ bool Scenario::runCommand(const std::vector<std::string>& words, int& exitCode)
         transcriptLine(waitForRetitle(static_cast<DWORD>(number(1, 20000))) ? "retitled" : "not retitled");
     } else if (name == "report-windows") {
         reportWindows();
+    } else if (name == "flash") {
+        peer_ = std::make_unique<FlashPlayerPeer>();
+        peer_->registerName(replyName_);
+        listening_.push_back(replyName_);
+        transcriptLine(peer_->ok() ? "flash player ready" : "flash player failed");
+    } else if (!peer_ && name != "exit") {
+        transcriptLine("needs flash first: " + name);
+    } else if (name == "listen") {
+        peer_->registerName(argument);
+        listening_.push_back(argument);
+    } else if (name == "register") {
+        peer_->registerName(argument);
+    } else if (name == "table") {
+        std::string names;
+        for (const auto& entry : peer_->tableNames())
+            names += (names.empty() ? "" : ",") + entry;
+        transcriptLine("table " + names);
+    } else if (name.rfind("call", 0) == 0) {
+        sendCall(command, name != "call-bare");
+    } else if (name == "answer") {
+        if (!takeAnswer(static_cast<DWORD>(number(1, 15000))))
+            transcriptLine("no answer");
+    } else if (name == "no-answer") {
+        if (!takeAnswer(static_cast<DWORD>(number(1, 1500))))
+            transcriptLine("no answer");
     } else if (name == "exit") {
         exitCode = static_cast<int>(number(1, 0));
         return false;
@@ -112,6 +146,60 @@ bool Scenario::waitForRetitle(DWORD timeoutMs)
                 return true;
         }
         Sleep(20);
+    } while (GetTickCount64() < deadline);
+    return false;
+}
+
+void Scenario::sendCall(const Command& command, bool withReplyName)
+{
+    // call[@REPLY] METHOD VALUES...
+    const std::string& verb = command.words[0];
+    const std::string reply = verb.find('@') != std::string::npos ? verb.substr(verb.find('@') + 1) : replyName_;
+    if (command.words.size() < 2) {
+        transcriptLine("call without method");
+        return;
+    }
+    const std::string& method = command.words[1];
+    const std::size_t valuesAt = command.line.find(method, command.line.find(verb) + verb.size()) + method.size();
+    std::vector<AmfValuePtr> values;
+    std::string error;
+    if (!parseValues(command.line.substr(valuesAt), values, error)) {
+        transcriptLine("bad values: " + error);
+        return;
+    }
+    CFlashLocalConnectionCall call("");
+    if (withReplyName)
+        call.addArgument(std::make_unique<CFlashAMFString>(reply), false);
+    for (AmfValuePtr& value : values)
+        call.addArgument(std::move(value), false);
+    std::string shown;
+    for (const auto& value : call.getArguments())
+        shown += (shown.empty() ? "" : ", ") + value->toDebugString();
+    transcriptLine("call " + method + "(" + shown + ")");
+    if (!peer_->sendCall("__qel.external.connector__", method, call, 15000))
+        transcriptLine("call not written");
+}
+
+bool Scenario::takeAnswer(DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
+        for (const std::string& name : listening_) {
+            ReceivedMessage message;
+            if (!peer_->receive(name, 0, message))
+                continue;
+            if (!message.call) {
+                transcriptLine("answer " + name + " undecodable");
+                return true;
+            }
+            std::string shown;
+            for (const auto& value : message.call->getArguments())
+                shown += (shown.empty() ? "" : ", ") + value->toDebugString();
+            transcriptLine("answer " + name + " " + message.call->getMethodName() + "(" + shown + ") from " +
+                           message.domain);
+            return true;
+        }
+        Sleep(5);
     } while (GetTickCount64() < deadline);
     return false;
 }

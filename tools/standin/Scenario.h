@@ -1,8 +1,17 @@
-// The stand-in game's scenario: a list of commands run one after the other.
+// The stand-in game's scenario: commands run one after the other, one per line or ';'.
+//   pid | sleep MS | wait-title MS | report-windows | exit CODE
+//   flash                     create the Flash Player's mutex and section, listen on the reply name
+//   listen NAME | register NAME | table
+//   call[@REPLY] METHOD VALUES   a call whose first argument is the reply name
+//   call-bare METHOD VALUES      a call with exactly these arguments
+//   answer MS | no-answer MS     wait for the launcher's answer on any name listened to
 #pragma once
+
+#include "FlashPlayerPeer.h"
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,11 +23,21 @@ public:
     int run();
 
 private:
-    bool runCommand(const std::vector<std::string>& words, int& exitCode);
+    struct Command {
+        std::vector<std::string> words;
+        std::string line;
+    };
+
+    bool runCommand(const Command& command, int& exitCode);
     void reportWindows();
     bool waitForRetitle(DWORD timeoutMs);
+    void sendCall(const Command& command, bool withReplyName);
+    bool takeAnswer(DWORD timeoutMs);
 
-    std::vector<std::vector<std::string>> commands_;
+    std::vector<Command> commands_;
     std::vector<HWND> windows_;
     std::vector<std::string> initialTitles_;
+    std::unique_ptr<FlashPlayerPeer> peer_;
+    std::string replyName_ = "tovin.game.reply";
+    std::vector<std::string> listening_;
 };

@@ -1,0 +1,143 @@
+// BrowseFile and BrowseFileToSave: the system's open and save dialogs, owned by the
+// game's window, answered with the chosen path(s) or a cancel.
+#include "services/FilterText.h"
+#include "services/LauncherServices.h"
+
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kDialogStructSize = 76;  // without the trailing reserved fields and extended flags
+constexpr std::size_t kOpenNameSize = 1024;
+constexpr std::size_t kSaveBufferSize = 2048;
+
+// A buffer of `size` zero bytes holding `text` cut to fit with its terminating NUL.
+std::vector<char> bufferWith(const std::string& text, std::size_t size)
+{
+    std::vector<char> buffer(size, '\0');
+    std::memcpy(buffer.data(), text.data(), std::min(text.size(), size - 1));
+    return buffer;
+}
+
+std::vector<char> filterBuffer(const std::string& filterText)
+{
+    std::vector<char> buffer(kFilterTextSize, '\0');
+    std::memcpy(buffer.data(), filterText.data(), std::min(filterText.size(), kFilterTextSize));
+    return buffer;
+}
+
+std::string textOf(AmfValuePtr value)
+{
+    return value ? value->toString() : std::string();
+}
+
+// With multiple selection the dialog returns the folder, then each name; one chosen
+// file comes back as its full path alone.
+std::vector<std::string> chosenPaths(const std::vector<char>& buffer)
+{
+    std::vector<std::string> parts;
+    for (std::size_t at = 0; at < buffer.size() && buffer[at];) {
+        const std::string part(&buffer[at]);
+        parts.push_back(part);
+        at += part.size() + 1;
+    }
+    if (parts.size() <= 1)
+        return parts;
+    const std::string folder = parts[0];
+    const std::string separator = !folder.empty() && folder.back() == '\\' ? "" : "\\";
+    std::vector<std::string> paths;
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        paths.push_back(folder + separator + parts[i]);
+    return paths;
+}
+
+} // namespace
+
+std::string MakeAbsoluteDirectory(const std::string& directory)
+{
+    if (directory.find(':') != std::string::npos)
+        return directory;
+    const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+    std::vector<char> current(std::max<DWORD>(needed, MAX_PATH) + 1, '\0');
+    GetCurrentDirectoryA(static_cast<DWORD>(current.size()), current.data());
+    return std::string(current.data()) + "\\" + directory;
+}
+
+void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow)
+{
+    call->takeFirstArgument();
+    const int count = static_cast<int>(call->getArguments().size());
+    if (count < 3)
+        showCountAlert("Nombre de param\xE8tres insuffisant : %i", count);
+    const std::string initialDirectory = MakeAbsoluteDirectory(textOf(call->takeFirstArgument()));
+    const std::string initialName = textOf(call->takeFirstArgument());
+    const AmfValuePtr filterList = call->takeFirstArgument();
+    const std::string filterText = BuildFilterText(filterList.get());
+    bool multipleSelection = false;
+    if (AmfValuePtr value = call->takeFirstArgument())
+        multipleSelection = value->toBoolean();
+    bool fileMustExist = true;
+    if (AmfValuePtr value = call->takeFirstArgument())
+        fileMustExist = value->toBoolean();
+
+    DWORD flags = OFN_EXPLORER | OFN_PATHMUSTEXIST;
+    if (multipleSelection)
+        flags |= OFN_ALLOWMULTISELECT;
+    if (fileMustExist)
+        flags |= OFN_FILEMUSTEXIST;
+
+    std::vector<char> fileName = bufferWith(initialName, kOpenNameSize);
+    std::vector<char> filter = filterBuffer(filterText);
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = kDialogStructSize;
+    dialog.hwndOwner = gameWindow;
+    dialog.lpstrFilter = filter.data();
+    dialog.lpstrFile = fileName.data();
+    dialog.nMaxFile = static_cast<DWORD>(fileName.size());
+    dialog.lpstrInitialDir = initialDirectory.c_str();
+    dialog.Flags = flags;
+    if (!GetOpenFileNameA(&dialog)) {
+        sendAnswer(replyName, "onBrowseFileCancel");
+        return;
+    }
+    auto chosen = std::make_unique<CFlashAMFArray>();
+    for (const std::string& path : chosenPaths(fileName))
+        chosen->push(std::make_unique<CFlashAMFString>(path));
+    std::vector<AmfValuePtr> values;
+    values.push_back(std::move(chosen));
+    sendAnswer(replyName, "onBrowseFileSelect", std::move(values));
+}
+
+void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow)
+{
+    call->takeFirstArgument();
+    std::vector<char> initialDirectory(kSaveBufferSize, '\0');
+    if (AmfValuePtr value = call->takeFirstArgument())
+        initialDirectory = bufferWith(MakeAbsoluteDirectory(value->toString()), kSaveBufferSize);
+    std::vector<char> fileName(kSaveBufferSize, '\0');
+    if (AmfValuePtr value = call->takeFirstArgument())
+        fileName = bufferWith(value->toString(), kSaveBufferSize);
+    std::vector<char> filter(kFilterTextSize, '\0');  // no list: no file types at all
+    if (AmfValuePtr value = call->takeFirstArgument())
+        filter = filterBuffer(BuildFilterText(value.get()));
+
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = kDialogStructSize;
+    dialog.hwndOwner = gameWindow;
+    dialog.lpstrFilter = filter.data();
+    dialog.lpstrFile = fileName.data();
+    dialog.nMaxFile = static_cast<DWORD>(fileName.size());
+    dialog.lpstrInitialDir = initialDirectory[0] ? initialDirectory.data() : nullptr;
+    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
+    if (!GetSaveFileNameA(&dialog)) {
+        sendAnswer(replyName, "onBrowseFileToSaveCancel");
+        return;
+    }
+    std::vector<AmfValuePtr> values;
+    values.push_back(std::make_unique<CFlashAMFString>(fileName.data()));
+    sendAnswer(replyName, "onBrowseFileToSaveSelect", std::move(values));
+}

@@ -1,0 +1,76 @@
+#include "services/LauncherServices.h"
+
+#include "localconnection/FlashLocalConnection.h"
+
+#include <cstdio>
+
+namespace {
+
+CLauncherServices g_launcherServices;
+
+using Handler = void (CLauncherServices::*)(CFlashLocalConnectionCall*, std::string, HWND);
+
+struct MethodEntry {
+    const char* name;
+    Handler handler;  // null: the display restore, which takes nothing and answers nothing
+};
+
+// Compared in this order, whole names only.
+constexpr MethodEntry kMethods[] = {
+    {"BrowseFile", &CLauncherServices::BrowseFile},
+    {"BrowseFileToSave", &CLauncherServices::BrowseFileToSave},
+    {"HttpDownload", &CLauncherServices::HttpDownload},
+    {"ScreenResolutionEnable", &CLauncherServices::ScreenResolutionEnable},
+    {"ScreenResolutionDisable", nullptr},
+};
+
+} // namespace
+
+CLauncherServices& launcherServices()
+{
+    return g_launcherServices;
+}
+
+CLauncherServices::~CLauncherServices()
+{
+    RestoreDisplayMode();
+}
+
+void CLauncherServices::dispatch(CFlashLocalConnectionCall* call, HWND gameWindow)
+{
+    if (!call)
+        return;
+    const std::string& method = call->getMethodName();
+    const auto& arguments = call->getArguments();
+    if (arguments.empty() || arguments.front()->getType() != kAmfString)
+        return;
+    const std::string replyName = arguments.front()->toString();
+    for (const MethodEntry& entry : kMethods) {
+        if (method != entry.name)
+            continue;
+        if (entry.handler)
+            (this->*entry.handler)(call, replyName, gameWindow);
+        else
+            RestoreDisplayMode();
+        return;
+    }
+    sendAnswer(replyName, "onUnknownMethod");
+}
+
+void sendAnswer(const std::string& replyName, const char* method, std::vector<AmfValuePtr> values)
+{
+    auto answer = std::make_unique<CFlashLocalConnectionCall>("");
+    for (AmfValuePtr& value : values)
+        answer->addArgument(std::move(value), false);
+    auto connector = std::make_unique<CFlashLocalConnection>(replyName.c_str(), nullptr, 0);
+    connector->send(method, answer.get());
+    connector.reset();
+    answer.reset();
+}
+
+void showCountAlert(const char* format, int count)
+{
+    char text[1024];
+    std::snprintf(text, sizeof text, format, count);
+    MessageBoxA(nullptr, text, "Alert", MB_OK);
+}

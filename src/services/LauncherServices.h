@@ -1,0 +1,44 @@
+// The remote methods the game may call on the launcher, and their dispatch.
+// One instance for the whole process; everything here runs on the main thread.
+#pragma once
+
+#include "localconnection/FlashLocalConnectionCall.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CLauncherServices {
+public:
+    CLauncherServices() = default;
+    // Puts back a display mode that a switch changed.
+    ~CLauncherServices();
+    CLauncherServices(const CLauncherServices&) = delete;
+    CLauncherServices& operator=(const CLauncherServices&) = delete;
+
+    // Runs the service named by the call; the caller keeps the record.
+    void dispatch(CFlashLocalConnectionCall* call, HWND gameWindow);
+
+    void BrowseFile(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow);
+    void BrowseFileToSave(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow);
+    void HttpDownload(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow);
+    void ScreenResolutionEnable(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow);
+    void RestoreDisplayMode();
+
+private:
+    std::unique_ptr<DEVMODEA> savedDisplayMode_;
+};
+
+// The process's one instance, torn down by the runtime after the entry point returns.
+CLauncherServices& launcherServices();
+
+// Calls `method` on the game's reply connection with these values, in this order.
+void sendAnswer(const std::string& replyName, const char* method, std::vector<AmfValuePtr> values = {});
+
+// A directory without a colon is taken under the current directory.
+std::string MakeAbsoluteDirectory(const std::string& directory);
+
+// The argument-count boxes of the services (caption "Alert", no icon).
+void showCountAlert(const char* format, int count);

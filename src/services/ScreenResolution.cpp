@@ -1,0 +1,72 @@
+// ScreenResolutionEnable and the restore of the mode in force before the first switch.
+#include "services/LauncherServices.h"
+
+#include <cmath>
+#include <cstdint>
+#include <iterator>
+
+namespace {
+
+constexpr DWORD kSavedFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+constexpr DWORD kRequestedFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;  // the platform picks the rate
+
+void readCurrentMode(DEVMODEA& mode)
+{
+    mode = {};
+    mode.dmSize = sizeof(DEVMODEA);
+    mode.dmDriverExtra = 0;
+    EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+}
+
+// The low 32 bits of the value truncated to a signed 64-bit integer; false for a value
+// that is not a finite number within that range, which could not be converted.
+bool toModeField(const CFlashAMFObject& value, DWORD& field)
+{
+    if (value.getType() != kAmfNumber)
+        return false;
+    const double number = value.toNumber();
+    if (!std::isfinite(number) || number < -9223372036854775808.0 || number >= 9223372036854775808.0)
+        return false;
+    field = static_cast<DWORD>(static_cast<std::uint64_t>(static_cast<std::int64_t>(number)));
+    return true;
+}
+
+} // namespace
+
+void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, std::string replyName, HWND)
+{
+    const auto& arguments = call->getArguments();
+    const int count = static_cast<int>(arguments.size()) - 1;
+    if (count != 3) {
+        showCountAlert("Nombre de param\xE8tres incorrect : %i", count);
+        return;
+    }
+    DWORD fields[3];
+    auto argument = std::next(arguments.begin());
+    for (DWORD& field : fields) {
+        if (!toModeField(**argument++, field))
+            return;
+    }
+    if (!savedDisplayMode_) {
+        auto saved = std::make_unique<DEVMODEA>();
+        readCurrentMode(*saved);
+        saved->dmFields = kSavedFields;
+        savedDisplayMode_ = std::move(saved);
+    }
+    DEVMODEA requested;
+    readCurrentMode(requested);
+    requested.dmFields = kRequestedFields;
+    requested.dmPelsWidth = fields[0];
+    requested.dmPelsHeight = fields[1];
+    requested.dmBitsPerPel = fields[2];
+    const LONG result = ChangeDisplaySettingsA(&requested, 0);
+    sendAnswer(replyName, result == DISP_CHANGE_SUCCESSFUL ? "onScreenResolutionSuccess" : "onScreenResolutionError");
+}
+
+void CLauncherServices::RestoreDisplayMode()
+{
+    if (!savedDisplayMode_)
+        return;
+    ChangeDisplaySettingsA(savedDisplayMode_.get(), 0);
+    savedDisplayMode_.reset();
+}
