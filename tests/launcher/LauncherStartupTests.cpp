@@ -1,6 +1,6 @@
 // The real launcher starting the stand-in game under Wine.
 #include "support/BoxWatcher.h"
-#include "support/WinProcess.h"
+#include "support/LauncherFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -8,38 +8,7 @@
 
 namespace {
 
-constexpr DWORD kLongWait = 30000;  // Wine's first user32 call can take seconds
-
-class LauncherStartup : public ::testing::Test {
-protected:
-    void SetUp() override { dir_.copyFromBuild("TovinLauncher.exe"); }
-
-    void installGame() const { dir_.copyFromBuild("tovin.dll"); }
-
-    std::unique_ptr<ChildProcess> startLauncher(const std::string& scenario, const std::string& windows = "1",
-                                                const std::string& arguments = "") const
-    {
-        auto launcher = std::make_unique<ChildProcess>(
-            dir_.file("TovinLauncher.exe"), arguments, dir_.path(),
-            std::map<std::string, std::string>{
-                {"TOVIN_SCENARIO", scenario}, {"TOVIN_WINDOWS", windows}, {"TOVIN_TRANSCRIPT", transcript()}});
-        EXPECT_TRUE(launcher->started());
-        return launcher;
-    }
-
-    std::string transcript() const { return dir_.file("transcript.txt"); }
-
-    std::vector<std::string> linesStartingWith(const std::string& prefix) const
-    {
-        std::vector<std::string> found;
-        for (const auto& line : readLines(transcript()))
-            if (line.rfind(prefix, 0) == 0)
-                found.push_back(line);
-        return found;
-    }
-
-    TempDir dir_;
-};
+using LauncherStartup = LauncherFixture;
 
 TEST_F(LauncherStartup, MissingGameShowsTheErrorBoxAndExitsWithOne)
 {

@@ -1,0 +1,73 @@
+// The game talking to the launcher end to end: method names, reply names, order.
+#include "support/BoxWatcher.h"
+#include "support/LauncherFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+using Dispatch = LauncherFixture;
+
+const std::string kUnknownAnswer = "answer tovin.game.reply onUnknownMethod() from localhost";
+
+std::vector<std::string> answers(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> found;
+    for (const auto& line : lines)
+        if (line.rfind("answer ", 0) == 0 || line == "no answer")
+            found.push_back(line);
+    return found;
+}
+
+TEST_F(Dispatch, UnknownAndNearlyKnownMethodsAreAnsweredWithOnUnknownMethod)
+{
+    const auto lines = converse("call Foo 1 \"x\"; answer; call browsefile; answer; call BrowseFileX; answer; "
+                                "call BrowseFil; answer; call HttpDownloa; answer; exit 0");
+    EXPECT_EQ(answers(lines), std::vector<std::string>(5, kUnknownAnswer));
+}
+
+TEST_F(Dispatch, CallsWithoutAStringReplyNameGetNoAnswer)
+{
+    const auto lines = converse("call-bare Foo; no-answer 1500; call-bare Foo 12; no-answer 1500; "
+                                "call-bare HttpDownload \"dest\" \"http://127.0.0.1:1/\" 7; no-answer 1500; "
+                                "call-bare Foo null; no-answer 1500; call-bare Foo {a: \"b\"}; no-answer 1500; "
+                                "call Foo; answer; exit 0");
+    EXPECT_EQ(answers(lines), (std::vector<std::string>{"no answer", "no answer", "no answer", "no answer",
+                                                        "no answer", kUnknownAnswer}));
+}
+
+TEST_F(Dispatch, TwoCallsAreAnsweredInTheirOrder)
+{
+    const auto lines = converse("listen second.reply; call Foo; call@second.reply Bar; answer; answer; exit 0");
+    EXPECT_EQ(answers(lines), (std::vector<std::string>{kUnknownAnswer,
+                                                        "answer second.reply onUnknownMethod() from localhost"}));
+}
+
+TEST_F(Dispatch, TheLauncherNameIsInTheTableOnceAlsoWhenLeftByAnEarlierRun)
+{
+    auto lines = converse("call Foo; answer; table; exit 0");
+    EXPECT_EQ(linesStartingWith("table "),
+              std::vector<std::string>{"table tovin.game.reply,__qel.external.connector__"});
+    std::remove(transcript().c_str());
+    lines = converse("register __qel.external.connector__; call Foo; answer; table; exit 0");
+    EXPECT_EQ(answers(lines), std::vector<std::string>{kUnknownAnswer});
+    EXPECT_EQ(linesStartingWith("table "),
+              std::vector<std::string>{"table tovin.game.reply,__qel.external.connector__"});
+}
+
+TEST_F(Dispatch, GameEndingMidConversationStillEndsTheLauncherPromptly)
+{
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; flash; call Foo; exit 0");
+    BoxWatcher boxes(launcher->id());
+    ASSERT_FALSE(waitForLine(transcript(), "end 0", kLongWait).empty());
+    const ULONGLONG ended = GetTickCount64();
+    ASSERT_TRUE(launcher->waitForExit(kLongWait));
+    EXPECT_EQ(launcher->exitCode(), 1u);
+    EXPECT_LT(GetTickCount64() - ended, 8000u);
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+} // namespace
