@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""A small HTTP server on 127.0.0.1 for the download tests.
+
+Writes its port to argv[1] once listening and appends every request path to argv[2].
+Routes: /body/N (200, N bytes), /404, /empty, /204, /206, /redirect, /cut.
+"""
+import http.server
+import sys
+
+
+def body(n):
+    return bytes((i * 7) % 251 for i in range(n))
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def answer(self, status, payload=b"", headers=()):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        if status != 204:
+            self.send_header("Content-Length", str(len(payload)))
+        self.end_headers()
+        self.wfile.write(payload)
+
+    def do_GET(self):
+        with open(sys.argv[2], "a") as log:
+            log.write(self.path + "\n")
+        path = self.path
+        if path.startswith("/body/"):
+            self.answer(200, body(int(path[6:])))
+        elif path == "/404":
+            self.answer(404, b"not here")
+        elif path == "/empty":
+            self.answer(200)
+        elif path == "/204":
+            self.answer(204)
+        elif path == "/206":
+            self.answer(206, b"partial body")
+        elif path == "/redirect":
+            self.answer(302, b"", [("Location", "/body/1000")])
+        elif path == "/cut":
+            self.send_response(200)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            self.wfile.write(body(1000))
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(2)
+        else:
+            self.answer(400, b"unknown route")
+
+
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+with open(sys.argv[1] + ".tmp", "w") as f:
+    f.write(str(server.server_address[1]))
+import os
+os.replace(sys.argv[1] + ".tmp", sys.argv[1])
+server.serve_forever()

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs a Windows test program under the harness with the test HTTP server beside it.
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+work=$(mktemp -d)
+python3 "$here/http_test_server.py" "$work/port" "$work/requests.log" &
+server=$!
+trap 'kill $server 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || { echo "the test HTTP server did not start"; exit 1; }
+: >"$work/requests.log"
+export TOVIN_HTTP_PORT; TOVIN_HTTP_PORT=$(cat "$work/port")
+export TOVIN_HTTP_LOG="Z:${work//\//\\}\\requests.log"
+"$here/../../scripts/wine-run.sh" "$@"
