@@ -47,10 +47,16 @@ Scenario::Scenario(const std::string& script, std::vector<HWND> windows)
 {
     std::string line;
     bool inString = false;
-    char previous = 0;
+    bool escaped = false;
     for (char c : script + "\n") {
-        if (c == '"' && previous != '\\')
+        if (inString && !escaped && c == '\\') {
+            escaped = true;
+            line += c;
+            continue;
+        }
+        if (c == '"' && !escaped)
             inString = !inString;
+        escaped = false;
         if (c == '\n' || (c == ';' && !inString)) {
             auto words = splitWords(line);
             if (!words.empty() && words[0][0] != '#')
@@ -60,7 +66,6 @@ Scenario::Scenario(const std::string& script, std::vector<HWND> windows)
         } else if (c != '\r') {
             line += c;
         }
-        previous = c;
     }
     for (HWND window : windows_)
         initialTitles_.push_back(windowTitle(window));

@@ -1,0 +1,210 @@
+// BrowseFile and BrowseFileToSave, driving the real dialogs that the launcher opens.
+#include "support/BoxWatcher.h"
+#include "support/LauncherFixture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int kFileTypes = 0x470;  // cmb1
+constexpr int kFileName = 0x47C;   // cmb13, with its edit field
+
+std::string quoted(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+class BrowseDialog : public LauncherFixture {
+protected:
+    void start(const std::string& calls)
+    {
+        installGame();
+        launcher_ = startLauncher("wait-title 30000; flash; " + calls + "; exit 0");
+    }
+
+    // The next file dialog of the launcher (one with a file-name field).
+    HWND waitForDialog()
+    {
+        const ULONGLONG deadline = GetTickCount64() + kLongWait;
+        while (GetTickCount64() < deadline) {
+            for (HWND dialog : topLevelDialogs(launcher_->id())) {
+                if (dialog != lastDialog_ && GetDlgItem(dialog, kFileTypes)) {
+                    Sleep(300);  // let it finish filling its controls
+                    lastDialog_ = dialog;
+                    return dialog;
+                }
+            }
+            Sleep(50);
+        }
+        ADD_FAILURE() << "no file dialog appeared";
+        return nullptr;
+    }
+
+    static std::vector<std::string> fileTypes(HWND dialog)
+    {
+        HWND combo = GetDlgItem(dialog, kFileTypes);
+        std::vector<std::string> types;
+        const LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            // The combo box is a Unicode window; across processes its text comes back in UTF-16.
+            wchar_t text[512] = {};
+            SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            char narrow[1024] = {};
+            WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+            types.push_back(narrow);
+        }
+        return types;
+    }
+
+    static HWND nameField(HWND dialog)
+    {
+        for (HWND child : childWindows(dialog))
+            if (GetDlgCtrlID(child) == kFileName && windowClass(child) == "Edit")
+                return child;
+        return nullptr;
+    }
+
+    static void choose(HWND dialog, const std::string& name)
+    {
+        SendMessageA(nameField(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+
+    static void cancel(HWND dialog) { PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
+
+    std::vector<std::string> finish()
+    {
+        EXPECT_TRUE(launcher_->waitForExit(60000));
+        return linesStartingWith("answer ");
+    }
+
+    static std::string answer(const std::string& method, const std::string& arguments = "")
+    {
+        return "answer tovin.game.reply " + method + "(" + arguments + ") from localhost";
+    }
+
+    std::unique_ptr<ChildProcess> launcher_;
+    HWND lastDialog_ = nullptr;
+};
+
+TEST_F(BrowseDialog, OpenWithFiltersRelativeFolderAndInitialName)
+{
+    CreateDirectoryA(dir_.file("saves").c_str(), nullptr);
+    writeFile(dir_.file("saves\\pic.png"), "png");
+    start("call BrowseFile \"saves\" \"start.png\" {0: \"Images\", 1: \"*.png;*.jpg\"}; answer 60000");
+    HWND dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), "Tovin  ") << "owned by the game window";
+    EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{"Images"});
+    EXPECT_EQ(windowText(nameField(dialog)), "start.png");
+    choose(dialog, "pic.png");
+    EXPECT_EQ(finish(), std::vector<std::string>{answer(
+                            "onBrowseFileSelect", "Array : {String : " + dir_.file("saves\\pic.png") + "}")});
+}
+
+TEST_F(BrowseDialog, FilterListsThatAreNoObjectGiveAllFilesAndCancelIsAnswered)
+{
+    start("call BrowseFile \"C:\\\\\" \"\" 12; answer 60000; call BrowseFile \"C:\\\\\" \"\" \"*.txt\"; answer 60000; "
+          "call BrowseFile \"C:\\\\\" \"\" [\"Images\", \"*.png\"]; answer 60000");
+    for (int i = 0; i < 3; ++i) {
+        HWND dialog = waitForDialog();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{"All Files"}) << i;
+        cancel(dialog);
+    }
+    EXPECT_EQ(finish(), std::vector<std::string>(3, answer("onBrowseFileCancel")));
+}
+
+TEST_F(BrowseDialog, TooFewArgumentsShowTheCountBoxThenOpenWithDefaults)
+{
+    start("call BrowseFile; answer 60000");
+    BoxWatcher boxes(launcher_->id());
+    HWND dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].caption, "Alert");
+    EXPECT_EQ(boxes.boxes()[0].text, "Nombre de param\xE8tres insuffisant : 0");
+    EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{"All Files"});
+    cancel(dialog);
+    EXPECT_EQ(finish(), std::vector<std::string>{answer("onBrowseFileCancel")});
+}
+
+TEST_F(BrowseDialog, MustExistByDefaultKeepsTheDialogOpenForAMissingName)
+{
+    start("call BrowseFile " + quoted(dir_.path()) + " \"\" null; answer 60000");
+    HWND dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    choose(dialog, "does-not-exist.txt");
+    HWND warning = nullptr;
+    for (int i = 0; i < 200 && !warning; ++i, Sleep(50))
+        for (HWND box : topLevelDialogs(launcher_->id()))
+            if (box != dialog)
+                warning = box;
+    ASSERT_NE(warning, nullptr) << "the dialog says the file does not exist";
+    EXPECT_TRUE(IsWindow(dialog)) << "the open dialog must stay";
+    PostMessageA(warning, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int i = 0; i < 100 && IsWindow(warning); ++i)
+        Sleep(50);
+    cancel(dialog);
+    EXPECT_EQ(finish(), std::vector<std::string>{answer("onBrowseFileCancel")});
+}
+
+TEST_F(BrowseDialog, MultipleSelectionAnswersEveryFullPath)
+{
+    writeFile(dir_.file("a.txt"), "a");
+    writeFile(dir_.file("b.txt"), "b");
+    start("call BrowseFile " + quoted(dir_.path()) + " \"\" null true; answer 60000");
+    HWND dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    choose(dialog, "\"a.txt\" \"b.txt\"");
+    const auto answers = finish();
+    ASSERT_EQ(answers.size(), 1u);
+    const std::string a = "String : " + dir_.file("a.txt");
+    const std::string b = "String : " + dir_.file("b.txt");
+    // The dialog decides the order of the names.
+    EXPECT_TRUE(answers[0] == answer("onBrowseFileSelect", "Array : {" + a + ", " + b + "}") ||
+                answers[0] == answer("onBrowseFileSelect", "Array : {" + b + ", " + a + "}"))
+        << answers[0];
+}
+
+TEST_F(BrowseDialog, SaveWithoutFilterListOffersNoTypesAndAnswersAPlainString)
+{
+    start("call BrowseFileToSave; answer 60000; call BrowseFileToSave " + quoted(dir_.path()) +
+          " \"name.sav\"; answer 60000");
+    HWND dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(fileTypes(dialog).empty());
+    EXPECT_EQ(windowText(nameField(dialog)), "");
+    choose(dialog, dir_.file("new.sav"));
+    dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(fileTypes(dialog).empty());
+    EXPECT_EQ(windowText(nameField(dialog)), "name.sav");
+    cancel(dialog);
+    EXPECT_EQ(finish(), (std::vector<std::string>{answer("onBrowseFileToSaveSelect", "String : " + dir_.file("new.sav")),
+                                                  answer("onBrowseFileToSaveCancel")}));
+}
+
+TEST_F(BrowseDialog, SavingOverAnExistingFileAsksFirst)
+{
+    writeFile(dir_.file("old.sav"), "keep");
+    start("call BrowseFileToSave " + quoted(dir_.path()) + " \"\" {0: \"Saves\", 1: \"*.sav\"}; answer 60000");
+    HWND dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{"Saves"});
+    BoxWatcher question(launcher_->id(), false);
+    choose(dialog, "old.sav");
+    ASSERT_TRUE(question.waitForCount(1, 10000)) << "the overwrite question";
+    for (HWND box : topLevelDialogs(launcher_->id()))
+        if (box != dialog)
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+    EXPECT_EQ(finish(), std::vector<std::string>{answer("onBrowseFileToSaveSelect", "String : " + dir_.file("old.sav"))});
+}
+
+} // namespace
