@@ -98,6 +98,12 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
         transcriptLine(waitForRetitle(static_cast<DWORD>(number(1, 20000))) ? "retitled" : "not retitled");
     } else if (name == "report-windows") {
         reportWindows();
+    } else if (name == "mode") {
+        DEVMODEA mode = {};
+        mode.dmSize = sizeof mode;
+        EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+        transcriptLine("mode " + std::to_string(mode.dmPelsWidth) + "x" + std::to_string(mode.dmPelsHeight) + "x" +
+                       std::to_string(mode.dmBitsPerPel));
     } else if (name == "flash") {
         peer_ = std::make_unique<FlashPlayerPeer>();
         peer_->registerName(replyName_);

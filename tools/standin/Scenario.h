@@ -1,5 +1,5 @@
 // The stand-in game's scenario: commands run one after the other, one per line or ';'.
-//   pid | sleep MS | wait-title MS | report-windows | exit CODE
+//   pid | sleep MS | wait-title MS | report-windows | mode | exit CODE
 //   flash                     create the Flash Player's mutex and section, listen on the reply name
 //   listen NAME | register NAME | table
 //   call[@REPLY] METHOD VALUES   a call whose first argument is the reply name

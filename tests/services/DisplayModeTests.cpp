@@ -1,0 +1,92 @@
+// ScreenResolutionEnable and ScreenResolutionDisable inside a Wine virtual desktop.
+#include "support/BoxWatcher.h"
+#include "support/LauncherFixture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string currentMode()
+{
+    DEVMODEA mode = {};
+    mode.dmSize = sizeof mode;
+    EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+    return std::to_string(mode.dmPelsWidth) + "x" + std::to_string(mode.dmPelsHeight);
+}
+
+class DisplayMode : public LauncherFixture {
+protected:
+    void SetUp() override
+    {
+        LauncherFixture::SetUp();
+        original_ = currentMode();
+    }
+    void TearDown() override { EXPECT_EQ(currentMode(), original_) << "the launcher must leave the mode it found"; }
+
+    std::vector<std::string> run(const std::string& calls)
+    {
+        converse(calls + "; exit 0");
+        std::vector<std::string> found;
+        for (const auto& line : readLines(transcript()))
+            if (line.rfind("answer ", 0) == 0 || line.rfind("mode ", 0) == 0 || line == "no answer")
+                found.push_back(line.substr(0, line.find(" from ")));
+        return found;
+    }
+
+    std::string original_;
+    const std::string success_ = "answer tovin.game.reply onScreenResolutionSuccess()";
+    const std::string error_ = "answer tovin.game.reply onScreenResolutionError()";
+};
+
+TEST_F(DisplayMode, SwitchesAndRestores)
+{
+    EXPECT_EQ(run("call ScreenResolutionEnable 800 600 32; answer; mode; call ScreenResolutionDisable; "
+                  "no-answer 1000; mode"),
+              (std::vector<std::string>{success_, "mode 800x600x32", "no answer", "mode " + original_ + "x32"}));
+}
+
+TEST_F(DisplayMode, FractionalWidthIsTruncated)
+{
+    EXPECT_EQ(run("call ScreenResolutionEnable 1024.9 768 32; answer; mode; call ScreenResolutionDisable"),
+              (std::vector<std::string>{success_, "mode 1024x768x32"}));
+}
+
+TEST_F(DisplayMode, UnsupportedModeIsAnErrorAndTheSavedModeStays)
+{
+    EXPECT_EQ(run("call ScreenResolutionEnable 800 600 32; answer; call ScreenResolutionEnable 12345 7 32; answer; "
+                  "call ScreenResolutionEnable 640 480 32; answer; mode; call ScreenResolutionDisable; no-answer 500; mode"),
+              (std::vector<std::string>{success_, error_, success_, "mode 640x480x32", "no answer",
+                                        "mode " + original_ + "x32"}));
+}
+
+TEST_F(DisplayMode, DisableWithNothingSavedChangesNothing)
+{
+    EXPECT_EQ(run("call ScreenResolutionDisable; no-answer 1000; mode"),
+              (std::vector<std::string>{"no answer", "mode " + original_ + "x32"}));
+}
+
+TEST_F(DisplayMode, WrongCountShowsTheBoxAndNonNumbersDoNothing)
+{
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; flash; call ScreenResolutionEnable 800 600; no-answer 1000; "
+                                  "call ScreenResolutionEnable; no-answer 1000; "
+                                  "call ScreenResolutionEnable 800 \"600\" 32; no-answer 1000; "
+                                  "call ScreenResolutionEnable 1e300 600 32; no-answer 1000; mode; exit 0");
+    BoxWatcher boxes(launcher->id());
+    ASSERT_TRUE(launcher->waitForExit(60000));
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    EXPECT_EQ(boxes.boxes()[0].text, "Nombre de param\xE8tres incorrect : 2");
+    EXPECT_EQ(boxes.boxes()[0].caption, "Alert");
+    EXPECT_EQ(boxes.boxes()[1].text, "Nombre de param\xE8tres incorrect : 0");
+    EXPECT_EQ(linesStartingWith("no answer").size(), 4u);
+    EXPECT_EQ(linesStartingWith("mode "), std::vector<std::string>{"mode " + original_ + "x32"});
+}
+
+TEST_F(DisplayMode, GameEndingWhileSwitchedGetsTheOriginalModeBack)
+{
+    EXPECT_EQ(run("call ScreenResolutionEnable 800 600 32; answer; mode"),
+              (std::vector<std::string>{success_, "mode 800x600x32"}));
+    // TearDown checks the mode after the launcher has exited.
+}
+
+} // namespace
