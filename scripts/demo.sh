@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The launcher's main job, headless: the stand-in game is started by the launcher under
-# Wine and talks to it; what the game sends and receives is printed as it happens.
+# Wine (in a virtual desktop, so the display mode can change) and talks to it; every
+# call and answer is printed as it happens.
 #   scripts/demo.sh          headless (a private Xvfb)
-#   scripts/demo.sh --show   on the current display, so a person can use the dialogs
+#   scripts/demo.sh --show   on the current display
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,22 +11,38 @@ bash scripts/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target TovinLauncher standin_game >/dev/null
 
-demo=build/demo
+root=$(pwd -P)
+demo=$root/build/demo
 rm -rf "$demo" && mkdir -p "$demo"
 cp build/windows/TovinLauncher.exe build/windows/tovin.dll "$demo/"
 : >"$demo/transcript.txt"
 
+python3 tests/services/http_test_server.py "$demo/port" "$demo/requests.log" &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.1; done
+
+export TOVIN_TRANSCRIPT="Z:${demo//\//\\}\\transcript.txt"
+# Inside the scenario's quoted strings a backslash is written twice.
+TOVIN_SCENARIO=$(python3 - "$demo" "$(cat "$demo/port")" <<'PY'
+import sys
+folder = "Z:" + sys.argv[1].replace("/", "\\\\")
+text = open("tools/standin/demo.scenario").read()
+print(text.replace("${HTTP}", "http://127.0.0.1:" + sys.argv[2]).replace("${DIR}", folder))
+PY
+)
+export TOVIN_SCENARIO
+
 run_demo() {
-  export TOVIN_SCENARIO TOVIN_TRANSCRIPT
-  TOVIN_SCENARIO=$(cat tools/standin/demo.scenario)
-  TOVIN_TRANSCRIPT='Z:'$(pwd -P | tr / '\\')'\build\demo\transcript.txt'
-  tail -n +1 -f "$demo/transcript.txt" &
+  # The transcript is in the ANSI code page (Windows-1252).
+  tail -n +1 -f "$demo/transcript.txt" | iconv -f WINDOWS-1252 -t UTF-8 &
   local tail_pid=$! rc=0
-  (cd "$demo" && timeout 300 wine TovinLauncher.exe </dev/null >"$demo_log" 2>&1) || rc=$?
+  (cd "$demo" && timeout 300 wine explorer /desktop=tovin-demo,1280x1024 TovinLauncher.exe </dev/null >"$demo/wine.log" 2>&1) || rc=$?
+  for _ in $(seq 50); do grep -q "^end " "$demo/transcript.txt" && break; sleep 0.2; done
   sleep 0.3
   kill "$tail_pid" 2>/dev/null || true
-  echo "launcher exit code: $rc"
+  if grep -q "^end 0" "$demo/transcript.txt"; then echo "demo: the conversation ran to its end"; else echo "demo: the conversation did not finish"; return 1; fi
 }
 export -f run_demo
-export demo demo_log=$(pwd)/build/demo/wine.log
+export demo
 scripts/wine-harness.sh run bash -c run_demo

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 need=(g++-mingw-w64-i686 wine wine32 xvfb x11-utils cmake ninja-build clang libclang-rt-14-dev
-      libgtest-dev googletest binutils-mingw-w64-i686 python3 xdotool)
+      libgtest-dev googletest binutils-mingw-w64-i686 python3)
 
 missing=()
 for p in "${need[@]}"; do

@@ -104,6 +104,8 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
         EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
         transcriptLine("mode " + std::to_string(mode.dmPelsWidth) + "x" + std::to_string(mode.dmPelsHeight) + "x" +
                        std::to_string(mode.dmBitsPerPel));
+    } else if (name == "dialog-pick" || name == "dialog-cancel") {
+        closeDialog(name == "dialog-pick" ? command.line.substr(command.line.find(name) + name.size() + 1) : "");
     } else if (name == "flash") {
         peer_ = std::make_unique<FlashPlayerPeer>();
         peer_->registerName(replyName_);
@@ -213,4 +215,59 @@ bool Scenario::takeAnswer(DWORD timeoutMs)
         Sleep(5);
     } while (GetTickCount64() < deadline);
     return false;
+}
+
+namespace {
+
+struct OwnedDialog {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK findOwnedDialog(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<OwnedDialog*>(param);
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (std::string(name) != "#32770" || GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+BOOL CALLBACK setNameField(HWND child, LPARAM param)
+{
+    char name[64] = {};
+    GetClassNameA(child, name, sizeof name);
+    if (GetDlgCtrlID(child) == 0x47C && std::string(name) == "Edit") {
+        SendMessageA(child, WM_SETTEXT, 0, param);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+void Scenario::closeDialog(const std::string& fileName)
+{
+    // Plays the user of a file dialog that the launcher opened over our window.
+    OwnedDialog search{windows_.empty() ? nullptr : windows_[0], nullptr};
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    while (!search.found && GetTickCount64() < deadline) {
+        EnumWindows(findOwnedDialog, reinterpret_cast<LPARAM>(&search));
+        Sleep(50);
+    }
+    if (!search.found) {
+        transcriptLine("no dialog");
+        return;
+    }
+    Sleep(500);
+    if (fileName.empty()) {
+        transcriptLine("dialog: cancel");
+        PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return;
+    }
+    transcriptLine("dialog: choose " + fileName);
+    EnumChildWindows(search.found, setNameField, reinterpret_cast<LPARAM>(fileName.c_str()));
+    PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }

@@ -5,6 +5,7 @@
 //   call[@REPLY] METHOD VALUES   a call whose first argument is the reply name
 //   call-bare METHOD VALUES      a call with exactly these arguments
 //   answer MS | no-answer MS     wait for the launcher's answer on any name listened to
+//   dialog-pick NAME | dialog-cancel   close the file dialog opened over the game window
 #pragma once
 
 #include "FlashPlayerPeer.h"
@@ -33,6 +34,7 @@ private:
     bool waitForRetitle(DWORD timeoutMs);
     void sendCall(const Command& command, bool withReplyName);
     bool takeAnswer(DWORD timeoutMs);
+    void closeDialog(const std::string& fileName);
 
     std::vector<Command> commands_;
     std::vector<HWND> windows_;
