@@ -30,6 +30,39 @@ constexpr const char* baseName(const char* path)
     return base;
 }
 
+// The texts and statuses with which each side reports its failed clean-up steps.
+struct CleanupTexts {
+    const char* caption;
+    const char* unmap;
+    const char* closeSection;
+    const char* release;
+    const char* closeMutex;
+};
+
+constexpr CleanupTexts kReceiveCleanup = {kReceiveCaption, "UnmapViewOfFile failed", "CloseHandle failed",
+                                          "ReleaseMutex failed", "CloseHandle failed"};
+constexpr CleanupTexts kSendCleanup = {kSendCaption, "UnmapViewOfFile failed", "Close handle Failed",
+                                       "Release Mutex Failed", "Close Handle Failed"};
+
+// Queues one box per failed step; the status becomes that of the last failure.
+void reportCleanup(const lc::CleanupFailures& failed, const CleanupTexts& texts, lc::BoxQueue& boxes, int& status)
+{
+    const struct {
+        bool failed;
+        const char* text;
+        int status;
+    } steps[] = {{failed.unmap, texts.unmap, -2},
+                 {failed.closeSection, texts.closeSection, -3},
+                 {failed.release, texts.release, 1},
+                 {failed.closeMutex, texts.closeMutex, 2}};
+    for (const auto& step : steps) {
+        if (step.failed) {
+            boxes.add(step.text, texts.caption);
+            status = step.status;
+        }
+    }
+}
+
 } // namespace
 
 CFlashLocalConnection::CFlashLocalConnection(const char* connectionName, HWND window, UINT message)
@@ -131,15 +164,7 @@ int CFlashLocalConnection::receiveLoop()
                 receiveFromSlot(view_, boxes);
                 passBoxes_ = nullptr;
             }
-            const lc::CleanupFailures failed = pass.close();
-            if (failed.unmap)
-                boxes.add("UnmapViewOfFile failed", kReceiveCaption), status = -2;
-            if (failed.closeSection)
-                boxes.add("CloseHandle failed", kReceiveCaption), status = -3;
-            if (failed.release)
-                boxes.add("ReleaseMutex failed", kReceiveCaption), status = 1;
-            if (failed.closeMutex)
-                boxes.add("CloseHandle failed", kReceiveCaption), status = 2;
+            reportCleanup(pass.close(), kReceiveCleanup, boxes, status);
         }
         boxes.showAll();
         if (pause(kPassPauseMs))
@@ -220,15 +245,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                     }
                 }
             }
-            const lc::CleanupFailures failed = pass.close();
-            if (failed.unmap)
-                boxes.add("UnmapViewOfFile failed", kSendCaption), status = -2;
-            if (failed.closeSection)
-                boxes.add("Close handle Failed", kSendCaption), status = -3;
-            if (failed.release)
-                boxes.add("Release Mutex Failed", kSendCaption), status = 1;
-            if (failed.closeMutex)
-                boxes.add("Close Handle Failed", kSendCaption), status = 2;
+            reportCleanup(pass.close(), kSendCleanup, boxes, status);
         }
         boxes.showAll();
         Sleep(kPassPauseMs);

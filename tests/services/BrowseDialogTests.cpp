@@ -9,17 +9,6 @@ namespace {
 constexpr int kFileTypes = 0x470;  // cmb1
 constexpr int kFileName = 0x47C;   // cmb13, with its edit field
 
-std::string quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 class BrowseDialog : public LauncherFixture {
 protected:
     void start(const std::string& calls)

@@ -11,17 +11,6 @@ namespace {
 const char kNot200[] = "Code de retour Http non \xE9gal \xE0 200";
 const char kCannotCreate[] = "Impossible de cr\xE9" "er le fichier de destination";
 
-std::string quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 std::string expectedBody(std::size_t n)
 {
     std::string bytes(n, '\0');

@@ -9,6 +9,18 @@
 
 constexpr DWORD kLongWait = 30000;  // Wine's first user32 call can take seconds
 
+// A text as a quoted string of the stand-in game's scenarios.
+inline std::string quoted(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
 class LauncherFixture : public ::testing::Test {
 protected:
     void SetUp() override { dir_.copyFromBuild("TovinLauncher.exe"); }

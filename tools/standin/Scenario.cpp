@@ -189,28 +189,49 @@ void Scenario::sendCall(const Command& command, bool withReplyName)
     for (const auto& value : call.getArguments())
         shown += (shown.empty() ? "" : ", ") + value->toDebugString();
     transcriptLine("call " + method + "(" + shown + ")");
-    if (!peer_->sendCall("__qel.external.connector__", method, call, 15000))
-        transcriptLine("call not written");
+    // Like a Flash Player, keep taking the answers addressed to us while waiting for the
+    // slot: an answer sitting there would otherwise keep it busy for ever.
+    const ULONGLONG deadline = GetTickCount64() + 15000;
+    while (!peer_->sendCall("__qel.external.connector__", method, call, 0)) {
+        for (const std::string& name : listening_) {
+            ReceivedMessage message;
+            if (peer_->receive(name, 0, message))
+                pending_.push_back({name, std::move(message)});
+        }
+        if (GetTickCount64() >= deadline) {
+            transcriptLine("call not written");
+            return;
+        }
+        Sleep(2);
+    }
 }
 
 bool Scenario::takeAnswer(DWORD timeoutMs)
 {
+    const auto print = [](const std::string& name, const ReceivedMessage& message) {
+        if (!message.call) {
+            transcriptLine("answer " + name + " undecodable");
+            return;
+        }
+        std::string shown;
+        for (const auto& value : message.call->getArguments())
+            shown += (shown.empty() ? "" : ", ") + value->toDebugString();
+        transcriptLine("answer " + name + " " + message.call->getMethodName() + "(" + shown + ") from " +
+                       message.domain);
+    };
+    if (!pending_.empty()) {
+        print(pending_.front().first, pending_.front().second);
+        pending_.pop_front();
+        return true;
+    }
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     do {
         for (const std::string& name : listening_) {
             ReceivedMessage message;
-            if (!peer_->receive(name, 0, message))
-                continue;
-            if (!message.call) {
-                transcriptLine("answer " + name + " undecodable");
+            if (peer_->receive(name, 0, message)) {
+                print(name, message);
                 return true;
             }
-            std::string shown;
-            for (const auto& value : message.call->getArguments())
-                shown += (shown.empty() ? "" : ", ") + value->toDebugString();
-            transcriptLine("answer " + name + " " + message.call->getMethodName() + "(" + shown + ") from " +
-                           message.domain);
-            return true;
         }
         Sleep(5);
     } while (GetTickCount64() < deadline);

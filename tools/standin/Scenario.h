@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,4 +43,5 @@ private:
     std::unique_ptr<FlashPlayerPeer> peer_;
     std::string replyName_ = "tovin.game.reply";
     std::vector<std::string> listening_;
+    std::deque<std::pair<std::string, ReceivedMessage>> pending_;  // answers taken while sending
 };
