@@ -55,6 +55,21 @@ std::vector<std::string> chosenPaths(const std::vector<char>& buffer)
     return paths;
 }
 
+// The dialog settings both handlers share; every field not set stays zero.
+OPENFILENAMEA dialogSettings(HWND owner, std::vector<char>& filter, std::vector<char>& fileName,
+                             const char* initialDirectory, DWORD flags)
+{
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = kDialogStructSize;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter.data();
+    dialog.lpstrFile = fileName.data();
+    dialog.nMaxFile = static_cast<DWORD>(fileName.size());
+    dialog.lpstrInitialDir = initialDirectory;
+    dialog.Flags = flags;
+    return dialog;
+}
+
 } // namespace
 
 std::string MakeAbsoluteDirectory(const std::string& directory)
@@ -92,14 +107,7 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, std::string 
 
     std::vector<char> fileName = bufferWith(initialName, kOpenNameSize);
     std::vector<char> filter = filterBuffer(filterText);
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = kDialogStructSize;
-    dialog.hwndOwner = gameWindow;
-    dialog.lpstrFilter = filter.data();
-    dialog.lpstrFile = fileName.data();
-    dialog.nMaxFile = static_cast<DWORD>(fileName.size());
-    dialog.lpstrInitialDir = initialDirectory.c_str();
-    dialog.Flags = flags;
+    OPENFILENAMEA dialog = dialogSettings(gameWindow, filter, fileName, initialDirectory.c_str(), flags);
     if (!GetOpenFileNameA(&dialog)) {
         sendAnswer(replyName, "onBrowseFileCancel");
         return;
@@ -125,14 +133,9 @@ void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, std::s
     if (AmfValuePtr value = call->takeFirstArgument())
         filter = filterBuffer(BuildFilterText(value.get()));
 
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = kDialogStructSize;
-    dialog.hwndOwner = gameWindow;
-    dialog.lpstrFilter = filter.data();
-    dialog.lpstrFile = fileName.data();
-    dialog.nMaxFile = static_cast<DWORD>(fileName.size());
-    dialog.lpstrInitialDir = initialDirectory[0] ? initialDirectory.data() : nullptr;
-    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
+    OPENFILENAMEA dialog = dialogSettings(gameWindow, filter, fileName,
+                                          initialDirectory[0] ? initialDirectory.data() : nullptr,
+                                          OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT);
     if (!GetSaveFileNameA(&dialog)) {
         sendAnswer(replyName, "onBrowseFileToSaveCancel");
         return;
