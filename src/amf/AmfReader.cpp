@@ -2,7 +2,9 @@
 
 #include "amf/TextEncoding.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -96,10 +98,9 @@ std::string CFlashAMFReader::readText(std::size_t length)
         return {};
     const char* text = reinterpret_cast<const char*>(next_);
     next_ += length;
-    // The text ends at the first zero byte; all `length` bytes are consumed anyway.
-    const void* zero = std::memchr(text, 0, length);
-    const std::size_t used = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text) : length;
-    return utf8ToAnsi(std::string_view(text, used));
+    // The text ends at the first zero byte (the converter stops there); all `length`
+    // bytes are consumed anyway.
+    return utf8ToAnsi(std::string_view(text, length));
 }
 
 std::string CFlashAMFReader::readShortString()
@@ -116,17 +117,22 @@ std::string CFlashAMFReader::readLongString()
 
 AmfValuePtr CFlashAMFReader::readMembers(std::unique_ptr<CFlashAMFAssociativeArray> container)
 {
+    const std::size_t first = pendingMembers_.size();
     for (;;) {
         std::string key = readShortString();
         const int marker = readByte();
-        if (failed_)
-            return nullptr;
-        if (marker == kObjectEnd)
+        if (!failed_ && marker == kObjectEnd) {
+            const auto start = pendingMembers_.begin() + static_cast<std::ptrdiff_t>(first);
+            container->addMembers(std::make_move_iterator(start), std::make_move_iterator(pendingMembers_.end()));
+            pendingMembers_.erase(start, pendingMembers_.end());
             return container;
-        AmfValuePtr value = readValue(marker);
-        if (failed_)
+        }
+        AmfValuePtr value = failed_ ? nullptr : readValue(marker);
+        if (failed_) {
+            pendingMembers_.resize(first);
             return nullptr;
-        container->addMember(std::move(key), std::move(value));
+        }
+        pendingMembers_.emplace_back(std::move(key), std::move(value));
     }
 }
 
@@ -134,8 +140,9 @@ AmfValuePtr CFlashAMFReader::readStrictArray()
 {
     const auto count = static_cast<std::int32_t>(readUInt32());
     auto array = std::make_unique<CFlashAMFArray>();
-    // Each element takes at least its marker byte, so a count larger than the payload
-    // ends in a failed read, not in a large reservation.
+    // Each element takes at least its marker byte: the reservation is bounded by the
+    // payload, and a count larger than the payload ends in a failed read.
+    array->reserve(std::min<std::size_t>(count, remaining()));
     for (std::int32_t i = 0; i < count && !failed_; ++i) {
         const int marker = readByte();
         if (failed_)

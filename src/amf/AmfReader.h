@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CFlashAMFReader {
 public:
@@ -41,4 +42,7 @@ private:
     const std::uint8_t* end_;
     bool failed_ = false;
     int depth_ = 0;
+    // Members of the containers being read, innermost last: each container takes its
+    // own in one exact allocation when it ends, instead of growing a vector member by member.
+    std::vector<CFlashAMFAssociativeArray::Member> pendingMembers_;
 };

@@ -119,6 +119,7 @@ public:
     int getType() const override { return kAmfArray; }
 
     void push(AmfValuePtr value) { items_.push_back(std::move(value)); }
+    void reserve(std::size_t count) { items_.reserve(count); }
     std::int32_t count() const { return static_cast<std::int32_t>(items_.size()); }
     const CFlashAMFObject* item(std::int32_t index) const { return items_.at(index).get(); }
 
@@ -135,7 +136,16 @@ public:
     double toNumber() const override { return 0.0; }
     int getType() const override { return kAmfAssociativeArray; }
 
+    using Member = std::pair<std::string, AmfValuePtr>;
+
     void addMember(std::string key, AmfValuePtr value) { members_.emplace_back(std::move(key), std::move(value)); }
+    // Appends members in one allocation (the reader collects them first).
+    template <typename Iterator>
+    void addMembers(Iterator first, Iterator last)
+    {
+        members_.reserve(members_.size() + static_cast<std::size_t>(last - first));
+        members_.insert(members_.end(), first, last);
+    }
     // The value of the first member with exactly this key; none if absent or not found.
     const CFlashAMFObject* findMember(std::string_view key) const;
     // findMember with the decimal text of index ("%i").
@@ -145,7 +155,7 @@ public:
     const CFlashAMFObject* valueAt(std::int32_t index) const { return members_.at(index).second.get(); }
 
 private:
-    std::vector<std::pair<std::string, AmfValuePtr>> members_;
+    std::vector<Member> members_;
 };
 
 // An AMF typed object: an associative array with a class name; reports type 8 too.

@@ -58,6 +58,11 @@ void CFlashAMFWriter::writeDouble(double value)
 
 void CFlashAMFWriter::writeShortString(std::string_view ansi)
 {
+    if (isPlainAscii(ansi) && ansi.size() <= 0xFFFF) {
+        writeUInt16(static_cast<int>(ansi.size()));
+        writeBytes(ansi.data(), ansi.size());
+        return;
+    }
     const std::string utf8 = ansiToUtf8(ansi);
     if (utf8.size() > 0xFFFF) {  // the 16-bit length cannot hold it
         failed_ = true;

@@ -63,29 +63,33 @@ char32_t decode1252(unsigned char byte)
     return byte;
 }
 
-void appendUtf8(std::string& out, char32_t cp)
+// Writes one code point as UTF-8 at `out`; returns the end.
+char* putUtf8(char* out, char32_t cp)
 {
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
+        *out++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *out++ = static_cast<char>(0xC0 | (cp >> 6));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *out++ = static_cast<char>(0xE0 | (cp >> 12));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *out++ = static_cast<char>(0xF0 | (cp >> 18));
+        *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return out;
 }
 
 } // namespace
 
 std::string utf8ToAnsi(std::string_view utf8)
 {
+    if (isPlainAscii(utf8))
+        return std::string(utf8);
     utf8 = utf8.substr(0, utf8.find('\0'));
     std::string out;
     out.reserve(utf8.size());
@@ -96,10 +100,14 @@ std::string utf8ToAnsi(std::string_view utf8)
 
 std::string ansiToUtf8(std::string_view ansi)
 {
+    if (isPlainAscii(ansi))
+        return std::string(ansi);
     ansi = ansi.substr(0, ansi.find('\0'));
-    std::string out;
-    out.reserve(ansi.size() * 3);
+    // A 1252 character takes at most three UTF-8 bytes.
+    std::string out(ansi.size() * 3, '\0');
+    char* end = out.data();
     for (char c : ansi)
-        appendUtf8(out, decode1252(static_cast<unsigned char>(c)));
+        end = putUtf8(end, decode1252(static_cast<unsigned char>(c)));
+    out.resize(static_cast<std::size_t>(end - out.data()));
     return out;
 }

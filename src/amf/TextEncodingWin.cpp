@@ -3,11 +3,12 @@
 
 #include <windows.h>
 
-
 namespace {
 
 std::string convert(std::string_view text, UINT from, UINT to)
 {
+    if (isPlainAscii(text))
+        return std::string(text);
     text = text.substr(0, text.find('\0'));
     if (text.empty())
         return {};
