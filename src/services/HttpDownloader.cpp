@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -71,6 +72,14 @@ HttpDownloadResult CHttpDownloader::Download(const char* url)
         return result;
     }
     try {
+        // Room for the announced body at once: no copy on growth and no second buffer
+        // beside the first. A length the process cannot hold up front is read as it comes.
+        if (hasLength) {
+            try {
+                result.data.reserve(announced);
+            } catch (const std::exception&) {
+            }
+        }
         while (!readFailed && got > 0) {
             result.data.insert(result.data.end(), chunk, chunk + got);
             readFailed = InternetReadFile(request.get(), chunk, kChunkSize, &got) == FALSE;

@@ -84,7 +84,7 @@ bool FlashPlayerPeer::sendCall(const std::string& recipient, const std::string& 
             return true;
         if (outcome == lc::WriteOutcome::TooLarge || GetTickCount64() >= deadline)
             return false;
-        Sleep(2);
+        Sleep(pollMs_);
     }
 }
 
@@ -104,7 +104,7 @@ bool FlashPlayerPeer::sendBody(const std::vector<std::uint8_t>& body, DWORD time
             return true;
         if (GetTickCount64() >= deadline)
             return false;
-        Sleep(2);
+        Sleep(pollMs_);
     }
 }
 
@@ -128,6 +128,6 @@ bool FlashPlayerPeer::receive(const std::string& name, DWORD timeoutMs, Received
             return true;
         if (GetTickCount64() >= deadline)
             return false;
-        Sleep(2);
+        Sleep(pollMs_);
     }
 }

@@ -37,6 +37,8 @@ public:
     void registerName(const std::string& name);
     std::vector<std::string> tableNames() const;
     bool slotFree() const;
+    // How long the waits below pause between looks at the slot (2 ms unless set).
+    void setPollInterval(DWORD ms) { pollMs_ = ms; }
 
     // Waits for a free slot, then writes the call (arguments in call order). False on time-out.
     bool sendCall(const std::string& recipient, const std::string& method, const CFlashLocalConnectionCall& arguments,
@@ -48,6 +50,7 @@ public:
 
 private:
     std::size_t sectionSize_;
+    DWORD pollMs_ = 2;
     HANDLE mutex_ = nullptr;
     HANDLE section_ = nullptr;
     lc::SectionView view_;

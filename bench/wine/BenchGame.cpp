@@ -1,0 +1,276 @@
+// The game side of the Wine benchmarks, installed as tovin.dll beside the launcher (or
+// run alone to hold the Flash Player's objects for a bare program). It owns a window,
+// the mutex and the section, listens on a reply name and runs one measurement:
+//   TOVIN_BENCH="roundtrip N [GAP_MS]" | "idle SECONDS" | "download URL PATH" | "soak N BADURL..."
+// Results go to the file TOVIN_BENCH_OUT as "key value..." lines, ending with "done".
+#include "FlashPlayerPeer.h"
+
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr char kConnector[] = "__qel.external.connector__";
+constexpr char kReply[] = "tovin.bench.reply";
+
+class Results {
+public:
+    Results()
+    {
+        const char* path = std::getenv("TOVIN_BENCH_OUT");
+        file_ = std::fopen(path ? path : "bench.out", "a");
+    }
+    ~Results()
+    {
+        if (file_)
+            std::fclose(file_);
+    }
+    Results(const Results&) = delete;
+    Results& operator=(const Results&) = delete;
+
+    void line(const std::string& text)
+    {
+        if (!file_)
+            return;
+        std::fputs((text + "\n").c_str(), file_);
+        std::fflush(file_);
+    }
+
+private:
+    FILE* file_;
+};
+
+double nowMs()
+{
+    static const double ticksPerMs = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(frequency.QuadPart) / 1000.0;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / ticksPerMs;
+}
+
+bool waitForLauncher(FlashPlayerPeer& peer)
+{
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    while (GetTickCount64() < deadline) {
+        for (const std::string& name : peer.tableNames())
+            if (name == kConnector)
+                return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+// One call with the reply name first, as the game's content makes them; the answer's
+// method name, or "" when none came in time.
+std::string call(FlashPlayerPeer& peer, const std::string& method, const std::vector<std::string>& texts,
+                 DWORD answerTimeoutMs)
+{
+    CFlashLocalConnectionCall arguments("");
+    arguments.addArgument(std::make_unique<CFlashAMFString>(kReply), false);
+    for (const std::string& text : texts)
+        arguments.addArgument(std::make_unique<CFlashAMFString>(text), false);
+    if (!peer.sendCall(kConnector, method, arguments, 15000))
+        return "";
+    ReceivedMessage answer;
+    if (!peer.receive(kReply, answerTimeoutMs, answer) || !answer.call)
+        return "";
+    return answer.call->getMethodName();
+}
+
+DWORD parentProcessId()
+{
+    DWORD parent = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            parent = entry.th32ParentProcessID;
+    CloseHandle(snapshot);
+    return parent;
+}
+
+// The handle count as the system's process list gives it (Wine answers
+// GetProcessHandleCount with 0; its list counts the handle table in blocks of 32).
+long long handleCount(DWORD processId)
+{
+    using QueryFunction = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<std::uint8_t> buffer(1 << 20);
+    ULONG length = 0;
+    if (!query || query(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &length) != 0)
+        return -1;
+    for (std::size_t offset = 0; offset + sizeof(SYSTEM_PROCESS_INFORMATION) <= buffer.size();) {
+        const auto* entry = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + offset);
+        if (static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(entry->UniqueProcessId)) == processId)
+            return entry->HandleCount;
+        if (entry->NextEntryOffset == 0)
+            break;
+        offset += entry->NextEntryOffset;
+    }
+    return -1;
+}
+
+// The launcher's private memory (KiB) and handle count. Private memory is the pagefile
+// usage, which Windows reports as PrivateUsage too and Wine fills from the process's
+// anonymous resident memory and swap.
+std::string launcherUsage(HANDLE launcher, DWORD processId)
+{
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    const bool gotMemory = GetProcessMemoryInfo(launcher, &memory, sizeof memory) != FALSE;
+    return std::to_string(gotMemory ? static_cast<long long>(memory.PagefileUsage / 1024) : -1) + " " +
+           std::to_string(handleCount(processId));
+}
+
+// Calls one after the other; with a gap, each waits a pseudo-random 0..gap-1 ms first,
+// as calls made by a player's actions would.
+int roundTrip(FlashPlayerPeer& peer, Results& results, int count, int gapMs)
+{
+    std::ostringstream samples;
+    int answered = 0;
+    unsigned seed = 12345;
+    for (int i = 0; i < count; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        if (gapMs > 0)
+            Sleep((seed >> 8) % static_cast<unsigned>(gapMs));
+        const double start = nowMs();
+        const bool ok = call(peer, "benchPing", {}, 5000) == "onUnknownMethod";
+        samples << (ok ? nowMs() - start : -1.0) << ' ';
+        answered += ok;
+    }
+    results.line("answered " + std::to_string(answered) + " " + std::to_string(count));
+    results.line("roundtrip_ms " + samples.str());
+    return answered == count ? 0 : 1;
+}
+
+int download(FlashPlayerPeer& peer, Results& results, const std::string& url, const std::string& path)
+{
+    const double start = nowMs();
+    const std::string answer = call(peer, "HttpDownload", {url, path}, 900000);
+    results.line("download_ms " + std::to_string(nowMs() - start));
+    results.line("answer " + (answer.empty() ? std::string("none") : answer));
+    return answer == "onHttpDownloadComplete" ? 0 : 1;
+}
+
+int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<std::string>& badUrls)
+{
+    const DWORD launcherId = parentProcessId();
+    HANDLE launcher = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, launcherId);
+    if (!launcher) {
+        results.line("error cannot open the launcher's process");
+        return 1;
+    }
+    constexpr int kWarmUp = 100;  // first WinINet use, first answers: not growth
+    int unknownAnswers = 0, errorAnswers = 0, lost = 0;
+    results.line("usage_start " + launcherUsage(launcher, launcherId));
+    for (int i = 0; i < count; ++i) {
+        if (i == kWarmUp)
+            results.line("usage_warm " + launcherUsage(launcher, launcherId));
+        if (i % 2 == 0) {
+            unknownAnswers += call(peer, "benchSoak", {}, 5000) == "onUnknownMethod";
+        } else {
+            const std::string& url = badUrls[static_cast<std::size_t>(i / 2) % badUrls.size()];
+            errorAnswers += call(peer, "HttpDownload", {url, "soak.bin"}, 30000) == "onHttpDownloadError";
+        }
+        lost = i + 1 - unknownAnswers - errorAnswers;
+    }
+    results.line("usage_end " + launcherUsage(launcher, launcherId));
+    results.line("answers " + std::to_string(unknownAnswers) + " " + std::to_string(errorAnswers) + " " +
+                 std::to_string(lost));
+    CloseHandle(launcher);
+    return lost == 0 ? 0 : 1;
+}
+
+int run(const std::string& command)
+{
+    std::istringstream words(command);
+    std::string mode;
+    words >> mode;
+    Results results;
+    FlashPlayerPeer peer;
+    if (!peer.ok()) {
+        results.line("error no section");
+        return 1;
+    }
+    peer.setPollInterval(1);
+    peer.registerName(kReply);
+    int status = 1;
+    if (mode == "idle") {
+        // Silent: the objects exist, nobody calls. The runner samples CPU meanwhile.
+        int seconds = 0;
+        words >> seconds;
+        results.line("ready");
+        Sleep(static_cast<DWORD>(seconds) * 1000);
+        status = 0;
+    } else if (!waitForLauncher(peer)) {
+        results.line("error the launcher never listened");
+    } else if (mode == "roundtrip") {
+        int count = 0, gapMs = 0;
+        words >> count >> gapMs;
+        status = roundTrip(peer, results, count, gapMs);
+    } else if (mode == "download") {
+        std::string url, path;
+        words >> url >> path;
+        status = download(peer, results, url, path);
+    } else if (mode == "soak") {
+        int count = 0;
+        words >> count;
+        std::vector<std::string> badUrls;
+        for (std::string url; words >> url;)
+            badUrls.push_back(url);
+        if (!badUrls.empty())
+            status = soak(peer, results, count, badUrls);
+    }
+    results.line("done " + std::to_string(status));
+    return status;
+}
+
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return message == WM_CLOSE ? 0 : DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = "TovinBenchGame";
+    RegisterClassA(&windowClass);
+    CreateWindowExA(0, windowClass.lpszClassName, "bench game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320, 240,
+                    nullptr, nullptr, instance, nullptr);
+
+    const char* command = std::getenv("TOVIN_BENCH");
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    const DWORD mainThread = GetCurrentThreadId();
+    int status = 1;
+    std::thread worker([&] {
+        status = run(command ? command : "");
+        PostThreadMessageA(mainThread, WM_QUIT, 0, 0);
+    });
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    worker.join();
+    return status;
+}
