@@ -308,7 +308,8 @@ class Bench:
         dead_port = refused.getsockname()[1]
         refused.close()  # nothing listens there: connection refused
         out = self.out_file("soak")
-        self.launch(f"soak {count} http://127.0.0.1:{self.port}/missing.bin http://127.0.0.1:{dead_port}/x", out)
+        # In turn: an unknown method, a 404, an unknown method, a refused connection.
+        self.launch(f"soak {count} - http://127.0.0.1:{self.port}/missing.bin - http://127.0.0.1:{dead_port}/x", out)
         results = Results(out)
         if "usage_end" not in results.lines:
             self.row("soak", "calls answered", "did not finish", met=False)
@@ -320,11 +321,25 @@ class Bench:
         start_kib, warm_kib, end_kib = (results.get(k, 0, int) for k in ("usage_start", "usage_warm", "usage_end"))
         start_h, warm_h, end_h = (results.get(k, 1, int) for k in ("usage_start", "usage_warm", "usage_end"))
         grown = end_kib - warm_kib
-        self.row(f"soak ({count} calls)", "private KiB: start / after 100 / end", f"{start_kib} / {warm_kib} / {end_kib}",
-                 target="no growth after warm-up (<= 256 KiB)", met=grown <= 256,
-                 note=f"{grown:+d} KiB after warm-up")
+        # Wine's WinINet keeps about 100 bytes per request that reaches a server: the bare
+        # program makes the same 404 requests as the launcher after its warm-up, and only
+        # what the launcher grows beyond that is ours.
+        requests_404 = len([i for i in range(100, count) if i % 4 == 1])
+        bare_out = self.out_file("soak-bare")
+        wait_with_peak(self.start("bench_bare_wininet.exe",
+                                  ["--repeat", str(requests_404), f"http://127.0.0.1:{self.port}/missing.bin"],
+                                  out=bare_out))
+        bare = Results(bare_out)
+        wine_kib = bare.get("growth_kib", 0, int) if "growth_kib" in bare.lines else None
+        ours = grown - (wine_kib or 0)
+        self.row(f"soak ({count} calls)", "private KiB: start / after 100 / end",
+                 f"{start_kib} / {warm_kib} / {end_kib}",
+                 f"bare WinINet {wine_kib:+d} over {requests_404} requests" if wine_kib is not None else "bare: none",
+                 target="beyond Wine's own: <= 64 KiB", met=wine_kib is not None and ours <= 64,
+                 note=f"{grown:+d} KiB after warm-up, {ours:+d} KiB beyond Wine's WinINet")
         self.row(f"soak ({count} calls)", "handles: start / after 100 / end", f"{start_h} / {warm_h} / {end_h}",
-                 target="no growth after warm-up", met=end_h <= warm_h, note=f"{end_h - warm_h:+d} after warm-up")
+                 target="no growth after warm-up", met=end_h <= warm_h,
+                 note=f"{end_h - warm_h:+d} after warm-up; Wine counts the table in blocks of 32")
 
     # --- the report ---------------------------------------------------------------
 

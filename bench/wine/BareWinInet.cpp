@@ -1,51 +1,110 @@
 // The floor of a download: the launcher's WinINet calls with its 1024-byte reads, each
-// chunk written straight to the file. Prints "download_ms T bytes N" to TOVIN_BENCH_OUT.
+// chunk written straight to the file. Results go to TOVIN_BENCH_OUT.
+//   bench_bare_wininet URL PATH          download_ms T bytes N
+//   bench_bare_wininet --repeat N URL    growth_kib G: private memory grown over N failing
+//                                        requests made the launcher's way, after a warm-up
 #include <windows.h>
+#include <psapi.h>
 #include <wininet.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-int main(int argc, char** argv)
+namespace {
+
+constexpr char kUserAgent[] = "Tovin-HTTP-Agent";
+
+struct Request {
+    HINTERNET internet = nullptr;
+    HINTERNET request = nullptr;
+    int status = 0;
+
+    explicit Request(const char* url)
+    {
+        internet = InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        request = internet ? InternetOpenUrlA(internet, url, nullptr, 0, INTERNET_FLAG_RELOAD, 0) : nullptr;
+        char text[32] = {};
+        DWORD length = sizeof text;
+        if (request && HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE, text, &length, nullptr))
+            status = std::atoi(text);
+    }
+    ~Request()
+    {
+        if (request)
+            InternetCloseHandle(request);
+        if (internet)
+            InternetCloseHandle(internet);
+    }
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+};
+
+void report(const std::string& line)
 {
-    if (argc < 3)
-        return 2;
+    const char* out = std::getenv("TOVIN_BENCH_OUT");
+    if (FILE* results = std::fopen(out ? out : "bench.out", "a")) {
+        std::fputs(line.c_str(), results);
+        std::fclose(results);
+    }
+}
+
+long long privateKib()
+{
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    return static_cast<long long>(memory.PagefileUsage / 1024);
+}
+
+int download(const char* url, const char* path)
+{
     LARGE_INTEGER frequency, start, stop;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     long long total = 0;
     bool ok = false;
-    HINTERNET internet = InternetOpenA("Tovin-HTTP-Agent", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    HINTERNET request = internet ? InternetOpenUrlA(internet, argv[1], nullptr, 0, INTERNET_FLAG_RELOAD, 0) : nullptr;
-    char status[32] = {};
-    DWORD statusLength = sizeof status;
-    if (request && HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE, status, &statusLength, nullptr) &&
-        std::atoi(status) == 200) {
-        DWORD announced = 0, announcedLength = sizeof announced;
-        HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &announcedLength,
-                       nullptr);
-        if (FILE* file = std::fopen(argv[2], "wb")) {
-            char chunk[1024];
-            DWORD got = 0;
-            ok = true;
-            while (InternetReadFile(request, chunk, sizeof chunk, &got) && got > 0) {
-                ok = ok && std::fwrite(chunk, 1, got, file) == got;
-                total += got;
+    {
+        Request request(url);
+        if (request.status == 200) {
+            DWORD announced = 0, announcedLength = sizeof announced;
+            HttpQueryInfoA(request.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
+                           &announcedLength, nullptr);
+            if (FILE* file = std::fopen(path, "wb")) {
+                char chunk[1024];
+                DWORD got = 0;
+                ok = true;
+                while (InternetReadFile(request.request, chunk, sizeof chunk, &got) && got > 0) {
+                    ok = ok && std::fwrite(chunk, 1, got, file) == got;
+                    total += got;
+                }
+                ok = std::fclose(file) == 0 && ok && total == announced;
             }
-            ok = std::fclose(file) == 0 && ok && total == announced;
         }
     }
-    if (request)
-        InternetCloseHandle(request);
-    if (internet)
-        InternetCloseHandle(internet);
     QueryPerformanceCounter(&stop);
     const double ms = 1000.0 * static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart;
-    const char* out = std::getenv("TOVIN_BENCH_OUT");
-    if (FILE* results = std::fopen(out ? out : "bench.out", "a")) {
-        std::fprintf(results, "download_ms %f bytes %lld\ndone %d\n", ms, total, ok ? 0 : 1);
-        std::fclose(results);
-    }
+    report("download_ms " + std::to_string(ms) + " bytes " + std::to_string(total) + "\ndone " +
+           std::to_string(ok ? 0 : 1) + "\n");
     return ok ? 0 : 1;
+}
+
+int repeat(int count, const char* url)
+{
+    for (int i = 0; i < 25; ++i)
+        Request warmUp(url);
+    const long long before = privateKib();
+    for (int i = 0; i < count; ++i)
+        Request request(url);
+    report("growth_kib " + std::to_string(privateKib() - before) + " requests " + std::to_string(count) + "\ndone 0\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::string(argv[1]) == "--repeat")
+        return repeat(std::atoi(argv[2]), argv[3]);
+    return argc == 3 ? download(argv[1], argv[2]) : 2;
 }

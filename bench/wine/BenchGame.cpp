@@ -1,7 +1,7 @@
 // The game side of the Wine benchmarks, installed as tovin.dll beside the launcher (or
 // run alone to hold the Flash Player's objects for a bare program). It owns a window,
 // the mutex and the section, listens on a reply name and runs one measurement:
-//   TOVIN_BENCH="roundtrip N [GAP_MS]" | "idle SECONDS" | "download URL PATH" | "soak N BADURL..."
+//   TOVIN_BENCH="roundtrip N [GAP_MS]" | "idle SECONDS" | "download URL PATH" | "soak N KIND..."
 // Results go to the file TOVIN_BENCH_OUT as "key value..." lines, ending with "done".
 #include "FlashPlayerPeer.h"
 
@@ -170,7 +170,9 @@ int download(FlashPlayerPeer& peer, Results& results, const std::string& url, co
     return answer == "onHttpDownloadComplete" ? 0 : 1;
 }
 
-int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<std::string>& badUrls)
+// Calls in a row, cycling through `kinds`: "-" calls an unknown method, anything else is
+// the URL of a download that fails.
+int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<std::string>& kinds)
 {
     const DWORD launcherId = parentProcessId();
     HANDLE launcher = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, launcherId);
@@ -179,20 +181,19 @@ int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<s
         return 1;
     }
     constexpr int kWarmUp = 100;  // first WinINet use, first answers: not growth
-    int unknownAnswers = 0, errorAnswers = 0, lost = 0;
+    int unknownAnswers = 0, errorAnswers = 0;
     results.line("usage_start " + launcherUsage(launcher, launcherId));
     for (int i = 0; i < count; ++i) {
         if (i == kWarmUp)
             results.line("usage_warm " + launcherUsage(launcher, launcherId));
-        if (i % 2 == 0) {
+        const std::string& kind = kinds[static_cast<std::size_t>(i) % kinds.size()];
+        if (kind == "-")
             unknownAnswers += call(peer, "benchSoak", {}, 5000) == "onUnknownMethod";
-        } else {
-            const std::string& url = badUrls[static_cast<std::size_t>(i / 2) % badUrls.size()];
-            errorAnswers += call(peer, "HttpDownload", {url, "soak.bin"}, 30000) == "onHttpDownloadError";
-        }
-        lost = i + 1 - unknownAnswers - errorAnswers;
+        else
+            errorAnswers += call(peer, "HttpDownload", {kind, "soak.bin"}, 30000) == "onHttpDownloadError";
     }
     results.line("usage_end " + launcherUsage(launcher, launcherId));
+    const int lost = count - unknownAnswers - errorAnswers;
     results.line("answers " + std::to_string(unknownAnswers) + " " + std::to_string(errorAnswers) + " " +
                  std::to_string(lost));
     CloseHandle(launcher);
@@ -233,11 +234,11 @@ int run(const std::string& command)
     } else if (mode == "soak") {
         int count = 0;
         words >> count;
-        std::vector<std::string> badUrls;
-        for (std::string url; words >> url;)
-            badUrls.push_back(url);
-        if (!badUrls.empty())
-            status = soak(peer, results, count, badUrls);
+        std::vector<std::string> kinds;
+        for (std::string kind; words >> kind;)
+            kinds.push_back(kind);
+        if (!kinds.empty())
+            status = soak(peer, results, count, kinds);
     }
     results.line("done " + std::to_string(status));
     return status;

@@ -146,4 +146,27 @@ TEST(TextEncoding, ConvertsBetweenAnsiAndUtf8)
     EXPECT_EQ(utf8ToAnsi("\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"), "\x80\x80\x80");
 }
 
+// Only text that reads the same in both encodings may skip the converter.
+TEST(TextEncoding, PlainAsciiIsThatAndNothingElse)
+{
+    EXPECT_TRUE(isPlainAscii(""));
+    EXPECT_TRUE(isPlainAscii("key_1 ~\x7F"));
+    EXPECT_FALSE(isPlainAscii(std::string("a\0b", 3))) << "a zero ends the text: the converter must cut it";
+    EXPECT_FALSE(isPlainAscii("caf\xE9"));
+    EXPECT_FALSE(isPlainAscii(std::string(40, 'a') + "\x80")) << "a high byte at the end counts";
+}
+
+TEST(AmfEncode, KeysAndValuesOfBothKindsGoOutAsUtf8)
+{
+    if (!ansiIs1252())
+        GTEST_SKIP() << "needs Windows-1252 as the ANSI code page";
+    std::vector<std::uint8_t> area(64);
+    CFlashAMFWriter writer(area.data(), area.size() - CFlashAMFWriter::kHeaderSize);
+    writer.writeShortString("ab");
+    writer.writeShortString("\xE9");
+    ASSERT_EQ(writer.finish(), 8);
+    EXPECT_EQ(std::vector<std::uint8_t>(area.begin() + 16, area.begin() + 24),
+              (std::vector<std::uint8_t>{0, 2, 'a', 'b', 0, 2, 0xC3, 0xA9}));
+}
+
 } // namespace

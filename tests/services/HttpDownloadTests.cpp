@@ -103,6 +103,18 @@ TEST_F(HttpDownload, BodyCutShortFailsAndKeepsTheOldFile)
     EXPECT_EQ(readFile(destination), "the old content");
 }
 
+// The announced length is taken as room up front; one the process cannot hold must not
+// end the download differently from any other body cut short.
+TEST_F(HttpDownload, AnnouncedLengthBeyondMemoryIsACutBody)
+{
+    const std::string destination = dir_.file("kept.bin");
+    writeFile(destination, "the old content");
+    for (const char* announced : {"/cut/4000000000", "/cut/1900000000"}) {
+        EXPECT_EQ(download(announced, destination), error(kNot200, 5)) << announced;
+        EXPECT_EQ(readFile(destination), "the old content") << announced;
+    }
+}
+
 TEST_F(HttpDownload, ThreeArgumentsShowTheCountBoxThenDownload)
 {
     installGame();

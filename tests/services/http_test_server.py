@@ -2,7 +2,7 @@
 """A small HTTP server on 127.0.0.1 for the download tests.
 
 Writes its port to argv[1] once listening and appends every request path to argv[2].
-Routes: /body/N (200, N bytes), /404, /empty, /204, /206, /redirect, /cut.
+Routes: /body/N (200, N bytes), /404, /empty, /204, /206, /redirect, /cut, /cut/ANNOUNCED.
 """
 import http.server
 import sys
@@ -43,9 +43,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(206, b"partial body")
         elif path == "/redirect":
             self.answer(302, b"", [("Location", "/body/1000")])
-        elif path == "/cut":
+        elif path == "/cut" or path.startswith("/cut/"):
+            # 1000 bytes of the announced length (100000 unless given), then the end.
             self.send_response(200)
-            self.send_header("Content-Length", "100000")
+            self.send_header("Content-Length", path[5:] or "100000")
             self.end_headers()
             self.wfile.write(body(1000))
             self.wfile.flush()
