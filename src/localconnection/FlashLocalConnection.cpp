@@ -1,7 +1,5 @@
 #include "localconnection/FlashLocalConnection.h"
 
-#include <algorithm>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -107,13 +105,15 @@ bool CFlashLocalConnection::startReceiving()
 {
     if (!nameAccepted_ || thread_)
         return true;
+    stopEvent_ = UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     thread_ = UniqueHandle(CreateThread(nullptr, 0, receiveThreadEntry, this, 0, &receiveThreadId_));
     return true;
 }
 
 void CFlashLocalConnection::requestStop()
 {
-    stopRequested_ = true;
+    if (stopEvent_)
+        SetEvent(stopEvent_.get());
 }
 
 bool CFlashLocalConnection::waitForReceiving(DWORD timeoutMs)
@@ -131,11 +131,7 @@ DWORD CFlashLocalConnection::receiveExitCode() const
 
 bool CFlashLocalConnection::pause(DWORD ms)
 {
-    // Sleep rather than a timed wait on an event: under Wine a timed wait is a request to
-    // the server, which made the server's share of the idle passes half as large again.
-    for (DWORD slept = 0; slept < ms && !stopRequested_; slept += kPassPauseMs)
-        Sleep(std::min(kPassPauseMs, ms - slept));
-    return stopRequested_;
+    return WaitForSingleObject(stopEvent_.get(), ms) == WAIT_OBJECT_0;
 }
 
 DWORD WINAPI CFlashLocalConnection::receiveThreadEntry(LPVOID connector)

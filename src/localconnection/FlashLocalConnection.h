@@ -45,7 +45,7 @@ private:
     static DWORD WINAPI receiveThreadEntry(LPVOID connector);
     int receiveLoop();
     void receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes);
-    // Sleeps for `ms`, looking at the stop request every 10 ms; true when stop was asked.
+    // Waits on the stop request; true when stop was asked.
     bool pause(DWORD ms);
 
     char connectionName_[256] = {};
@@ -57,5 +57,5 @@ private:
     HWND window_ = nullptr;
     lc::BoxQueue* passBoxes_ = nullptr;  // the boxes of the pass under way
     UniqueHandle thread_;
-    std::atomic<bool> stopRequested_{false};
+    UniqueHandle stopEvent_;
 };
