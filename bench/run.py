@@ -61,6 +61,11 @@ def wait_with_peak(process):
     return process.returncode, usage.ru_maxrss
 
 
+def remove(path):
+    if os.path.exists(path):
+        os.remove(path)
+
+
 def percentile(values, share):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(round(share * (len(ordered) - 1))))]
@@ -111,8 +116,7 @@ class Bench:
 
     def out_file(self, name):
         path = os.path.join(self.work, name + ".out")
-        if os.path.exists(path):
-            os.remove(path)
+        remove(path)
         return path
 
     def start(self, program, args=(), bench=None, out=None):
@@ -293,7 +297,7 @@ class Bench:
                 ours_peak.append(peak)
             else:
                 failures += 1
-            os.remove(target) if os.path.exists(target) else None
+            remove(target)
 
             target = os.path.join(self.folder, "bare.bin")
             out = self.out_file(f"download-bare{run}")
@@ -301,7 +305,7 @@ class Bench:
             if code == 0:
                 bare_ms.append(Results(out).get("download_ms"))
                 bare_peak.append(peak)
-            os.remove(target) if os.path.exists(target) else None
+            remove(target)
 
             target = os.path.join(self.work, "curl.bin")
             begin = time.monotonic()
@@ -310,7 +314,7 @@ class Bench:
             if code == 0:
                 curl_ms.append(1000 * (time.monotonic() - begin))
                 curl_peak.append(peak)
-            os.remove(target) if os.path.exists(target) else None
+            remove(target)
         mib = size // 2**20
         if not ours_ms or not bare_ms:
             self.row(f"download ({mib} MiB)", "time ms", "failed" if not ours_ms else "", met=False,
