@@ -1,6 +1,7 @@
 #include "launcher/BilingualStrings.h"
 
 #include "launcher/BilingualText.h"
+#include "localconnection/Trace.h"
 #include "resources/resource.h"
 
 #include <algorithm>
@@ -48,5 +49,6 @@ void ShowLaunchError()
     LoadBilingualString(IDS_INTERNAL_ERROR, format, sizeof format);
     char text[1025];  // wsprintfA writes at most 1024 characters
     wsprintfA(text, format, static_cast<int>(error));
+    lc::traceBox(caption, text);
     MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR);
 }

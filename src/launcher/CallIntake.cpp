@@ -1,6 +1,7 @@
 #include "launcher/CallIntake.h"
 
 #include "localconnection/FlashLocalConnection.h"
+#include "localconnection/Trace.h"
 #include "services/LauncherServices.h"
 
 #include <memory>
@@ -22,6 +23,8 @@ void openCallIntake(HWND launcherWindow)
 void deliverCall(WPARAM wParam, HWND gameWindow)
 {
     std::unique_ptr<CFlashLocalConnectionCall> call(reinterpret_cast<CFlashLocalConnectionCall*>(wParam));
+    if (call)
+        lc::traceCall(*call);
     launcherServices().dispatch(call.get(), gameWindow);
 }
 

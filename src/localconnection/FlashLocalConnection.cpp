@@ -1,5 +1,7 @@
 #include "localconnection/FlashLocalConnection.h"
 
+#include "localconnection/LockedPass.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,19 +83,18 @@ CFlashLocalConnection::CFlashLocalConnection(const char* connectionName, HWND wi
     message_ = message;
 }
 
-bool CFlashLocalConnection::registerConnection()
+bool CFlashLocalConnection::registerConnection(lc::SectionView view, lc::BoxQueue& boxes)
 {
     if (!nameAccepted_)
         return false;
-    const lc::TableScanResult scan = lc::findConnection(view_, connectionName_);
+    const lc::TableScanResult scan = lc::findConnection(view, connectionName_);
     const bool fits = scan.kind == lc::TableScan::Found ||
                       (scan.kind == lc::TableScan::EndOfTable &&
-                       lc::appendConnection(view_, scan.offset, connectionName_));
+                       lc::appendConnection(view, scan.offset, connectionName_));
     if (!fits) {
         if (scan.kind == lc::TableScan::NoView)
             return false;
-        if (passBoxes_)
-            passBoxes_->add("Registering failed", kRegisterCaption);
+        boxes.add("Registering failed", kRegisterCaption);
         Sleep(kRegisterFailedPauseMs);
         return false;
     }
@@ -157,12 +158,9 @@ int CFlashLocalConnection::receiveLoop()
                 boxes.add("MapViewOfFile failed", kReceiveCaption);
                 status = -1;
             } else {
-                view_ = pass.view();
-                passBoxes_ = &boxes;
                 if (!registered_)
-                    registerConnection();
-                receiveFromSlot(view_, boxes);
-                passBoxes_ = nullptr;
+                    registerConnection(pass.view(), boxes);
+                receiveFromSlot(pass.view(), boxes);
             }
             reportCleanup(pass.close(), kReceiveCleanup, boxes, status);
         }
@@ -171,7 +169,7 @@ int CFlashLocalConnection::receiveLoop()
             break;
     }
     if (status != 0)
-        MessageBoxA(nullptr, "Sortie de la routine du thread", kReceiveCaption, MB_OK | MB_ICONERROR);
+        lc::report(kReceiveCaption, "Sortie de la routine du thread");
     return status;
 }
 
@@ -193,17 +191,17 @@ void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& 
     lc::consumeMessage(view);
 }
 
-void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call)
+bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call)
 {
     if (!nameAccepted_ || !methodName)
-        return;
+        return false;
     int status = 0;
     int failures = 0;
     const ULONGLONG start = GetTickCount64();
     while (status == 0 && failures < kMaxCountedFailures) {
         // A slot that nobody empties must not hold the main thread for ever.
         if (GetTickCount64() - start >= kSendTimeLimitMs)
-            return;
+            return false;
         lc::BoxQueue boxes;
         {
             lc::LockedPass pass;
@@ -211,7 +209,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
             case lc::WaitResult::Acquired:
                 break;
             case lc::WaitResult::Abandoned:
-                MessageBoxA(nullptr, "Wait abandonned", kSendCaption, MB_OK | MB_ICONERROR);
+                lc::report(kSendCaption, "Wait abandonned");
                 [[fallthrough]];
             case lc::WaitResult::TimedOut:
                 Sleep(kNoPassPauseMs);
@@ -227,13 +225,13 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                 boxes.add("MapViewOfFile Failed", kSendCaption);
                 status = -1;
             } else {
-                view_ = pass.view();
-                if (lc::findConnection(view_, connectionName_).kind != lc::TableScan::Found) {
+                const lc::SectionView view = pass.view();
+                if (lc::findConnection(view, connectionName_).kind != lc::TableScan::Found) {
                     boxes.add("No connected Recipient", kSendCaption);
                     ++failures;
                     Sleep(kNoRecipientPauseMs);
                 } else {
-                    switch (lc::writeCall(view_, connectionName_, methodName, call, GetTickCount())) {
+                    switch (lc::writeCall(view, connectionName_, methodName, call, GetTickCount())) {
                     case lc::WriteOutcome::Written:
                         status = kSendWritten;
                         break;
@@ -250,4 +248,5 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
         boxes.showAll();
         Sleep(kPassPauseMs);
     }
+    return status == kSendWritten;
 }

@@ -1,10 +1,13 @@
 // One LocalConnection endpoint of the launcher. A listening connector registers its
 // name in the Flash Player's listener table from its receive thread and posts every
-// call addressed to it to its window; a connector without window only sends.
+// call addressed to it to its window; a connector without window only sends. A sending
+// connector is named after its recipient, not after the sender: `send` writes to the
+// connection of the connector's own name.
 #pragma once
 
 #include "localconnection/FlashLocalConnectionCall.h"
-#include "localconnection/LockedPass.h"
+#include "localconnection/BoxQueue.h"
+#include "localconnection/SectionLayout.h"
 #include "localconnection/WinHandles.h"
 
 #include <windows.h>
@@ -24,10 +27,12 @@ public:
     CFlashLocalConnection& operator=(const CFlashLocalConnection&) = delete;
 
     const char* name() const { return connectionName_; }
-    bool isRegistered() const { return registered_; }
+    // Set by the receive thread; readable from any thread.
+    bool isRegistered() const { return registered_.load(); }
 
-    // Inside a locked pass: makes sure the name is in the listener table.
-    bool registerConnection();
+    // Inside a locked pass, on its view: makes sure the name is in the listener table.
+    // A full table queues its report in the pass's boxes.
+    bool registerConnection(lc::SectionView view, lc::BoxQueue& boxes);
     // Starts the receive thread; always true.
     bool startReceiving();
     // Asks the receive thread to end after its current pass.
@@ -38,8 +43,9 @@ public:
     DWORD receiveExitCode() const;
 
     // Calls `methodName` on the connection of this connector's name with the record's
-    // arguments; blocks until written or given up. Failures are shown in boxes only.
-    void send(const char* methodName, const CFlashLocalConnectionCall* call);
+    // arguments; blocks until written or given up. Failures are reported (lc::report);
+    // the result tells whether the call was written.
+    bool send(const char* methodName, const CFlashLocalConnectionCall* call);
 
 private:
     static DWORD WINAPI receiveThreadEntry(LPVOID connector);
@@ -50,12 +56,10 @@ private:
 
     char connectionName_[256] = {};
     bool nameAccepted_ = false;
-    lc::SectionView view_;
     DWORD receiveThreadId_ = 0;
-    bool registered_ = false;
+    std::atomic<bool> registered_{false};
     UINT message_ = 0;
     HWND window_ = nullptr;
-    lc::BoxQueue* passBoxes_ = nullptr;  // the boxes of the pass under way
     UniqueHandle thread_;
     UniqueHandle stopEvent_;
 };

@@ -48,11 +48,4 @@ CleanupFailures LockedPass::close()
     return failures;
 }
 
-void BoxQueue::showAll()
-{
-    for (const auto& [text, caption] : boxes_)
-        MessageBoxA(nullptr, text.c_str(), caption, MB_OK | MB_ICONERROR);
-    boxes_.clear();
-}
-
 } // namespace lc

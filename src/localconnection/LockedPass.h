@@ -1,15 +1,11 @@
 // The one way into the Flash Player's section: open the mutex by name, wait for it,
 // open and map the section, do the work, then unmap, close, release and close, in that
-// order. Nothing is kept between passes. Boxes raised by a pass are queued and shown
-// only once the pass has let go of the mutex, so no box ever locks every Flash Player.
+// order. Nothing is kept between passes. Boxes raised by a pass wait in a BoxQueue
+// until the pass has let go of the mutex.
 #pragma once
 
 #include "localconnection/SectionLayout.h"
 #include "localconnection/WinHandles.h"
-
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace lc {
 
@@ -47,16 +43,6 @@ private:
     UniqueView mapping_;
     SectionView view_;
     WaitResult wait_ = WaitResult::Failed;
-};
-
-// Message boxes waiting for the end of a pass, shown in the order they were raised.
-class BoxQueue {
-public:
-    void add(std::string text, const char* caption) { boxes_.emplace_back(std::move(text), caption); }
-    void showAll();
-
-private:
-    std::vector<std::pair<std::string, const char*>> boxes_;
 };
 
 } // namespace lc

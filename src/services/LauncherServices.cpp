@@ -1,6 +1,7 @@
 #include "services/LauncherServices.h"
 
 #include "localconnection/FlashLocalConnection.h"
+#include "localconnection/Trace.h"
 
 #include <cstdio>
 
@@ -63,7 +64,8 @@ void sendAnswer(const std::string& replyName, const char* method, std::vector<Am
     for (AmfValuePtr& value : values)
         answer->addArgument(std::move(value), false);
     auto connector = std::make_unique<CFlashLocalConnection>(replyName.c_str(), nullptr, 0);
-    connector->send(method, answer.get());
+    const bool written = connector->send(method, answer.get());
+    lc::traceAnswer(replyName.c_str(), method, *answer, written);
     connector.reset();
     answer.reset();
 }
@@ -72,5 +74,6 @@ void showCountAlert(const char* format, int count)
 {
     char text[1024];
     std::snprintf(text, sizeof text, format, count);
+    lc::traceBox("Alert", text);
     MessageBoxA(nullptr, text, "Alert", MB_OK);
 }
