@@ -86,7 +86,7 @@ TEST_F(BrowseDialog, OpenWithFiltersRelativeFolderAndInitialName)
 {
     CreateDirectoryA(dir_.file("saves").c_str(), nullptr);
     writeFile(dir_.file("saves\\pic.png"), "png");
-    start("call BrowseFile \"saves\" \"start.png\" {0: \"Images\", 1: \"*.png;*.jpg\"}; answer 60000");
+    start("call BrowseFile \"saves\" \"start.png\" {\"0\": \"Images\", \"1\": \"*.png;*.jpg\"}; answer 60000");
     HWND dialog = waitForDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), "Tovin  ") << "owned by the game window";
@@ -183,7 +183,7 @@ TEST_F(BrowseDialog, SaveWithoutFilterListOffersNoTypesAndAnswersAPlainString)
 TEST_F(BrowseDialog, SavingOverAnExistingFileAsksFirst)
 {
     writeFile(dir_.file("old.sav"), "keep");
-    start("call BrowseFileToSave " + quoted(dir_.path()) + " \"\" {0: \"Saves\", 1: \"*.sav\"}; answer 60000");
+    start("call BrowseFileToSave " + quoted(dir_.path()) + " \"\" {\"0\": \"Saves\", \"1\": \"*.sav\"}; answer 60000");
     HWND dialog = waitForDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{"Saves"});

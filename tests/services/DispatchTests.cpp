@@ -32,7 +32,7 @@ TEST_F(Dispatch, CallsWithoutAStringReplyNameGetNoAnswer)
 {
     const auto lines = converse("call-bare Foo; no-answer 1500; call-bare Foo 12; no-answer 1500; "
                                 "call-bare HttpDownload \"dest\" \"http://127.0.0.1:1/\" 7; no-answer 1500; "
-                                "call-bare Foo null; no-answer 1500; call-bare Foo {a: \"b\"}; no-answer 1500; "
+                                "call-bare Foo null; no-answer 1500; call-bare Foo {\"a\": \"b\"}; no-answer 1500; "
                                 "call Foo; answer; exit 0");
     EXPECT_EQ(answers(lines), (std::vector<std::string>{"no answer", "no answer", "no answer", "no answer",
                                                         "no answer", kUnknownAnswer}));

@@ -1,7 +1,9 @@
 #include "Scenario.h"
 
 #include "Transcript.h"
-#include "ValueText.h"
+
+#include "amf/TextEncoding.h"
+#include "amf/ValueSyntax.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -175,9 +177,10 @@ void Scenario::sendCall(const Command& command, bool withReplyName)
     const std::string& method = command.words[1];
     const std::size_t valuesAt = command.line.find(method, command.line.find(verb) + verb.size()) + method.size();
     std::vector<AmfValuePtr> values;
-    std::string error;
-    if (!parseValues(command.line.substr(valuesAt), values, error)) {
-        transcriptLine("bad values: " + error);
+    ValueSyntaxError error;
+    // The scenario comes in the ANSI code page; the value syntax reads UTF-8.
+    if (!parseValueList(ansiToUtf8(command.line.substr(valuesAt)), values, error)) {
+        transcriptLine("bad values: " + error.text());
         return;
     }
     CFlashLocalConnectionCall call("");

@@ -2,7 +2,7 @@
 //   pid | sleep MS | wait-title MS | report-windows | mode | exit CODE
 //   flash                     create the Flash Player's mutex and section, listen on the reply name
 //   listen NAME | register NAME | table
-//   call[@REPLY] METHOD VALUES   a call whose first argument is the reply name
+//   call[@REPLY] METHOD VALUES   a call whose first argument is the reply name (values: amf/ValueSyntax.h)
 //   call-bare METHOD VALUES      a call with exactly these arguments
 //   answer MS | no-answer MS     wait for the launcher's answer on any name listened to
 //   dialog-pick NAME | dialog-cancel   close the file dialog opened over the game window

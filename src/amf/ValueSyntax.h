@@ -1,0 +1,30 @@
+// AMF values written as text, for the console tool's arguments and the stand-in game's
+// scenarios. A value is JSON: numbers, true, false, null, "text", [...] a strict array,
+// {"key": ...} an associative (ECMA) array, {"$date": MS} a date. A word that is not
+// JSON is a string as it stands, so paths and URLs need no quotes; a word that begins
+// with '"', '[' or '{' must be JSON. The text is UTF-8; strings come out in the ANSI
+// code page, as every text inside the launcher.
+#pragma once
+
+#include "amf/AmfValues.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ValueSyntaxError {
+    std::size_t position = 0;  // 1-based, in characters
+    std::string message;
+    // "MESSAGE at character N"
+    std::string text() const;
+};
+
+// Deeper containers could not be decoded by the receiving side.
+constexpr int kMaxValueNesting = 64;
+
+// One whole word (a command-line argument); null with `error` set on bad JSON.
+AmfValuePtr parseValueWord(std::string_view word, ValueSyntaxError& error);
+
+// Values separated by white space (a scenario line); a bare word ends at white space.
+bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, ValueSyntaxError& error);

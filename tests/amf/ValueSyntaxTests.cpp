@@ -1,0 +1,144 @@
+#include "amf/ValueSyntax.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string dumpWord(const std::string& word)
+{
+    ValueSyntaxError error;
+    AmfValuePtr value = parseValueWord(word, error);
+    return value ? value->toDebugString() : "error: " + error.text();
+}
+
+std::string dumpList(const std::string& text)
+{
+    std::vector<AmfValuePtr> values;
+    ValueSyntaxError error;
+    if (!parseValueList(text, values, error))
+        return "error: " + error.text();
+    std::string shown;
+    for (const auto& value : values)
+        shown += (shown.empty() ? "" : " | ") + value->toDebugString();
+    return shown;
+}
+
+struct Row {
+    const char* in;
+    const char* dump;
+};
+
+TEST(ValueSyntax, EveryJsonFormGivesItsAmfKind)
+{
+    const Row rows[] = {
+        {"12", "Number : 12.000000"},
+        {"-0.5", "Number : -0.500000"},
+        {"1e3", "Number : 1000.000000"},
+        {"2.5E-1", "Number : 0.250000"},
+        {"true", "Boolean : true"},
+        {"false", "Boolean : false"},
+        {"null", "null"},
+        {"\"text\"", "String : text"},
+        {"\"\"", "String : "},
+        {"[]", "Array : {}"},
+        {"[1, \"a\", null]", "Array : {Number : 1.000000, String : a, null}"},
+        {"{}", "Array : {}"},
+        {"{\"0\":\"Images\",\"1\":\"*.png\"}", "Array : {0 => String : Images, 1 => String : *.png}"},
+        {" { \"a\" : 1.5 , \"b\" : [ true , null ] } ", "Array : {a => Number : 1.500000, b => Array : {Boolean : true, null}}"},
+        {"{\"$date\": 0, \"x\": 1}", "Array : {$date => Number : 0.000000, x => Number : 1.000000}"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(dumpWord(row.in), row.dump) << row.in;
+}
+
+TEST(ValueSyntax, DateObjectIsAnAmfDate)
+{
+    ValueSyntaxError error;
+    AmfValuePtr value = parseValueWord("{\"$date\": 1700000000000}", error);
+    ASSERT_TRUE(value);
+    ASSERT_EQ(value->getType(), kAmfDate);
+    EXPECT_EQ(static_cast<const CFlashAMFDate&>(*value).time, 1700000000000.0);
+}
+
+TEST(ValueSyntax, EscapesBecomeTheirCharactersInTheAnsiCodePage)
+{
+    const Row rows[] = {
+        {R"("a\"b\\c\/d")", "String : a\"b\\c/d"},
+        {R"("\t\n")", "String : \t\n"},
+        {R"("caf\u00e9")", "String : caf\xE9"},
+        {"\"caf\xC3\xA9\"", "String : caf\xE9"},          // raw UTF-8 as well
+        {R"("\ud83d\ude00")", "String : ?"},              // a pair, outside the code page
+        {R"({"cl\u00e9": 1})", "Array : {cl\xE9 => Number : 1.000000}"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(dumpWord(row.in), row.dump) << row.in;
+}
+
+TEST(ValueSyntax, BareWordsAreStringsAsTheyStand)
+{
+    const Row rows[] = {
+        {"C:\\Games", "String : C:\\Games"},
+        {"http://127.0.0.1:8000/a?b=1&c", "String : http://127.0.0.1:8000/a?b=1&c"},
+        {"", "String : "},
+        {"True", "String : True"},
+        {"12abc", "String : 12abc"},
+        {"01", "String : 01"},
+        {"0x10", "String : 0x10"},
+        {"-", "String : -"},
+        {"1.", "String : 1."},
+        {"nullable", "String : nullable"},
+        {"r\xC3\xA9pertoire", "String : r\xE9pertoire"},
+        {"a]b", "String : a]b"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(dumpWord(row.in), row.dump) << row.in;
+}
+
+TEST(ValueSyntax, NestingKeepsOrderAndStopsAtTheBound)
+{
+    EXPECT_EQ(dumpWord(R"([[1,[2,{"k":[[]]}]],{"a":{"b":{}}}])"),
+              "Array : {Array : {Number : 1.000000, Array : {Number : 2.000000, Array : {k => Array : {Array : {}}}}}, "
+              "Array : {a => Array : {b => Array : {}}}}");
+    const std::string deepest = std::string(kMaxValueNesting, '[') + std::string(kMaxValueNesting, ']');
+    EXPECT_EQ(dumpWord(deepest).rfind("Array", 0), 0u);
+    const std::string tooDeep = "[" + deepest + "]";
+    EXPECT_EQ(dumpWord(tooDeep), "error: containers are nested too deep at character 65");
+    // Far deeper than the bound: refused without running out of stack.
+    EXPECT_EQ(dumpWord(std::string(100000, '[')).substr(0, 40), "error: containers are nested too deep at");
+}
+
+TEST(ValueSyntax, BadJsonNamesWhatAndWhere)
+{
+    const Row rows[] = {
+        {"[1, 2", "error: ',' or ']' expected at character 6"},
+        {"[1 2]", "error: ',' or ']' expected at character 4"},
+        {"[1,]", "error: a value expected at character 4"},
+        {"[abc]", "error: a value expected at character 2"},
+        {"{\"a\" 1}", "error: ':' expected at character 6"},
+        {"{a: 1}", "error: a quoted key expected at character 2"},
+        {"{\"a\": 1,}", "error: a quoted key expected at character 9"},
+        {"\"open", "error: the string is not closed at character 6"},
+        {"\"\\q\"", "error: an unknown escape at character 3"},
+        {"\"\\u12\"", "error: \\u needs four hex digits at character 4"},
+        {"\"\\udc00\"", "error: a lone surrogate at character 8"},
+        {"\"a\tb\"", "error: a control character must be escaped in a string at character 3"},
+        {"[1] x", "error: nothing may follow the value at character 5"},
+        {"{\"$date\": \"today\"}", "error: \"$date\" takes milliseconds since 1970 at character 11"},
+        {"[\"\xC3\xA9\xC3\xA9\", x]", "error: a value expected at character 8"},  // characters, not bytes
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(dumpWord(row.in), row.dump) << row.in;
+}
+
+TEST(ValueSyntax, ListsSplitAtWhiteSpaceOutsideValues)
+{
+    EXPECT_EQ(dumpList("800 600 32"), "Number : 800.000000 | Number : 600.000000 | Number : 32.000000");
+    EXPECT_EQ(dumpList("  \"C:\\\\\"  \"\" {\"0\": \"Saves\", \"1\": \"*.sav\"} null "),
+              "String : C:\\ | String :  | Array : {0 => String : Saves, 1 => String : *.sav} | null");
+    EXPECT_EQ(dumpList("http://x/a b"), "String : http://x/a | String : b");
+    EXPECT_EQ(dumpList(""), "");
+    EXPECT_EQ(dumpList("1 [2, 3"), "error: ',' or ']' expected at character 8");
+    EXPECT_EQ(dumpList("\"a\"b"), "error: white space expected after a value at character 4");
+}
+
+} // namespace
