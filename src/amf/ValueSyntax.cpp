@@ -2,7 +2,9 @@
 
 #include "amf/TextEncoding.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -39,7 +41,10 @@ void appendUtf8(std::string& out, unsigned long codePoint)
 // A strict JSON reader over one text, positioned by the caller.
 class JsonReader {
 public:
-    JsonReader(std::string_view text, std::size_t at, ValueSyntaxError& error) : text_(text), at_(at), error_(error) {}
+    JsonReader(std::string_view text, std::size_t at, ValueSyntaxError& error, ValueOrder order)
+        : text_(text), at_(at), error_(error), order_(order)
+    {
+    }
 
     std::size_t at() const { return at_; }
 
@@ -198,28 +203,33 @@ private:
         if (depth > kMaxValueNesting)
             return fail("containers are nested too deep");
         ++at_;
-        auto array = std::make_unique<CFlashAMFArray>();
+        std::vector<AmfValuePtr> items;
         skipSpace();
         if (at_ < text_.size() && text_[at_] == ']') {
             ++at_;
-            return array;
+            return std::make_unique<CFlashAMFArray>();
         }
         for (;;) {
             AmfValuePtr item = value(depth);
             if (!item)
                 return nullptr;
-            array->push(std::move(item));
+            items.push_back(std::move(item));
             skipSpace();
             if (at_ < text_.size() && text_[at_] == ',') {
                 ++at_;
                 continue;
             }
-            if (at_ < text_.size() && text_[at_] == ']') {
-                ++at_;
-                return array;
-            }
+            if (at_ < text_.size() && text_[at_] == ']')
+                break;
             return fail("',' or ']' expected");
         }
+        ++at_;
+        if (order_ == ValueOrder::ForTheWire)
+            std::reverse(items.begin(), items.end());
+        auto array = std::make_unique<CFlashAMFArray>();
+        for (AmfValuePtr& item : items)
+            array->push(std::move(item));
+        return array;
     }
 
     AmfValuePtr object(int depth)
@@ -227,13 +237,12 @@ private:
         if (depth > kMaxValueNesting)
             return fail("containers are nested too deep");
         ++at_;
-        auto object = std::make_unique<CFlashAMFAssociativeArray>();
+        std::vector<CFlashAMFAssociativeArray::Member> members;
         std::size_t dateAt = 0;
-        int members = 0;
         skipSpace();
         if (at_ < text_.size() && text_[at_] == '}') {
             ++at_;
-            return object;
+            return std::make_unique<CFlashAMFAssociativeArray>();
         }
         for (;;) {
             skipSpace();
@@ -252,8 +261,7 @@ private:
             AmfValuePtr member = value(depth);
             if (!member)
                 return nullptr;
-            object->addMember(utf8ToAnsi(key), std::move(member));
-            ++members;
+            members.emplace_back(utf8ToAnsi(key), std::move(member));
             skipSpace();
             if (at_ < text_.size() && text_[at_] == ',') {
                 ++at_;
@@ -264,9 +272,9 @@ private:
             return fail("',' or '}' expected");
         }
         // {"$date": MS} alone is a date; with other members "$date" is just a key.
-        if (members == 1 && dateAt) {
-            const CFlashAMFObject* time = object->valueAt(0);
-            if (!time || time->getType() != kAmfNumber) {
+        if (members.size() == 1 && dateAt) {
+            const CFlashAMFObject* time = members[0].second.get();
+            if (time->getType() != kAmfNumber) {
                 at_ = dateAt;
                 return fail("\"$date\" takes milliseconds since 1970");
             }
@@ -274,6 +282,10 @@ private:
             return std::make_unique<CFlashAMFDate>(time->toNumber(), 0);
         }
         ++at_;
+        if (order_ == ValueOrder::ForTheWire)
+            std::reverse(members.begin(), members.end());
+        auto object = std::make_unique<CFlashAMFAssociativeArray>();
+        object->addMembers(std::make_move_iterator(members.begin()), std::make_move_iterator(members.end()));
         return object;
     }
 
@@ -299,6 +311,7 @@ private:
     std::string_view text_;
     std::size_t at_;
     ValueSyntaxError& error_;
+    ValueOrder order_;
 };
 
 bool startsJson(char c)
@@ -326,13 +339,13 @@ std::string ValueSyntaxError::text() const
     return message + " at character " + std::to_string(position);
 }
 
-AmfValuePtr parseValueWord(std::string_view word, ValueSyntaxError& error)
+AmfValuePtr parseValueWord(std::string_view word, ValueSyntaxError& error, ValueOrder order)
 {
     error = {};
     const std::size_t first = word.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos || !startsJson(word[first]))
         return bareWord(word);
-    JsonReader reader(word, 0, error);
+    JsonReader reader(word, 0, error, order);
     AmfValuePtr value = reader.value(0);
     if (!value)
         return nullptr;
@@ -342,7 +355,8 @@ AmfValuePtr parseValueWord(std::string_view word, ValueSyntaxError& error)
     return value;
 }
 
-bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, ValueSyntaxError& error)
+bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, ValueSyntaxError& error,
+                    ValueOrder order)
 {
     error = {};
     std::size_t at = 0;
@@ -352,7 +366,7 @@ bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, Val
         if (at >= text.size())
             return true;
         if (startsJson(text[at])) {
-            JsonReader reader(text, at, error);
+            JsonReader reader(text, at, error, order);
             AmfValuePtr value = reader.value(0);
             if (!value)
                 return false;

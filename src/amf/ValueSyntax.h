@@ -23,8 +23,14 @@ struct ValueSyntaxError {
 // Deeper containers could not be decoded by the receiving side.
 constexpr int kMaxValueNesting = 64;
 
+// The AMF writer sends a container's elements and members last to first. AsTyped stores
+// them in the order written, as the dump text shows them; ForTheWire stores them
+// reversed, so that the peer receives them in the order written.
+enum class ValueOrder { AsTyped, ForTheWire };
+
 // One whole word (a command-line argument); null with `error` set on bad JSON.
-AmfValuePtr parseValueWord(std::string_view word, ValueSyntaxError& error);
+AmfValuePtr parseValueWord(std::string_view word, ValueSyntaxError& error, ValueOrder order = ValueOrder::AsTyped);
 
 // Values separated by white space (a scenario line); a bare word ends at white space.
-bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, ValueSyntaxError& error);
+bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, ValueSyntaxError& error,
+                    ValueOrder order = ValueOrder::AsTyped);

@@ -60,6 +60,19 @@ TEST(ValueSyntax, DateObjectIsAnAmfDate)
     EXPECT_EQ(static_cast<const CFlashAMFDate&>(*value).time, 1700000000000.0);
 }
 
+TEST(ValueSyntax, ForTheWireContainersReachThePeerInTheOrderTyped)
+{
+    ValueSyntaxError error;
+    AmfValuePtr value = parseValueWord(R"([1, {"a": 2, "b": [3, 4]}])", error, ValueOrder::ForTheWire);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->toDebugString(),
+              "Array : {Array : {b => Array : {Number : 4.000000, Number : 3.000000}, a => Number : 2.000000}, "
+              "Number : 1.000000}");
+    std::vector<AmfValuePtr> values;
+    ASSERT_TRUE(parseValueList("[1, 2] x", values, error, ValueOrder::ForTheWire));
+    EXPECT_EQ(values[0]->toDebugString(), "Array : {Number : 2.000000, Number : 1.000000}");
+}
+
 TEST(ValueSyntax, EscapesBecomeTheirCharactersInTheAnsiCodePage)
 {
     const Row rows[] = {

@@ -60,7 +60,7 @@ void TempDir::copyFromBuild(const std::string& name, const std::string& as) cons
 }
 
 ChildProcess::ChildProcess(const std::string& program, const std::string& arguments, const std::string& directory,
-                           const std::map<std::string, std::string>& environment)
+                           const std::map<std::string, std::string>& environment, const std::string& outputPrefix)
 {
     std::map<std::string, std::string> merged;
     if (char* block = GetEnvironmentStringsA()) {
@@ -82,9 +82,27 @@ ChildProcess::ChildProcess(const std::string& program, const std::string& argume
     std::string commandLine = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    const auto create = [&](const std::string& path) {
+        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE output = outputPrefix.empty() ? INVALID_HANDLE_VALUE : create(outputPrefix + ".out");
+    HANDLE errors = outputPrefix.empty() ? INVALID_HANDLE_VALUE : create(outputPrefix + ".err");
+    if (!outputPrefix.empty()) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = output;
+        startup.hStdError = errors;
+    }
     PROCESS_INFORMATION info = {};
-    if (CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, block.data(),
-                       directory.c_str(), &startup, &info)) {
+    const BOOL created = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr,
+                                        outputPrefix.empty() ? FALSE : TRUE, 0, block.data(), directory.c_str(),
+                                        &startup, &info);
+    for (HANDLE file : {output, errors})
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    if (created) {
         CloseHandle(info.hThread);
         process_ = info.hProcess;
         id_ = info.dwProcessId;

@@ -30,8 +30,9 @@ private:
 // running at the end of the test, so that nothing is left behind.
 class ChildProcess {
 public:
+    // With `outputPrefix`, standard output and error go to the files PREFIX.out and PREFIX.err.
     ChildProcess(const std::string& program, const std::string& arguments, const std::string& directory,
-                 const std::map<std::string, std::string>& environment);
+                 const std::map<std::string, std::string>& environment, const std::string& outputPrefix = "");
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -125,6 +125,11 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
         for (const auto& entry : peer_->tableNames())
             names += (names.empty() ? "" : ",") + entry;
         transcriptLine("table " + names);
+    } else if (name == "post") {
+        postCall(command);
+    } else if (name == "wait-file") {
+        transcriptLine(waitForFile(argument, static_cast<DWORD>(number(2, 60000))) ? "file " + argument
+                                                                                     : "no file " + argument);
     } else if (name.rfind("call", 0) == 0) {
         sendCall(command, name != "call-bare");
     } else if (name == "answer") {
@@ -207,6 +212,40 @@ void Scenario::sendCall(const Command& command, bool withReplyName)
         }
         Sleep(2);
     }
+}
+
+void Scenario::postCall(const Command& command)
+{
+    // post NAME METHOD VALUES...: leaves a call for NAME in the slot, whoever takes it.
+    if (command.words.size() < 3) {
+        transcriptLine("post without name or method");
+        return;
+    }
+    const std::string& recipient = command.words[1];
+    const std::string& method = command.words[2];
+    const std::size_t valuesAt = command.line.find(method, command.line.find(recipient) + recipient.size()) +
+                                 method.size();
+    std::vector<AmfValuePtr> values;
+    ValueSyntaxError error;
+    if (!parseValueList(ansiToUtf8(command.line.substr(valuesAt)), values, error)) {
+        transcriptLine("bad values: " + error.text());
+        return;
+    }
+    CFlashLocalConnectionCall call("");
+    for (AmfValuePtr& value : values)
+        call.addArgument(std::move(value), false);
+    transcriptLine(peer_->sendCall(recipient, method, call, 15000) ? "posted " + method : "not posted " + method);
+}
+
+bool Scenario::waitForFile(const std::string& path, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(20);
+    }
+    return true;
 }
 
 bool Scenario::takeAnswer(DWORD timeoutMs)

@@ -4,6 +4,8 @@
 //   listen NAME | register NAME | table
 //   call[@REPLY] METHOD VALUES   a call whose first argument is the reply name (values: amf/ValueSyntax.h)
 //   call-bare METHOD VALUES      a call with exactly these arguments
+//   post NAME METHOD VALUES      leave a call for NAME in the slot (nobody may take it)
+//   wait-file PATH [MS]          wait until the file exists (the test's signal to go on)
 //   answer MS | no-answer MS     wait for the launcher's answer on any name listened to
 //   dialog-pick NAME | dialog-cancel   close the file dialog opened over the game window
 #pragma once
@@ -34,6 +36,8 @@ private:
     void reportWindows();
     bool waitForRetitle(DWORD timeoutMs);
     void sendCall(const Command& command, bool withReplyName);
+    void postCall(const Command& command);
+    static bool waitForFile(const std::string& path, DWORD timeoutMs);
     bool takeAnswer(DWORD timeoutMs);
     void closeDialog(const std::string& fileName);
 

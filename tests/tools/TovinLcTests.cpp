@@ -1,0 +1,221 @@
+// tovin-lc against the real launcher and the stand-in game, its output read from files.
+#include "support/BoxWatcher.h"
+#include "support/LauncherFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr char kLauncherName[] = "__qel.external.connector__";
+constexpr int kFileTypes = 0x470;  // cmb1
+
+struct ToolRun {
+    DWORD exitCode = 99;
+    std::vector<std::string> out;
+    std::string err;
+};
+
+class TovinLc : public LauncherFixture {
+protected:
+    void SetUp() override
+    {
+        LauncherFixture::SetUp();
+        dir_.copyFromBuild("tovin-lc.exe");
+    }
+
+    void TearDown() override
+    {
+        if (!launcher_)
+            return;
+        writeFile(dir_.file("done"), "");
+        EXPECT_TRUE(launcher_->waitForExit(kLongWait));
+    }
+
+    // The launcher and the game, talking already (so the launcher's name is in the table);
+    // the game holds on until the test writes the file "done".
+    void startSession(const std::string& scenario = "")
+    {
+        installGame();
+        launcher_ = startLauncher("wait-title 30000; flash; call Foo; answer; " + scenario + "; wait-file " +
+                                  dir_.file("done") + " 120000; exit 0");
+        ASSERT_NE(waitForLine(transcript(), "answer ", 60000), "") << "the launcher never answered";
+    }
+
+    std::unique_ptr<ChildProcess> startTool(const std::string& arguments, const std::string& name)
+    {
+        auto tool = std::make_unique<ChildProcess>(dir_.file("tovin-lc.exe"), arguments, dir_.path(),
+                                                   std::map<std::string, std::string>{}, dir_.file(name));
+        EXPECT_TRUE(tool->started());
+        return tool;
+    }
+
+    ToolRun finishTool(ChildProcess& tool, const std::string& name, DWORD timeoutMs = kLongWait)
+    {
+        ToolRun run;
+        EXPECT_TRUE(tool.waitForExit(timeoutMs)) << name << " did not end";
+        run.exitCode = tool.exitCode();
+        run.out = readLines(dir_.file(name + ".out"));
+        run.err = readFile(dir_.file(name + ".err"));
+        return run;
+    }
+
+    ToolRun tool(const std::string& arguments)
+    {
+        const std::string name = "run" + std::to_string(++runs_);
+        auto process = startTool(arguments, name);
+        return finishTool(*process, name);
+    }
+
+    std::string url(const std::string& route) const
+    {
+        const char* port = std::getenv("TOVIN_HTTP_PORT");
+        return "http://127.0.0.1:" + std::string(port ? port : "1") + route;
+    }
+
+    std::unique_ptr<ChildProcess> launcher_;
+    int runs_ = 0;
+};
+
+TEST_F(TovinLc, TableListsTheLauncherAndTheGameAndSlotShowsFreeThenAHeldMessage)
+{
+    startSession("wait-file " + dir_.file("post") + " 120000; post nobody.home Hello 1.5 \"caf\\u00e9\" [true, null]");
+    const ToolRun table = tool("table");
+    EXPECT_EQ(table.exitCode, 0u) << table.err;
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), kLauncherName), 1);
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), "tovin.game.reply"), 1);
+
+    const ToolRun free = tool("slot");
+    EXPECT_EQ(free.exitCode, 0u);
+    EXPECT_EQ(free.out, std::vector<std::string>{"free"});
+
+    writeFile(dir_.file("post"), "");
+    ASSERT_NE(waitForLine(transcript(), "posted Hello", kLongWait), "");
+    const ToolRun held = tool("slot");
+    EXPECT_EQ(held.exitCode, 0u);
+    // The stand-in writes with the launcher's writer, which sends elements last to first.
+    EXPECT_EQ(held.out, std::vector<std::string>{"to nobody.home from localhost: Hello(Number : 1.500000, "
+                                                 "String : caf\xC3\xA9, Array : {null, Boolean : true})"});
+}
+
+TEST_F(TovinLc, CallPrintsTheAnswerOrEndsWithCodeTwoWhenNobodyListens)
+{
+    startSession();
+    const ToolRun unknown = tool(std::string("call ") + kLauncherName + " Foo 12 \"\"");
+    EXPECT_EQ(unknown.exitCode, 0u) << unknown.err;
+    EXPECT_EQ(unknown.out, std::vector<std::string>{"onUnknownMethod()"});
+    EXPECT_EQ(unknown.err, "");
+
+    const ULONGLONG start = GetTickCount64();
+    const ToolRun nobody = tool("call nobody.listens.here Foo");
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    EXPECT_EQ(nobody.exitCode, 2u);
+    EXPECT_TRUE(nobody.out.empty());
+    EXPECT_NE(nobody.err.find("nobody listens on nobody.listens.here"), std::string::npos) << nobody.err;
+
+    // Both calls went through the same reply name, entered once.
+    const ToolRun table = tool("table");
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), "_tovin_lc"), 1);
+}
+
+TEST_F(TovinLc, HttpDownloadCompletesAndARefusedConnectionKeepsItsAccentsInUtf8)
+{
+    startSession();
+    const std::string destination = dir_.file("got.bin");
+    const ToolRun done = tool(std::string("call ") + kLauncherName + " HttpDownload " + url("/body/1000") + " " +
+                              destination);
+    EXPECT_EQ(done.exitCode, 0u) << done.err;
+    EXPECT_EQ(done.out, std::vector<std::string>{"onHttpDownloadComplete()"});
+    EXPECT_EQ(readFile(destination).size(), 1000u);
+
+    const ToolRun refused = tool(std::string("call --reply other.reply ") + kLauncherName +
+                                 " HttpDownload http://127.0.0.1:1/x " + dir_.file("never.bin"));
+    EXPECT_EQ(refused.exitCode, 0u) << refused.err;
+    EXPECT_EQ(refused.out, std::vector<std::string>{"onHttpDownloadError(String : Code de retour Http non "
+                                                    "\xC3\xA9gal \xC3\xA0 200, Number : 2.000000)"});
+}
+
+TEST_F(TovinLc, BrowseFileOpensTheDialogWithTheOneJsonFilterType)
+{
+    startSession();
+    auto call = startTool(std::string("call ") + kLauncherName + " BrowseFile C:\\ \"\" " +
+                              "\"{\\\"0\\\":\\\"Images\\\",\\\"1\\\":\\\"*.png\\\"}\"",
+                          "browse");
+    HWND dialog = nullptr;
+    const ULONGLONG deadline = GetTickCount64() + kLongWait;
+    while (!dialog && GetTickCount64() < deadline) {
+        for (HWND candidate : topLevelDialogs(launcher_->id()))
+            if (GetDlgItem(candidate, kFileTypes))
+                dialog = candidate;
+        Sleep(50);
+    }
+    ASSERT_NE(dialog, nullptr) << "no file dialog appeared";
+    Sleep(300);  // let it fill its controls
+    HWND types = GetDlgItem(dialog, kFileTypes);
+    ASSERT_EQ(SendMessageA(types, CB_GETCOUNT, 0, 0), 1);
+    wchar_t text[64] = {};
+    SendMessageW(types, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text));
+    EXPECT_EQ(std::wstring(text), L"Images");
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    const ToolRun run = finishTool(*call, "browse");
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(run.out, std::vector<std::string>{"onBrowseFileCancel()"});
+}
+
+TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
+{
+    startSession();
+    auto watch = startTool("watch --seconds 12", "watch");
+    const std::string call = std::string(" to ") + kLauncherName + " from localhost: Bar(String : _tovin_lc, Array : {Number : 1.000000, Number : 2.000000})";
+    const std::string answer = " to _tovin_lc from localhost: onUnknownMethod()";
+    const auto seen = [&](const std::string& text) {
+        const auto lines = readLines(dir_.file("watch.out"));
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    };
+    // The watcher takes one pass every 10 ms like the launcher, so it sees a message only
+    // when its pass comes before the addressee's: a few calls make both sure.
+    for (int i = 0; i < 12 && !(seen(call) && seen(answer)); ++i)
+        EXPECT_EQ(tool(std::string("call ") + kLauncherName + " Bar [1,2]").exitCode, 0u);
+    const ToolRun run = finishTool(*watch, "watch", 20000);
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_TRUE(seen(call)) << readFile(dir_.file("watch.out"));
+    EXPECT_TRUE(seen(answer)) << readFile(dir_.file("watch.out"));
+    ASSERT_FALSE(run.out.empty());
+    EXPECT_EQ(run.out.front()[0], '+');
+    EXPECT_EQ(run.out.back().rfind("watched ", 0), 0u) << run.out.back();
+    EXPECT_NE(run.out.back().find(" passes"), std::string::npos);
+}
+
+TEST_F(TovinLc, WithoutAFlashPlayerEveryCommandEndsWithCodeThree)
+{
+    for (const char* arguments : {"table", "slot", "watch --seconds 1", "call __qel.external.connector__ Foo"}) {
+        const ToolRun run = tool(arguments);
+        EXPECT_EQ(run.exitCode, 3u) << arguments;
+        EXPECT_NE(run.err.find("no Flash Player is running"), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(TovinLc, BadArgumentsEndWithCodeOneAndHelpDescribesEachCommand)
+{
+    const ToolRun bad = tool("call x Foo 1 \"[1, 2\"");
+    EXPECT_EQ(bad.exitCode, 1u);
+    EXPECT_NE(bad.err.find("VALUE 2 ([1, 2): bad JSON: ',' or ']' expected at character 6"), std::string::npos)
+        << bad.err;
+    for (const char* arguments : {"", "frobnicate", "call x", "watch --seconds 0", "call --timeout soon x Foo",
+                                  "table extra"})
+        EXPECT_EQ(tool(arguments).exitCode, 1u) << arguments;
+
+    const ToolRun help = tool("--help");
+    EXPECT_EQ(help.exitCode, 0u);
+    for (const char* command : {"table", "slot", "watch", "call"}) {
+        const ToolRun commandHelp = tool(std::string(command) + " --help");
+        EXPECT_EQ(commandHelp.exitCode, 0u);
+        ASSERT_FALSE(commandHelp.out.empty());
+        EXPECT_EQ(commandHelp.out[0].rfind(std::string("tovin-lc ") + command, 0), 0u);
+        EXPECT_NE(readFile(dir_.file("run" + std::to_string(runs_) + ".out")).find("Example"), std::string::npos);
+    }
+}
+
+} // namespace
