@@ -4,7 +4,9 @@
 #include "localconnection/Trace.h"
 #include "services/LauncherServices.h"
 
+#include <cstdint>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -20,12 +22,23 @@ void openCallIntake(HWND launcherWindow)
     g_listener->startReceiving();
 }
 
-void deliverCall(WPARAM wParam, HWND gameWindow)
+void deliverCall(WPARAM wParam, LPARAM bodyLength, HWND gameWindow)
 {
-    std::unique_ptr<CFlashLocalConnectionCall> call(reinterpret_cast<CFlashLocalConnectionCall*>(wParam));
-    if (call)
-        lc::traceCall(*call);
-    launcherServices().dispatch(call.get(), gameWindow);
+    if (!wParam) {
+        launcherServices().dispatch(nullptr, gameWindow);
+        return;
+    }
+    {
+        std::unique_ptr<CFlashLocalConnectionCall> call(reinterpret_cast<CFlashLocalConnectionCall*>(wParam));
+        try {
+            lc::traceCall(*call);
+            launcherServices().dispatch(call.get(), gameWindow);
+        } catch (const std::bad_alloc&) {
+            // Out of memory ends this call only; the launcher goes on with the next.
+        }
+    }
+    if (g_listener)
+        g_listener->callFinished(static_cast<std::uint32_t>(bodyLength));
 }
 
 void closeCallIntake()

@@ -2,9 +2,11 @@
 
 #include "localconnection/LockedPass.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -147,7 +149,7 @@ int CFlashLocalConnection::receiveLoop()
     int status = 0;
     while (status == 0) {
         lc::BoxQueue boxes;
-        {
+        try {
             lc::LockedPass pass;
             if (pass.waitResult() != lc::WaitResult::Acquired) {
                 if (pause(kNoPassPauseMs) || pause(kPassPauseMs))
@@ -163,6 +165,8 @@ int CFlashLocalConnection::receiveLoop()
                 receiveFromSlot(pass.view(), boxes);
             }
             reportCleanup(pass.close(), kReceiveCleanup, boxes, status);
+        } catch (const std::bad_alloc&) {
+            // Out of memory ends this pass only; the owners have let go of the section.
         }
         boxes.showAll();
         if (pause(kPassPauseMs))
@@ -173,21 +177,43 @@ int CFlashLocalConnection::receiveLoop()
     return status;
 }
 
+void CFlashLocalConnection::callFinished(std::uint32_t bodyLength)
+{
+    pendingBodyBytes_ -= bodyLength;
+    --pendingCalls_;
+}
+
 void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes)
 {
     if (!lc::messagePresent(view) || !lc::messageIsFor(view, connectionName_))
         return;
+    const auto bodyLength = static_cast<std::uint32_t>(std::min<std::size_t>(lc::messageLength(view), lc::bodyRoom(view)));
+    if (window_ && message_ &&
+        (pendingCalls_ >= kMaxPendingCalls || pendingBodyBytes_ + bodyLength > kMaxPendingBodyBytes))
+        return;  // taken once the window has caught up
     lc::HeaderProblem problem;
-    std::unique_ptr<CFlashLocalConnectionCall> call = lc::deserializeRemoteCall(view, &problem);
+    std::unique_ptr<CFlashLocalConnectionCall> call;
+    try {
+        call = lc::deserializeRemoteCall(view, &problem);
+    } catch (const std::bad_alloc&) {
+        // Out of memory ends this call only: it is consumed, without a box.
+        lc::consumeMessage(view);
+        return;
+    }
     if (problem.found) {
         char text[128];
         std::snprintf(text, sizeof text, "Parametre %i de type non String : %i", 1, problem.marker);
         boxes.add(text, kDecodeCaption);
     }
     // The record belongs to the window once posted; one that cannot be posted is freed here.
-    if (call && window_ && message_ &&
-        PostMessageA(window_, message_, reinterpret_cast<WPARAM>(call.get()), 0))
-        call.release();
+    if (call && window_ && message_) {
+        pendingBodyBytes_ += bodyLength;
+        ++pendingCalls_;
+        if (PostMessageA(window_, message_, reinterpret_cast<WPARAM>(call.get()), static_cast<LPARAM>(bodyLength)))
+            call.release();
+        else
+            callFinished(bodyLength);
+    }
     lc::consumeMessage(view);
 }
 

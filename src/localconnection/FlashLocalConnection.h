@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 
 class CFlashLocalConnection {
 public:
@@ -42,6 +43,16 @@ public:
     // The receive thread's exit code, or STILL_ACTIVE.
     DWORD receiveExitCode() const;
 
+    // The calls posted to the window that it has not finished yet are bounded: at the
+    // bound the next call addressed to us stays in the slot, untouched, until the window
+    // has caught up (a sender waits while the slot is busy). Each posted call carries its
+    // body length in lParam; the window hands it back here once it has destroyed the record.
+    static constexpr std::uint32_t kMaxPendingCalls = 1000;
+    // A decoded body takes at most 64 heap bytes per body byte: 1 MiB of bodies keeps the
+    // decoded calls waiting for the window under 64 MiB.
+    static constexpr std::uint32_t kMaxPendingBodyBytes = 1024 * 1024;
+    void callFinished(std::uint32_t bodyLength);
+
     // Calls `methodName` on the connection of this connector's name with the record's
     // arguments; blocks until written or given up. Failures are reported (lc::report);
     // the result tells whether the call was written.
@@ -60,6 +71,8 @@ private:
     std::atomic<bool> registered_{false};
     UINT message_ = 0;
     HWND window_ = nullptr;
+    std::atomic<std::uint32_t> pendingCalls_{0};
+    std::atomic<std::uint32_t> pendingBodyBytes_{0};
     UniqueHandle thread_;
     UniqueHandle stopEvent_;
 };

@@ -282,7 +282,7 @@ public:
             ExitProcess(kExitNoAnswer);  // the thread still uses the connector: end here
         MSG msg;
         while (PeekMessageA(&msg, window_, kAnswerMessage, kAnswerMessage, PM_REMOVE))
-            std::unique_ptr<CFlashLocalConnectionCall>(reinterpret_cast<CFlashLocalConnectionCall*>(msg.wParam));
+            take(msg);
         DestroyWindow(window_);
     }
     ReplyListener(const ReplyListener&) = delete;
@@ -307,8 +307,7 @@ public:
             MSG msg;
             while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 if (msg.hwnd == window_ && msg.message == kAnswerMessage)
-                    return std::unique_ptr<CFlashLocalConnectionCall>(
-                        reinterpret_cast<CFlashLocalConnectionCall*>(msg.wParam));
+                    return take(msg);
                 DispatchMessageA(&msg);
             }
             const ULONGLONG now = GetTickCount64();
@@ -319,6 +318,14 @@ public:
     }
 
 private:
+    // A posted record is ours; the connector counts it as pending until handed back.
+    std::unique_ptr<CFlashLocalConnectionCall> take(const MSG& msg)
+    {
+        std::unique_ptr<CFlashLocalConnectionCall> call(reinterpret_cast<CFlashLocalConnectionCall*>(msg.wParam));
+        connector_.callFinished(static_cast<std::uint32_t>(msg.lParam));
+        return call;
+    }
+
     HWND window_;
     CFlashLocalConnection connector_;
 };
