@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -266,6 +267,38 @@ TEST(ConnectorPassFailures, RecoversFromAnAbandonedMutex)
     std::thread([&] { WaitForSingleObject(peer.mutex(), INFINITE); }).join();  // ends while owning it
     Listener listener(kName, nullptr, 0);
     EXPECT_TRUE(waitUntil([&] { return listener.connector().isRegistered(); }, kWait));
+}
+
+// What a console tool sets instead of the boxes: every report, on the thread that raised it.
+std::vector<std::pair<std::string, std::string>> g_reports;
+std::mutex g_reportsLock;
+
+void collectReport(const char* caption, const char* text)
+{
+    std::lock_guard<std::mutex> hold(g_reportsLock);
+    g_reports.emplace_back(caption, text);
+}
+
+TEST(ConnectorReportSink, TakesEveryReportInsteadOfABoxAndGivesThemBackWhenCleared)
+{
+    g_reports.clear();
+    lc::setReportSink(collectReport);
+    {
+        FlashPlayerPeer mutexOnly(0);
+        BoxWatcher boxes;
+        CFlashLocalConnection connector(kName, nullptr, 0);
+        connector.startReceiving();
+        ASSERT_TRUE(connector.waitForReceiving(kWait));
+        EXPECT_FALSE(CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", nullptr));
+        Sleep(500);
+        EXPECT_TRUE(boxes.boxes().empty());
+    }
+    lc::setReportSink(nullptr);
+    std::lock_guard<std::mutex> hold(g_reportsLock);
+    EXPECT_EQ(g_reports, (std::vector<std::pair<std::string, std::string>>{
+                             {"LocalCOnnection", "MapViewOfFile failed"},
+                             {"LocalCOnnection", "Sortie de la routine du thread"},
+                             {"LocalConnection:call", "MapViewOfFile Failed"}}));
 }
 
 class ConnectorSending : public ::testing::Test {
