@@ -375,7 +375,6 @@ Outcome call(const std::vector<std::string>& arguments)
     if (!listening)
         return failure(kExitNoAnswer, "nobody listens on " + arguments[at] + "; nothing was sent");
 
-    lc::setReportSink(reportToStandardError);
     ReplyListener listener(replyName);
     if (!listener.waitForRegistration(kRegisterWaitMs))
         return failure(kExitNoAnswer, "the reply name " + reply + " could not be entered in the listener table");
@@ -430,6 +429,7 @@ Outcome run(const std::vector<std::string>& arguments)
 
 int main()
 {
+    lc::setReportSink(reportToStandardError);
     const Outcome outcome = run(utf8Arguments());
     if (!outcome.message.empty())
         writeUtf8Line(Stream::Err, outcome.message);
