@@ -48,10 +48,18 @@ def cpu_seconds(pid):
 
 
 def wineserver_pid():
+    """The wineserver of this run's prefix: other users of the machine may run their own."""
+    prefix = os.environ.get("WINEPREFIX", "").encode()
     out = subprocess.run(["pgrep", "-x", "wineserver32"], capture_output=True, text=True).stdout.split()
-    if not out:
-        out = subprocess.run(["pgrep", "-x", "wineserver"], capture_output=True, text=True).stdout.split()
-    return int(out[0]) if out else None
+    out += subprocess.run(["pgrep", "-x", "wineserver"], capture_output=True, text=True).stdout.split()
+    for pid in out:
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as environ:
+                if b"WINEPREFIX=" + prefix in environ.read().split(b"\0"):
+                    return int(pid)
+        except OSError:
+            continue
+    return None
 
 
 def wait_with_peak(process):
