@@ -24,21 +24,16 @@ void openCallIntake(HWND launcherWindow)
 
 void deliverCall(WPARAM wParam, LPARAM bodyLength, HWND gameWindow)
 {
-    if (!wParam) {
-        launcherServices().dispatch(nullptr, gameWindow);
-        return;
-    }
-    {
-        std::unique_ptr<CFlashLocalConnectionCall> call(reinterpret_cast<CFlashLocalConnectionCall*>(wParam));
-        try {
+    std::unique_ptr<CFlashLocalConnectionCall> call(reinterpret_cast<CFlashLocalConnectionCall*>(wParam));
+    if (call && g_listener)
+        g_listener->callTaken(static_cast<std::uint32_t>(bodyLength));
+    try {
+        if (call)
             lc::traceCall(*call);
-            launcherServices().dispatch(call.get(), gameWindow);
-        } catch (const std::bad_alloc&) {
-            // Out of memory ends this call only; the launcher goes on with the next.
-        }
+        launcherServices().dispatch(call.get(), gameWindow);
+    } catch (const std::bad_alloc&) {
+        // Out of memory ends this call only; the launcher goes on with the next.
     }
-    if (g_listener)
-        g_listener->callFinished(static_cast<std::uint32_t>(bodyLength));
 }
 
 void closeCallIntake()

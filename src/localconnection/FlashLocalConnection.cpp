@@ -85,6 +85,14 @@ CFlashLocalConnection::CFlashLocalConnection(const char* connectionName, HWND wi
     message_ = message;
 }
 
+CFlashLocalConnection* CFlashLocalConnection::listening_ = nullptr;
+
+CFlashLocalConnection::~CFlashLocalConnection()
+{
+    if (listening_ == this)
+        listening_ = nullptr;
+}
+
 bool CFlashLocalConnection::registerConnection(lc::SectionView view, lc::BoxQueue& boxes)
 {
     if (!nameAccepted_)
@@ -110,6 +118,8 @@ bool CFlashLocalConnection::startReceiving()
         return true;
     stopEvent_ = UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     thread_ = UniqueHandle(CreateThread(nullptr, 0, receiveThreadEntry, this, 0, &receiveThreadId_));
+    if (thread_ && window_ && message_)
+        listening_ = this;
     return true;
 }
 
@@ -177,18 +187,24 @@ int CFlashLocalConnection::receiveLoop()
     return status;
 }
 
-void CFlashLocalConnection::callFinished(std::uint32_t bodyLength)
+void CFlashLocalConnection::callTaken(std::uint32_t bodyLength)
 {
     pendingBodyBytes_ -= bodyLength;
     --pendingCalls_;
 }
 
-void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes)
+void CFlashLocalConnection::passOnListenersCall(lc::SectionView view, lc::BoxQueue& boxes)
+{
+    if (listening_ && lc::messageLength(view) != 0)
+        listening_->receiveFromSlot(view, boxes, true);
+}
+
+void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes, bool beyondBound)
 {
     if (!lc::messagePresent(view) || !lc::messageIsFor(view, connectionName_))
         return;
     const auto bodyLength = static_cast<std::uint32_t>(std::min<std::size_t>(lc::messageLength(view), lc::bodyRoom(view)));
-    if (window_ && message_ &&
+    if (window_ && message_ && !beyondBound &&
         (pendingCalls_ >= kMaxPendingCalls || pendingBodyBytes_ + bodyLength > kMaxPendingBodyBytes))
         return;  // taken once the window has caught up
     lc::HeaderProblem problem;
@@ -212,7 +228,7 @@ void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& 
         if (PostMessageA(window_, message_, reinterpret_cast<WPARAM>(call.get()), static_cast<LPARAM>(bodyLength)))
             call.release();
         else
-            callFinished(bodyLength);
+            callTaken(bodyLength);
     }
     lc::consumeMessage(view);
 }
@@ -257,6 +273,7 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                     ++failures;
                     Sleep(kNoRecipientPauseMs);
                 } else {
+                    passOnListenersCall(view, boxes);
                     switch (lc::writeCall(view, connectionName_, methodName, call, GetTickCount())) {
                     case lc::WriteOutcome::Written:
                         status = kSendWritten;

@@ -130,7 +130,7 @@ TEST(ReceiveBound, LargeCallsWaitInTheSlotOnceAMebibyteOfBodiesIsPending)
     for (auto& [call, length] : window.drain()) {
         EXPECT_EQ(length, body.size());
         call.reset();
-        listener.connector().callFinished(length);
+        listener.connector().callTaken(length);
     }
     ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
     ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait));
@@ -152,11 +152,11 @@ TEST(ReceiveBound, SmallCallsWaitInTheSlotOnceAThousandArePending)
 
     auto calls = window.drain();
     EXPECT_EQ(calls.size(), CFlashLocalConnection::kMaxPendingCalls);
-    listener.connector().callFinished(calls.front().second);
+    listener.connector().callTaken(calls.front().second);
     calls.front().first.reset();
     ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "one finished call lets the next in";
     for (std::size_t i = 1; i < calls.size(); ++i)
-        listener.connector().callFinished(calls[i].second);
+        listener.connector().callTaken(calls[i].second);
 }
 
 TEST(ReceiveMemory, OutOfMemoryWhileDecodingDropsThatCallAndReceivingGoesOn)
@@ -183,7 +183,7 @@ TEST(ReceiveMemory, OutOfMemoryWhileDecodingDropsThatCallAndReceivingGoesOn)
     ASSERT_TRUE(peer.sendBody(bodyWithNulls(3), kWait));
     ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait)) << "the next call is received";
     for (auto& [call, length] : window.drain())
-        listener.connector().callFinished(length);
+        listener.connector().callTaken(length);
     EXPECT_TRUE(boxes.boxes().empty());
 }
 

@@ -318,11 +318,11 @@ public:
     }
 
 private:
-    // A posted record is ours; the connector counts it as pending until handed back.
+    // A posted record is ours; the connector counts it as pending until it is taken.
     std::unique_ptr<CFlashLocalConnectionCall> take(const MSG& msg)
     {
         std::unique_ptr<CFlashLocalConnectionCall> call(reinterpret_cast<CFlashLocalConnectionCall*>(msg.wParam));
-        connector_.callFinished(static_cast<std::uint32_t>(msg.lParam));
+        connector_.callTaken(static_cast<std::uint32_t>(msg.lParam));
         return call;
     }
 
