@@ -1,6 +1,7 @@
 #include "FlashPlayerPeer.h"
 
 #include "amf/AmfReader.h"
+#include "localconnection/MessageText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -50,16 +51,8 @@ void FlashPlayerPeer::registerName(const std::string& name)
 
 std::vector<std::string> FlashPlayerPeer::tableNames() const
 {
-    std::vector<std::string> names;
     lock();
-    for (std::size_t offset = lc::kTableOffset; offset < std::min(view_.size, lc::kTableLimit);) {
-        const char* entry = reinterpret_cast<const char*>(view_.data + offset);
-        const std::size_t length = strnlen(entry, view_.size - offset);
-        if (length == 0)
-            break;
-        names.emplace_back(entry, length);
-        offset += length + 1;
-    }
+    std::vector<std::string> names = lc::listenerNames(view_);
     unlock();
     return names;
 }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,9 @@ constexpr int kExitNoFlashPlayer = 3;
 constexpr char kDefaultReply[] = "_tovin_lc";
 constexpr DWORD kDefaultTimeoutMs = 30000;
 constexpr DWORD kPassPauseMs = 10;
-constexpr DWORD kRegisterWaitMs = 5000;
-constexpr DWORD kStopWaitMs = 3000;
+// Longer than a pass that waits the whole 5 s for a mutex someone else holds.
+constexpr DWORD kRegisterWaitMs = 12000;
+constexpr DWORD kStopWaitMs = 6000;
 constexpr UINT kAnswerMessage = WM_APP + 1;
 constexpr unsigned long kMaxSeconds = 7 * 24 * 3600;
 
@@ -430,7 +432,11 @@ Outcome run(const std::vector<std::string>& arguments)
 int main()
 {
     lc::setReportSink(reportToStandardError);
-    const Outcome outcome = run(utf8Arguments());
+    Outcome outcome{kExitBadArguments, "tovin-lc: out of memory"};
+    try {
+        outcome = run(utf8Arguments());
+    } catch (const std::bad_alloc&) {
+    }
     if (!outcome.message.empty())
         writeUtf8Line(Stream::Err, outcome.message);
     return outcome.code;
