@@ -35,23 +35,21 @@ std::string textOf(AmfValuePtr value)
     return value ? value->toString() : std::string();
 }
 
-// With multiple selection the dialog returns the folder, then each name; one chosen
-// file comes back as its full path alone.
-std::vector<std::string> chosenPaths(const std::vector<char>& buffer)
+// One chosen file is the buffer's text up to its first NUL: an initial name longer than
+// the chosen path leaves its tail after that NUL. Several files come back, with multiple
+// selection only, as the folder, a NUL, then each name from nFileOffset on.
+std::vector<std::string> chosenPaths(const std::vector<char>& buffer, bool multipleSelection, std::size_t nameOffset)
 {
-    std::vector<std::string> parts;
-    for (std::size_t at = 0; at < buffer.size() && buffer[at];) {
-        const std::string part(&buffer[at]);
-        parts.push_back(part);
-        at += part.size() + 1;
-    }
-    if (parts.size() <= 1)
-        return parts;
-    const std::string folder = parts[0];
-    const std::string separator = !folder.empty() && folder.back() == '\\' ? "" : "\\";
+    const std::string first(buffer.data(), strnlen(buffer.data(), buffer.size()));
+    if (!multipleSelection || nameOffset == 0 || nameOffset >= buffer.size() || nameOffset != first.size() + 1)
+        return {first};
+    const std::string separator = !first.empty() && first.back() == '\\' ? "" : "\\";
     std::vector<std::string> paths;
-    for (std::size_t i = 1; i < parts.size(); ++i)
-        paths.push_back(folder + separator + parts[i]);
+    for (std::size_t at = nameOffset; at < buffer.size() && buffer[at];) {
+        const std::string name(&buffer[at], strnlen(&buffer[at], buffer.size() - at));
+        paths.push_back(first + separator + name);
+        at += name.size() + 1;
+    }
     return paths;
 }
 
@@ -113,7 +111,7 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, std::string 
         return;
     }
     auto chosen = std::make_unique<CFlashAMFArray>();
-    for (const std::string& path : chosenPaths(fileName))
+    for (const std::string& path : chosenPaths(fileName, multipleSelection, dialog.nFileOffset))
         chosen->push(std::make_unique<CFlashAMFString>(path));
     std::vector<AmfValuePtr> values;
     values.push_back(std::move(chosen));

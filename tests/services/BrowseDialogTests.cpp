@@ -162,6 +162,24 @@ TEST_F(BrowseDialog, MultipleSelectionAnswersEveryFullPath)
         << answers[0];
 }
 
+// The dialog ends the chosen path with a NUL inside the initial name's longer text: only
+// the path is the answer, with or without multiple selection.
+TEST_F(BrowseDialog, LongInitialNameLeavesNothingBehindAShortChoice)
+{
+    writeFile(dir_.file("a.txt"), "a");
+    const std::string longName = quoted(std::string(196, 'n') + ".txt");
+    start("call BrowseFile " + quoted(dir_.path()) + " " + longName + " null; answer 60000; call BrowseFile " +
+          quoted(dir_.path()) + " " + longName + " null true; answer 60000");
+    for (int i = 0; i < 2; ++i) {
+        HWND dialog = waitForDialog();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(windowText(nameField(dialog)).size(), 200u);
+        choose(dialog, "a.txt");
+    }
+    EXPECT_EQ(finish(), std::vector<std::string>(
+                            2, answer("onBrowseFileSelect", "Array : {String : " + dir_.file("a.txt") + "}")));
+}
+
 TEST_F(BrowseDialog, SaveWithoutFilterListOffersNoTypesAndAnswersAPlainString)
 {
     start("call BrowseFileToSave; answer 60000; call BrowseFileToSave " + quoted(dir_.path()) +
