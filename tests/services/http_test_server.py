@@ -2,10 +2,11 @@
 """A small HTTP server on 127.0.0.1 for the download tests.
 
 Writes its port to argv[1] once listening and appends every request path to argv[2].
-Routes: /body/N (200, N bytes), /404, /empty, /204, /206, /redirect, /cut, /cut/ANNOUNCED.
+Routes: /body/N (200, N bytes), /404, /empty, /204, /206, /redirect, /cut, /cut/ANNOUNCED, /slow/MS (200 after MS milliseconds).
 """
 import http.server
 import sys
+import time
 
 
 def body(n):
@@ -43,6 +44,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(206, b"partial body")
         elif path == "/redirect":
             self.answer(302, b"", [("Location", "/body/1000")])
+        elif path.startswith("/slow/"):
+            time.sleep(int(path[6:]) / 1000)
+            self.answer(200, body(100))
         elif path == "/cut" or path.startswith("/cut/"):
             # 1000 bytes of the announced length (100000 unless given), then the end.
             self.send_response(200)
