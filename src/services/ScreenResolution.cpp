@@ -1,6 +1,8 @@
 // ScreenResolutionEnable and the restore of the mode in force before the first switch.
 #include "services/LauncherServices.h"
 
+#include "services/DisplayRestoreOnCrash.h"
+
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -51,6 +53,7 @@ void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, 
         auto saved = std::make_unique<DEVMODEA>();
         readCurrentMode(*saved);
         saved->dmFields = kSavedFields;
+        keepDisplayModeForCrash(*saved);
         savedDisplayMode_ = std::move(saved);
     }
     DEVMODEA requested;
@@ -68,5 +71,6 @@ void CLauncherServices::RestoreDisplayMode()
     if (!savedDisplayMode_)
         return;
     ChangeDisplaySettingsA(savedDisplayMode_.get(), 0);
+    forgetDisplayModeForCrash();
     savedDisplayMode_.reset();
 }

@@ -90,3 +90,29 @@ TEST_F(DisplayMode, GameEndingWhileSwitchedGetsTheOriginalModeBack)
 }
 
 } // namespace
+
+namespace {
+
+// A process that dies after a switch: the launcher's crash handlers put the mode back.
+class DisplayModeCrash : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DisplayModeCrash, PutsTheSavedModeBackBeforeTheProcessEnds)
+{
+    const std::string original = currentMode();
+    TempDir dir;
+    ChildProcess probe(buildDirectory() + "\\crash_probe.exe", dir.file("switched.txt") + " " + GetParam(), dir.path(),
+                       {});
+    ASSERT_TRUE(probe.started());
+    ASSERT_TRUE(probe.waitForExit(60000));
+    EXPECT_NE(probe.exitCode(), 0u) << "it must have died";
+    EXPECT_EQ(readLines(dir.file("switched.txt")), std::vector<std::string>{"800x600"}) << "the switch came first";
+    EXPECT_EQ(currentMode(), original);
+    if (currentMode() != original)
+        ChangeDisplaySettingsA(nullptr, 0);  // the other tests start from the usual mode
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, DisplayModeCrash, ::testing::Values("fault", "thread-fault", "terminate", "abort"),
+                         [](const auto& info) { return std::string(info.param) == "thread-fault" ? "threadFault"
+                                                                                                 : std::string(info.param); });
+
+} // namespace
