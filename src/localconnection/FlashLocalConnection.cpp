@@ -94,8 +94,7 @@ bool CFlashLocalConnection::registerConnection()
             return false;
         if (passBoxes_)
             passBoxes_->add("Registering failed", kRegisterCaption);
-        Sleep(kRegisterFailedPauseMs);
-        return false;
+        return false;  // the caller pauses once the mutex is free again
     }
     registered_ = true;
     return true;
@@ -146,6 +145,7 @@ int CFlashLocalConnection::receiveLoop()
     int status = 0;
     while (status == 0) {
         lc::BoxQueue boxes;
+        DWORD failurePause = 0;  // taken after the pass: never while holding the mutex
         {
             lc::LockedPass pass;
             if (pass.waitResult() != lc::WaitResult::Acquired) {
@@ -159,15 +159,15 @@ int CFlashLocalConnection::receiveLoop()
             } else {
                 view_ = pass.view();
                 passBoxes_ = &boxes;
-                if (!registered_)
-                    registerConnection();
+                if (!registered_ && !registerConnection())
+                    failurePause = kRegisterFailedPauseMs;
                 receiveFromSlot(view_, boxes);
                 passBoxes_ = nullptr;
             }
             reportCleanup(pass.close(), kReceiveCleanup, boxes, status);
         }
         boxes.showAll();
-        if (pause(kPassPauseMs))
+        if ((failurePause && pause(failurePause)) || pause(kPassPauseMs))
             break;
     }
     if (status != 0)
@@ -205,6 +205,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
         if (GetTickCount64() - start >= kSendTimeLimitMs)
             return;
         lc::BoxQueue boxes;
+        DWORD failurePause = 0;  // taken after the pass: never while holding the mutex
         {
             lc::LockedPass pass;
             switch (pass.waitResult()) {
@@ -231,7 +232,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                 if (lc::findConnection(view_, connectionName_).kind != lc::TableScan::Found) {
                     boxes.add("No connected Recipient", kSendCaption);
                     ++failures;
-                    Sleep(kNoRecipientPauseMs);
+                    failurePause = kNoRecipientPauseMs;
                 } else {
                     switch (lc::writeCall(view_, connectionName_, methodName, call, GetTickCount())) {
                     case lc::WriteOutcome::Written:
@@ -248,6 +249,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
             reportCleanup(pass.close(), kSendCleanup, boxes, status);
         }
         boxes.showAll();
+        Sleep(failurePause);
         Sleep(kPassPauseMs);
     }
 }
