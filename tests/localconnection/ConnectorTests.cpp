@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -101,6 +102,40 @@ std::unique_ptr<CFlashLocalConnectionCall> callWith(std::initializer_list<const 
     return call;
 }
 
+// Takes and releases the mutex over and over from its own thread, the way another Flash
+// Player would, and keeps the longest it had to wait: a pause or a box while the mutex
+// is held shows as a long wait.
+class MutexHoldProbe {
+public:
+    explicit MutexHoldProbe(HANDLE mutex)
+        : thread_([this, mutex](std::stop_token stop) {
+              while (!stop.stop_requested()) {
+                  const ULONGLONG start = GetTickCount64();
+                  if (WaitForSingleObject(mutex, 5000) == WAIT_OBJECT_0)
+                      ReleaseMutex(mutex);
+                  longest_ = std::max<ULONGLONG>(longest_, GetTickCount64() - start);
+                  Sleep(1);
+              }
+          })
+    {
+    }
+    ULONGLONG longestWaitMs()
+    {
+        thread_.request_stop();
+        thread_.join();
+        return longest_;
+    }
+
+private:
+    std::atomic<ULONGLONG> longest_{0};
+    std::jthread thread_;
+};
+
+// Ends the test's other thread however the test ends.
+using JoiningThread = std::jthread;
+
+constexpr ULONGLONG kLongestFairHoldMs = 60;  // a pass takes a few milliseconds; the pauses are 100 and 500
+
 std::vector<std::uint8_t> stringValue(const std::string& s)
 {
     std::vector<std::uint8_t> bytes(3 + s.size());
@@ -139,7 +174,8 @@ TEST(ConnectorRegistration, FullTableShowsItsBoxEveryPassAndReceivingGoesOn)
     std::memset(peer.view().data + lc::kTableOffset, 'x', lc::kTableLimit - lc::kTableOffset);
     peer.unlock();
     BoxWatcher boxes;
-    Listener listener(kName, nullptr, 0);
+    CallSink sink;
+    Listener listener(kName, sink.window(), kCallMessage);
     ASSERT_TRUE(boxes.waitForCount(2, kWait));
     for (const SeenBox& box : boxes.boxes()) {
         EXPECT_EQ(box.caption, "LocalConnection");
@@ -147,6 +183,29 @@ TEST(ConnectorRegistration, FullTableShowsItsBoxEveryPassAndReceivingGoesOn)
         EXPECT_TRUE(box.hasIcon);
     }
     EXPECT_FALSE(listener.connector().isRegistered());
+    ASSERT_TRUE(peer.sendCall(kName, "StillHeard", *callWith({"reply"}), kWait));
+    auto& calls = sink.collect(1, kWait);
+    ASSERT_EQ(calls.size(), 1u) << "a connector that cannot register still receives";
+    EXPECT_EQ(calls[0]->getMethodName(), "StillHeard");
+    EXPECT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
+}
+
+TEST(ConnectorRegistration, FailedRegistrationBoxAndPauseLeaveTheMutexFree)
+{
+    FlashPlayerPeer peer;
+    peer.lock();
+    std::memset(peer.view().data + lc::kTableOffset, 'x', lc::kTableLimit - lc::kTableOffset);
+    peer.unlock();
+    BoxWatcher boxes(0, false);
+    MutexHoldProbe probe(peer.mutex());
+    Listener listener(kName, nullptr, 0);
+    for (std::size_t seen = 1; seen <= 2; ++seen) {
+        ASSERT_TRUE(boxes.waitForCount(seen, kWait));
+        EXPECT_EQ(WaitForSingleObject(peer.mutex(), 2000), WAIT_OBJECT_0) << "box " << seen << " is up";
+        ReleaseMutex(peer.mutex());
+        boxes.dismissAll();
+    }
+    EXPECT_LT(probe.longestWaitMs(), kLongestFairHoldMs);
 }
 
 TEST(ConnectorReceiving, PostsOneRecordPerMessageInOrderAndFreesTheSlot)
@@ -234,6 +293,22 @@ TEST(ConnectorReceiving, BodyThatDoesNotDecodeIsConsumedSilently)
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
+TEST(ConnectorReceiving, RecordThatCannotBePostedIsDestroyed)
+{
+    FlashPlayerPeer peer;
+    HWND gone = CreateWindowExA(0, "STATIC", "gone", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    DestroyWindow(gone);
+    const long before = CFlashLocalConnectionCall::liveCount();
+    {
+        Listener listener(kName, gone, kCallMessage);
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(peer.sendCall(kName, "Lost", *callWith({"reply", "x"}), kWait));
+            ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
+        }
+    }
+    EXPECT_EQ(CFlashLocalConnectionCall::liveCount(), before);
+}
+
 TEST(ConnectorReceiving, StopsWhenAskedWithExitCodeZero)
 {
     FlashPlayerPeer peer;
@@ -266,6 +341,10 @@ TEST(ConnectorPassFailures, RecoversFromAnAbandonedMutex)
     std::thread([&] { WaitForSingleObject(peer.mutex(), INFINITE); }).join();  // ends while owning it
     Listener listener(kName, nullptr, 0);
     EXPECT_TRUE(waitUntil([&] { return listener.connector().isRegistered(); }, kWait));
+    // The ownership the abandoned wait handed over must be given back, or nobody else
+    // would ever take the mutex again.
+    EXPECT_EQ(WaitForSingleObject(peer.mutex(), 2000), WAIT_OBJECT_0);
+    ReleaseMutex(peer.mutex());
 }
 
 class ConnectorSending : public ::testing::Test {
@@ -325,6 +404,21 @@ TEST_F(ConnectorSending, MissingRecipientGivesThreeBoxesAndWritesNothing)
         EXPECT_EQ(box.caption, "LocalConnection:call");
     }
     EXPECT_TRUE(peer_.slotFree());
+}
+
+TEST_F(ConnectorSending, MissingRecipientBoxesAndPausesLeaveTheMutexFree)
+{
+    BoxWatcher boxes(0, false);
+    MutexHoldProbe probe(peer_.mutex());
+    JoiningThread sender([] { CFlashLocalConnection("nobody.listens", nullptr, 0).send("onDone", nullptr); });
+    for (std::size_t seen = 1; seen <= 3; ++seen) {
+        ASSERT_TRUE(boxes.waitForCount(seen, kWait));
+        EXPECT_EQ(WaitForSingleObject(peer_.mutex(), 2000), WAIT_OBJECT_0) << "box " << seen << " is up";
+        ReleaseMutex(peer_.mutex());
+        boxes.dismissAll();
+    }
+    sender.join();
+    EXPECT_LT(probe.longestWaitMs(), kLongestFairHoldMs);
 }
 
 TEST_F(ConnectorSending, GivesUpAfterTenSecondsOnASlotNobodyEmpties)
