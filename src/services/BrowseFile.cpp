@@ -1,5 +1,6 @@
 // BrowseFile and BrowseFileToSave: the system's open and save dialogs, owned by the
 // game's window, answered with the chosen path(s) or a cancel.
+#include "services/DialogBuffer.h"
 #include "services/FilterText.h"
 #include "services/LauncherServices.h"
 
@@ -14,14 +15,6 @@ namespace {
 constexpr DWORD kDialogStructSize = 76;  // without the trailing reserved fields and extended flags
 constexpr std::size_t kOpenNameSize = 1024;
 constexpr std::size_t kSaveBufferSize = 2048;
-
-// A buffer of `size` zero bytes holding `text` cut to fit with its terminating NUL.
-std::vector<char> bufferWith(const std::string& text, std::size_t size)
-{
-    std::vector<char> buffer(size, '\0');
-    std::memcpy(buffer.data(), text.data(), std::min(text.size(), size - 1));
-    return buffer;
-}
 
 std::vector<char> filterBuffer(const std::string& filterText)
 {
@@ -103,7 +96,7 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, std::string 
     if (fileMustExist)
         flags |= OFN_FILEMUSTEXIST;
 
-    std::vector<char> fileName = bufferWith(initialName, kOpenNameSize);
+    std::vector<char> fileName = dialogBuffer(initialName, kOpenNameSize);
     std::vector<char> filter = filterBuffer(filterText);
     OPENFILENAMEA dialog = dialogSettings(gameWindow, filter, fileName, initialDirectory.c_str(), flags);
     if (!GetOpenFileNameA(&dialog)) {
@@ -123,10 +116,10 @@ void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, std::s
     call->takeFirstArgument();
     std::vector<char> initialDirectory(kSaveBufferSize, '\0');
     if (AmfValuePtr value = call->takeFirstArgument())
-        initialDirectory = bufferWith(MakeAbsoluteDirectory(value->toString()), kSaveBufferSize);
+        initialDirectory = dialogBuffer(MakeAbsoluteDirectory(value->toString()), kSaveBufferSize);
     std::vector<char> fileName(kSaveBufferSize, '\0');
     if (AmfValuePtr value = call->takeFirstArgument())
-        fileName = bufferWith(value->toString(), kSaveBufferSize);
+        fileName = dialogBuffer(value->toString(), kSaveBufferSize);
     std::vector<char> filter(kFilterTextSize, '\0');  // no list: no file types at all
     if (AmfValuePtr value = call->takeFirstArgument())
         filter = filterBuffer(BuildFilterText(value.get()));

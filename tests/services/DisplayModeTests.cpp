@@ -71,15 +71,25 @@ TEST_F(DisplayMode, WrongCountShowsTheBoxAndNonNumbersDoNothing)
     auto launcher = startLauncher("wait-title 30000; flash; call ScreenResolutionEnable 800 600; no-answer 1000; "
                                   "call ScreenResolutionEnable; no-answer 1000; "
                                   "call ScreenResolutionEnable 800 \"600\" 32; no-answer 1000; "
-                                  "call ScreenResolutionEnable 1e300 600 32; no-answer 1000; mode; exit 0");
+                                  "call ScreenResolutionEnable 1e300 600 32; no-answer 1000; "
+                                  "call ScreenResolutionEnable nan 600 32; no-answer 1000; mode; exit 0");
     BoxWatcher boxes(launcher->id());
     ASSERT_TRUE(launcher->waitForExit(60000));
     ASSERT_EQ(boxes.boxes().size(), 2u);
     EXPECT_EQ(boxes.boxes()[0].text, "Nombre de param\xE8tres incorrect : 2");
     EXPECT_EQ(boxes.boxes()[0].caption, "Alert");
     EXPECT_EQ(boxes.boxes()[1].text, "Nombre de param\xE8tres incorrect : 0");
-    EXPECT_EQ(linesStartingWith("no answer").size(), 4u);
+    EXPECT_EQ(linesStartingWith("call ScreenResolutionEnable(String : tovin.game.reply, Number : nan").size(), 1u)
+        << "the game sent a NaN";
+    EXPECT_EQ(linesStartingWith("no answer").size(), 5u);
     EXPECT_EQ(linesStartingWith("mode "), std::vector<std::string>{"mode " + original_ + "x32"});
+}
+
+// -1 is a number with an integer: its low 32 bits, 0xFFFFFFFF, are asked for and refused.
+TEST_F(DisplayMode, MinusOneWidthIsAskedForAndRefused)
+{
+    EXPECT_EQ(run("call ScreenResolutionEnable -1 600 32; answer; mode; call ScreenResolutionDisable; no-answer 500"),
+              (std::vector<std::string>{error_, "mode " + original_ + "x32", "no answer"}));
 }
 
 TEST_F(DisplayMode, GameEndingWhileSwitchedGetsTheOriginalModeBack)
