@@ -157,11 +157,11 @@ TEST_F(HttpDownload, DestinationLockedDuringTheTransferIsAFailedWrite)
     const std::string destination = dir_.file("locked.bin");
     writeFile(destination, "the old content");
     installGame();
-    auto launcher = startLauncher("wait-title 30000; flash; call HttpDownload " + quoted(url("/slow/1500")) + " " +
+    auto launcher = startLauncher("wait-title 30000; flash; call HttpDownload " + quoted(url("/slow/100/2")) + " " +
                                   quoted(destination) + "; answer 60000; exit 0");
     HANDLE lock = INVALID_HANDLE_VALUE;
     for (int i = 0; i < 600 && lock == INVALID_HANDLE_VALUE; ++i) {
-        if (requests().find("/slow/1500") != std::string::npos)
+        if (requests().find("/slow/100/2") != std::string::npos)
             lock = CreateFileA(destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         else
             Sleep(50);

@@ -2,7 +2,8 @@
 """A small HTTP server on 127.0.0.1 for the download tests.
 
 Writes its port to argv[1] once listening and appends every request path to argv[2].
-Routes: /body/N (200, N bytes), /404, /empty, /204, /206, /redirect, /cut, /cut/ANNOUNCED, /slow/MS (200 after MS milliseconds).
+Routes: /body/N (200, N bytes), /404, /empty, /204, /206, /redirect, /cut, /cut/ANNOUNCED,
+/slow/N/SECONDS (200, N bytes trickled over about SECONDS seconds).
 """
 import http.server
 import sys
@@ -44,9 +45,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(206, b"partial body")
         elif path == "/redirect":
             self.answer(302, b"", [("Location", "/body/1000")])
-        elif path.startswith("/slow/"):
-            time.sleep(int(path[6:]) / 1000)
-            self.answer(200, body(100))
         elif path == "/cut" or path.startswith("/cut/"):
             # 1000 bytes of the announced length (100000 unless given), then the end.
             self.send_response(200)
@@ -56,6 +54,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             self.close_connection = True
             self.connection.shutdown(2)
+        elif path.startswith("/slow/"):
+            size, seconds = (int(part) for part in path[6:].split("/"))
+            payload = body(size)
+            steps = max(1, seconds * 10)
+            self.send_response(200)
+            self.send_header("Content-Length", str(size))
+            self.end_headers()
+            for i in range(steps):
+                self.wfile.write(payload[i * size // steps:(i + 1) * size // steps])
+                self.wfile.flush()
+                time.sleep(seconds / steps)
         else:
             self.answer(400, b"unknown route")
 
