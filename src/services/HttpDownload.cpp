@@ -78,7 +78,9 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, std::strin
     // once complete: a failed download leaves an existing file as it was. A folder that
     // takes no new file gets the body written into the destination in place.
     char partial[MAX_PATH] = {};
-    const bool beside = GetTempFileNameA(folderOf(path).c_str(), "tvn", 0, partial) != 0;
+    // Some systems answer a name without having made the file: it must be there.
+    const bool beside = GetTempFileNameA(folderOf(path).c_str(), "tvn", 0, partial) != 0 &&
+                        GetFileAttributesA(partial) != INVALID_FILE_ATTRIBUTES;
     const HttpDownloadResult result = CHttpDownloader().Download(url.c_str());
     if (result.status != 200) {
         if (beside)

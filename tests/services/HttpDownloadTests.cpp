@@ -174,6 +174,25 @@ TEST_F(HttpDownload, DestinationLockedDuringTheTransferIsAFailedWrite)
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
+// A folder that refuses new files but lets its file be written: no temporary file can
+// be made beside the destination, so the body is written into it in place; a new name
+// there is refused before any request.
+TEST_F(HttpDownload, FolderThatTakesNoNewFileGetsTheBodyInPlace)
+{
+    const char* sealed = std::getenv("TOVIN_SEALED_DIR");
+    if (!sealed)
+        GTEST_SKIP() << "the file system here cannot seal a folder";
+    const std::string destination = std::string(sealed) + "\\x.bin";
+    ASSERT_EQ(readFile(destination), "old");
+    EXPECT_EQ(download("/body/100", destination), complete_);
+    EXPECT_EQ(readFile(destination), expectedBody(100));
+    std::remove(transcript().c_str());
+    const std::string fresh = std::string(sealed) + "\\new.bin";
+    const std::string before = requests();
+    EXPECT_EQ(download("/body/10", fresh), cannotCreate(fresh));
+    EXPECT_EQ(requests(), before) << "no request may reach the server";
+}
+
 TEST_F(HttpDownload, BodyCutShortFailsAndKeepsTheOldFile)
 {
     const std::string destination = dir_.file("kept.bin");
