@@ -70,6 +70,31 @@ TEST_F(Dispatch, GameEndingMidConversationStillEndsTheLauncherPromptly)
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
+// Each box lets the next call in through its modal loop, and that call may open the
+// next box: a flood of such calls must not nest without end.
+TEST_F(Dispatch, CallsThatOpenBoxesNestAtMostEightDeepAndWaitingOnesRunLater)
+{
+    installGame();
+    std::string calls;
+    for (int i = 0; i < 12; ++i)
+        calls += "call HttpDownload \"only one\"; ";
+    auto launcher = startLauncher("wait-title 30000; flash; " + calls + "call Foo; answer 60000; exit 0");
+    BoxWatcher boxes(launcher->id(), false);
+    ASSERT_TRUE(boxes.waitForCount(8, kLongWait));
+    ASSERT_FALSE(waitForLine(transcript(), "call Foo", kLongWait).empty()) << "every call was taken";
+    Sleep(1500);  // room for a ninth box to appear if nesting went on
+    EXPECT_EQ(topLevelDialogs(launcher->id()).size(), 8u) << "boxes open at once";
+    const ULONGLONG deadline = GetTickCount64() + kLongWait;
+    while (boxes.boxes().size() < 12 && GetTickCount64() < deadline) {
+        boxes.dismissAll();
+        Sleep(300);
+    }
+    boxes.dismissAll();
+    EXPECT_EQ(boxes.boxes().size(), 12u) << "the calls that waited ran once boxes closed";
+    ASSERT_TRUE(launcher->waitForExit(kLongWait));
+    EXPECT_EQ(answers(readLines(transcript())), std::vector<std::string>{kUnknownAnswer});
+}
+
 } // namespace
 
 namespace {
