@@ -105,8 +105,7 @@ bool CFlashLocalConnection::registerConnection(lc::SectionView view, lc::BoxQueu
         if (scan.kind == lc::TableScan::NoView)
             return false;
         boxes.add("Registering failed", kRegisterCaption);
-        Sleep(kRegisterFailedPauseMs);
-        return false;
+        return false;  // the caller pauses once the mutex is free again
     }
     registered_ = true;
     return true;
@@ -159,6 +158,7 @@ int CFlashLocalConnection::receiveLoop()
     int status = 0;
     while (status == 0) {
         lc::BoxQueue boxes;
+        DWORD failurePause = 0;  // taken after the pass: never while holding the mutex
         try {
             lc::LockedPass pass;
             if (pass.waitResult() != lc::WaitResult::Acquired) {
@@ -170,8 +170,8 @@ int CFlashLocalConnection::receiveLoop()
                 boxes.add("MapViewOfFile failed", kReceiveCaption);
                 status = -1;
             } else {
-                if (!registered_)
-                    registerConnection(pass.view(), boxes);
+                if (!registered_ && !registerConnection(pass.view(), boxes))
+                    failurePause = kRegisterFailedPauseMs;
                 receiveFromSlot(pass.view(), boxes);
             }
             reportCleanup(pass.close(), kReceiveCleanup, boxes, status);
@@ -179,7 +179,7 @@ int CFlashLocalConnection::receiveLoop()
             // Out of memory ends this pass only; the owners have let go of the section.
         }
         boxes.showAll();
-        if (pause(kPassPauseMs))
+        if ((failurePause && pause(failurePause)) || pause(kPassPauseMs))
             break;
     }
     if (status != 0)
@@ -245,6 +245,7 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
         if (GetTickCount64() - start >= kSendTimeLimitMs)
             return false;
         lc::BoxQueue boxes;
+        DWORD failurePause = 0;  // taken after the pass: never while holding the mutex
         {
             lc::LockedPass pass;
             switch (pass.waitResult()) {
@@ -271,7 +272,7 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                 if (lc::findConnection(view, connectionName_).kind != lc::TableScan::Found) {
                     boxes.add("No connected Recipient", kSendCaption);
                     ++failures;
-                    Sleep(kNoRecipientPauseMs);
+                    failurePause = kNoRecipientPauseMs;
                 } else {
                     passOnListenersCall(view, boxes);
                     switch (lc::writeCall(view, connectionName_, methodName, call, GetTickCount())) {
@@ -289,6 +290,7 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
             reportCleanup(pass.close(), kSendCleanup, boxes, status);
         }
         boxes.showAll();
+        Sleep(failurePause);
         Sleep(kPassPauseMs);
     }
     return status == kSendWritten;

@@ -32,7 +32,7 @@ public:
     bool isRegistered() const { return registered_.load(); }
 
     // Inside a locked pass, on its view: makes sure the name is in the listener table.
-    // A full table queues its report in the pass's boxes.
+    // A full table queues its report in the pass's boxes; the caller pauses after the pass.
     bool registerConnection(lc::SectionView view, lc::BoxQueue& boxes);
     // Starts the receive thread; always true.
     bool startReceiving();

@@ -96,3 +96,39 @@ TEST_F(Dispatch, CallsThatOpenBoxesNestAtMostEightDeepAndWaitingOnesRunLater)
 }
 
 } // namespace
+
+namespace {
+
+// A Flash Player may make its section smaller than the listener table's place: the
+// launcher stays inside the view it maps, takes the call, and reports what cannot be done.
+TEST_F(Dispatch, SectionSmallerThanTheTableIsUsedWithinItsView)
+{
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; flash 16384; call Foo; slot-free 10000; sleep 5000; exit 0");
+    BoxWatcher boxes(launcher->id());
+    ASSERT_TRUE(launcher->waitForExit(120000));
+    EXPECT_EQ(launcher->exitCode(), 1u);
+    EXPECT_EQ(linesStartingWith("slot "), std::vector<std::string>{"slot free"}) << "the call was taken";
+    std::size_t registering = 0;
+    std::size_t noRecipient = 0;
+    for (const SeenBox& box : boxes.boxes()) {
+        registering += box.text == "Registering failed";
+        noRecipient += box.text == "No connected Recipient";
+    }
+    EXPECT_GE(registering, 1u) << "no table in the view";
+    EXPECT_EQ(noRecipient, 3u) << "the answer finds no reply name";
+}
+
+// A section that holds the start of the table: registering, receiving and answering.
+TEST_F(Dispatch, SectionEndingInsideTheTableHoldsAWholeConversation)
+{
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; flash 45056; call Foo; answer; table; exit 0");
+    ASSERT_TRUE(launcher->waitForExit(120000));
+    EXPECT_EQ(launcher->exitCode(), 1u);
+    EXPECT_EQ(linesStartingWith("answer "), std::vector<std::string>{kUnknownAnswer});
+    EXPECT_EQ(linesStartingWith("table "),
+              std::vector<std::string>{"table tovin.game.reply,__qel.external.connector__"});
+}
+
+} // namespace
