@@ -41,15 +41,18 @@ inline std::string toHex(const Bytes& bytes)
     return text;
 }
 
+// One value decoded, with the reader that decoded it (it still refers to the bytes).
+struct Decoded {
+    AmfValuePtr value;
+    CFlashAMFReader reader;
+};
+
 // Decodes one value whose marker is the first byte.
-inline AmfValuePtr decodeOne(const Bytes& bytes, CFlashAMFReader** readerOut = nullptr)
+inline Decoded decodeOne(const Bytes& bytes)
 {
-    static thread_local std::unique_ptr<CFlashAMFReader> reader;
-    reader = std::make_unique<CFlashAMFReader>(bytes.data(), bytes.size());
-    if (readerOut)
-        *readerOut = reader.get();
-    const int marker = reader->readByte();
-    return reader->readValue(marker);
+    Decoded decoded{nullptr, CFlashAMFReader(bytes.data(), bytes.size())};
+    decoded.value = decoded.reader.readValue(decoded.reader.readByte());
+    return decoded;
 }
 
 // The body bytes that writeValue produces for one value.
