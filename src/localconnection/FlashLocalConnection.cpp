@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr char kReceiveCaption[] = "LocalCOnnection";
+constexpr char kReceiveCaption[] = "LocalCOnnection";  // the capital O is what players have always seen: keep it
 constexpr char kRegisterCaption[] = "LocalConnection";
 constexpr char kDecodeCaption[] = "deserializeRemoteCall";
 constexpr char kSendCaption[] = "LocalConnection:call";
@@ -17,7 +17,6 @@ constexpr DWORD kMissingMutexPauseMs = 200;
 constexpr DWORD kNoRecipientPauseMs = 100;
 constexpr DWORD kRegisterFailedPauseMs = 500;
 constexpr int kMaxCountedFailures = 3;
-constexpr ULONGLONG kSendTimeLimitMs = 10000;
 constexpr int kSendWritten = 999;
 constexpr int kSendGivenUp = 998;
 
@@ -193,7 +192,7 @@ void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& 
     lc::consumeMessage(view);
 }
 
-void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call)
+void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call, ULONGLONG timeLimitMs)
 {
     if (!nameAccepted_ || !methodName)
         return;
@@ -202,7 +201,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
     const ULONGLONG start = GetTickCount64();
     while (status == 0 && failures < kMaxCountedFailures) {
         // A slot that nobody empties must not hold the main thread for ever.
-        if (GetTickCount64() - start >= kSendTimeLimitMs)
+        if (GetTickCount64() - start >= timeLimitMs)
             return;
         lc::BoxQueue boxes;
         {
@@ -211,7 +210,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
             case lc::WaitResult::Acquired:
                 break;
             case lc::WaitResult::Abandoned:
-                MessageBoxA(nullptr, "Wait abandonned", kSendCaption, MB_OK | MB_ICONERROR);
+                MessageBoxA(nullptr, "Wait abandonned", kSendCaption, MB_OK | MB_ICONERROR);  // spelt so on purpose
                 [[fallthrough]];
             case lc::WaitResult::TimedOut:
                 Sleep(kNoPassPauseMs);
