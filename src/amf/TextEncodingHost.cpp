@@ -106,14 +106,22 @@ std::string utf8ToAnsi(std::string_view utf8)
     if (isPlainAscii(utf8))
         return std::string(utf8);
     utf8 = utf8.substr(0, utf8.find('\0'));
-    std::string out;
-    out.reserve(utf8.size());
+    // No sequence gives more bytes than it takes: the input's size is room enough.
+    std::string out(utf8.size(), '\0');
+    char* next = out.data();
     for (std::size_t i = 0; i < utf8.size();) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte < 0x80) {
+            *next++ = static_cast<char>(byte);
+            ++i;
+            continue;
+        }
         const char32_t cp = decodeOne(utf8, i);
-        out += encode1252(cp);
+        *next++ = encode1252(cp);
         if (cp > 0xFFFF)
-            out += '?';  // the platform goes through UTF-16: two units, neither in the code page
+            *next++ = '?';  // the platform goes through UTF-16: two units, neither in the code page
     }
+    out.resize(static_cast<std::size_t>(next - out.data()));
     return out;
 }
 
