@@ -4,25 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
 
 template <typename T, typename... A>
 AmfValuePtr make(A&&... args)
 {
     return std::make_unique<T>(std::forward<A>(args)...);
-}
-
-bool ansiIs1252()
-{
-#ifdef _WIN32
-    return GetACP() == 1252;
-#else
-    return true;
-#endif
 }
 
 TEST(AmfEncode, ScalarsGiveTheirBytes)

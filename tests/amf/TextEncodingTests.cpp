@@ -1,6 +1,8 @@
 // One table of tricky texts, run on the host (its stand-in converter) and under Wine
 // (the platform's converters with Windows-1252), so that the stand-in is checked
 // against the real thing.
+#include "AmfTestUtil.h"
+
 #include "amf/TextEncoding.h"
 
 #include <gtest/gtest.h>
@@ -9,20 +11,7 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
-
-bool ansiIs1252()
-{
-#ifdef _WIN32
-    return GetACP() == 1252;
-#else
-    return true;
-#endif
-}
 
 std::string bytes(std::initializer_list<int> list)
 {
