@@ -97,14 +97,18 @@ inline bool copyShortAscii(const char* from, std::size_t n, std::uint8_t* to)
         std::memcpy(to, &head, 4);
         std::memcpy(to + n - 4, &tail, 4);
         first = last = head | (std::uint64_t{tail} << 32);
+    } else if (n > 0) {
+        // One to three bytes: the first, the middle and the last cover them all, padded
+        // with spaces so that the padding is neither high nor zero.
+        const auto a = static_cast<unsigned char>(from[0]);
+        const auto b = static_cast<unsigned char>(from[n / 2]);
+        const auto c = static_cast<unsigned char>(from[n - 1]);
+        to[0] = a;
+        to[n / 2] = b;
+        to[n - 1] = c;
+        first = last = 0x2020202020000000u | (std::uint64_t{a} << 16) | (std::uint64_t{b} << 8) | c;
     } else {
-        // Up to three bytes, padded with spaces so that the padding is neither high nor zero.
-        first = last = 0x2020202020202020u;
-        for (std::size_t i = 0; i < n; ++i) {
-            to[i] = static_cast<std::uint8_t>(from[i]);
-            first = (first << 8) | static_cast<unsigned char>(from[i]);
-        }
-        last = first;
+        return true;
     }
     const auto noZero = [&](std::uint64_t word) { return ((word - kOnes) & ~word & kHighs) == 0; };
     return ((first | last) & kHighs) == 0 && noZero(first) && noZero(last);
@@ -222,9 +226,8 @@ std::uint8_t* putValue(const CFlashAMFObject* value, std::uint8_t* next, const s
         next[0] = 0x0A;
         byteorder::storeBig32(next + 1, static_cast<std::uint32_t>(items.size()));
         next += 5;
-        for (auto item = items.rbegin(); item != items.rend() && next; ++item) {
+        for (auto item = items.rbegin(); item != items.rend() && next; ++item)
             next = putSlot(item->get(), next, limit);
-        }
         return next;
     }
     case kAmfDate: {

@@ -159,17 +159,18 @@ static_assert(sizeof(Utf8Form) == 4);
 
 std::size_t ansiToUtf8Into(std::string_view ansi, char* out, std::size_t room)
 {
-    ansi = ansi.substr(0, ansi.find('\0'));  // the text ends at its first zero
     const auto* in = reinterpret_cast<const unsigned char*>(ansi.data());
     const auto* const inEnd = in + ansi.size();
     char* next = out;
     const char* const end = out + room;
     for (; in != inEnd; ++in) {
         const Utf8Form& form = kUtf8Forms.of[*in];
+        if (form.length == 0)
+            break;  // the text ends at its first zero
         // A character followed by three more is stored whole, four bytes at once: those
         // three write at least the three bytes that may lie past it. The last three are
         // stored exactly, so nothing past the text is touched.
-        if (end - next >= 4 && inEnd - in > 3) {
+        if (end - next >= 4 && inEnd - in > 3 && in[1] && in[2] && in[3]) {
             std::memcpy(next, &form, 4);
         } else {
             if (end - next < form.length)

@@ -115,6 +115,14 @@ TEST(TextEncoding, ConversionIntoABufferStaysInsideItsRoom)
             EXPECT_EQ(std::string(buffer.data() + room, 8), "########") << "past a room of " << room;
         }
     }
+    // A text cut by a zero: nothing written past its end, however much room there is.
+    for (const std::string& text : {std::string("x\xE9\0yz", 5), std::string("abc\x80\0defgh", 10)}) {
+        const std::string expected = ansiToUtf8(text);
+        std::vector<char> buffer(32, '#');
+        ASSERT_EQ(ansiToUtf8Into(text, buffer.data(), buffer.size()), expected.size());
+        EXPECT_EQ(std::string(buffer.data(), expected.size()), expected);
+        EXPECT_EQ(std::string(buffer.begin() + static_cast<std::ptrdiff_t>(expected.size()), buffer.end()), std::string(32 - expected.size(), '#'));
+    }
 }
 
 // Only text that reads the same in both encodings may skip the converter.
