@@ -34,7 +34,7 @@ public:
     // Inside a locked pass, on its view: makes sure the name is in the listener table.
     // A full table queues its report in the pass's boxes; the caller pauses after the pass.
     bool registerConnection(lc::SectionView view, lc::BoxQueue& boxes);
-    // Starts the receive thread; always true.
+    // Starts the receive thread (not for a refused name, nor twice); answers true whatever happened.
     bool startReceiving();
     // Asks the receive thread to end after its current pass.
     void requestStop();
@@ -55,10 +55,13 @@ public:
     static constexpr std::uint32_t kMaxPendingBodyBytes = 1024 * 1024;
     void callTaken(std::uint32_t bodyLength);
 
+    // How long a send may keep trying before it gives up without writing.
+    static constexpr ULONGLONG kSendTimeLimitMs = 10000;
+
     // Calls `methodName` on the connection of this connector's name with the record's
-    // arguments; blocks until written or given up. Failures are reported (lc::report);
-    // the result tells whether the call was written.
-    bool send(const char* methodName, const CFlashLocalConnectionCall* call);
+    // arguments; blocks until written or given up (after `timeLimitMs` at the most).
+    // Failures are reported (lc::report); the result tells whether the call was written.
+    bool send(const char* methodName, const CFlashLocalConnectionCall* call, ULONGLONG timeLimitMs = kSendTimeLimitMs);
 
 private:
     static DWORD WINAPI receiveThreadEntry(LPVOID connector);

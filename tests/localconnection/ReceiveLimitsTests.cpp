@@ -7,11 +7,11 @@
 #include "FlashPlayerPeer.h"
 #include "support/BoxWatcher.h"
 #include "support/FailingAllocator.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <utility>
 #include <vector>
 
@@ -20,17 +20,6 @@ namespace {
 constexpr char kName[] = "__qel.external.connector__";
 constexpr UINT kCallMessage = 0x8190;
 constexpr DWORD kWait = 10000;
-
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
-{
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(5);
-    }
-    return true;
-}
 
 std::vector<std::uint8_t> stringValue(const std::string& s)
 {
