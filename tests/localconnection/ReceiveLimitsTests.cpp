@@ -199,10 +199,12 @@ TEST(CallIntakeMemory, OutOfMemoryInTheDispatchDropsThatCall)
     // that copying it needs the heap, which refuses.
     auto call = std::make_unique<CFlashLocalConnectionCall>("SomethingUnknown");
     call->addArgument(std::make_unique<CFlashAMFString>(std::string(64, 'r')), false);
+    CLauncherServices services;
+    CallIntake intake(services);
     const std::size_t refusedBefore = refusedAllocations();
     {
         FailAllocationsAbove guard(32);
-        EXPECT_NO_THROW(deliverCall(reinterpret_cast<WPARAM>(call.release()), 0, nullptr));
+        EXPECT_NO_THROW(intake.deliver(reinterpret_cast<WPARAM>(call.release()), 0, nullptr));
     }
     EXPECT_GT(refusedAllocations(), refusedBefore);
 }
