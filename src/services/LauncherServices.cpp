@@ -7,8 +7,6 @@
 
 namespace {
 
-CLauncherServices g_launcherServices;
-
 using Handler = void (CLauncherServices::*)(CFlashLocalConnectionCall*, std::string, HWND);
 
 struct MethodEntry {
@@ -26,11 +24,6 @@ constexpr MethodEntry kMethods[] = {
 };
 
 } // namespace
-
-CLauncherServices& launcherServices()
-{
-    return g_launcherServices;
-}
 
 CLauncherServices::~CLauncherServices()
 {

@@ -2,6 +2,8 @@
 #include "localconnection/FlashLocalConnection.h"
 
 #include "FlashPlayerPeer.h"
+#include "Listener.h"
+#include "SlotBytes.h"
 #include "support/BoxWatcher.h"
 #include "support/Wait.h"
 
@@ -55,24 +57,6 @@ public:
 private:
     HWND window_;
     std::vector<std::unique_ptr<CFlashLocalConnectionCall>> calls_;
-};
-
-// A listening connector that is stopped and joined at the end of the test.
-class Listener {
-public:
-    Listener(const char* name, HWND window, UINT message) : connector_(name, window, message)
-    {
-        connector_.startReceiving();
-    }
-    ~Listener()
-    {
-        connector_.requestStop();
-        EXPECT_TRUE(connector_.waitForReceiving(8000));
-    }
-    CFlashLocalConnection& connector() { return connector_; }
-
-private:
-    CFlashLocalConnection connector_;
 };
 
 std::size_t countInTable(const FlashPlayerPeer& peer, const std::string& name)
@@ -130,16 +114,6 @@ private:
 
 // Ends the test's other thread however the test ends.
 using JoiningThread = std::jthread;
-
-std::vector<std::uint8_t> stringValue(const std::string& s)
-{
-    std::vector<std::uint8_t> bytes(3 + s.size());
-    bytes[0] = 0x02;
-    bytes[1] = static_cast<std::uint8_t>(s.size() >> 8);
-    bytes[2] = static_cast<std::uint8_t>(s.size());
-    std::copy(s.begin(), s.end(), bytes.begin() + 3);
-    return bytes;
-}
 
 TEST(ConnectorRegistration, AppendsToAnEmptyTableOnce)
 {
