@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <limits>
 #include <string>
 
 namespace {
@@ -327,6 +328,12 @@ AmfValuePtr bareWord(std::string_view word)
         return std::make_unique<CFlashAMFBoolean>(word == "true");
     if (word == "null")
         return std::make_unique<CFlashAMFNull>();
+    // Numbers JSON cannot write but ActionScript can send, spelt as ActionScript spells them.
+    if (word == "NaN")
+        return std::make_unique<CFlashAMFNumber>(std::numeric_limits<double>::quiet_NaN());
+    if (word == "Infinity" || word == "-Infinity")
+        return std::make_unique<CFlashAMFNumber>(word[0] == '-' ? -std::numeric_limits<double>::infinity()
+                                                                : std::numeric_limits<double>::infinity());
     if (!word.empty() && JsonReader::numberLength(word) == word.size())
         return std::make_unique<CFlashAMFNumber>(JsonReader::numberValue(word));
     return std::make_unique<CFlashAMFString>(utf8ToAnsi(word));

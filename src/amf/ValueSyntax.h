@@ -2,7 +2,7 @@
 // scenarios. A value is JSON: numbers, true, false, null, "text", [...] a strict array,
 // {"key": ...} an associative (ECMA) array, {"$date": MS} a date. A word that is not
 // JSON is a string as it stands, so paths and URLs need no quotes; a word that begins
-// with '"', '[' or '{' must be JSON. The text is UTF-8; strings come out in the ANSI
+// with '"', '[' or '{' must be JSON. The words NaN, Infinity and -Infinity are numbers. The text is UTF-8; strings come out in the ANSI
 // code page, as every text inside the launcher.
 #pragma once
 

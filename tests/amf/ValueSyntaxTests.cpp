@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace {
 
 std::string dumpWord(const std::string& word)
@@ -49,6 +52,20 @@ TEST(ValueSyntax, EveryJsonFormGivesItsAmfKind)
     };
     for (const Row& row : rows)
         EXPECT_EQ(dumpWord(row.in), row.dump) << row.in;
+}
+
+TEST(ValueSyntax, NaNAndInfinitiesAreNumbersAsActionScriptSpellsThem)
+{
+    ValueSyntaxError error;
+    for (const char* word : {"NaN", "Infinity", "-Infinity"}) {
+        AmfValuePtr value = parseValueWord(word, error);
+        ASSERT_TRUE(value);
+        ASSERT_EQ(value->getType(), kAmfNumber) << word;
+    }
+    EXPECT_TRUE(std::isnan(parseValueWord("NaN", error)->toNumber()));
+    EXPECT_EQ(parseValueWord("-Infinity", error)->toNumber(), -std::numeric_limits<double>::infinity());
+    // Inside JSON they stay what JSON makes of them: not a value.
+    EXPECT_EQ(dumpWord("[NaN]"), "error: a value expected at character 2");
 }
 
 TEST(ValueSyntax, DateObjectIsAnAmfDate)
@@ -102,6 +119,8 @@ TEST(ValueSyntax, BareWordsAreStringsAsTheyStand)
         {"-", "String : -"},
         {"1.", "String : 1."},
         {"nullable", "String : nullable"},
+        {"nan", "String : nan"},
+        {"inf", "String : inf"},
         {"r\xC3\xA9pertoire", "String : r\xE9pertoire"},
         {"a]b", "String : a]b"},
     };

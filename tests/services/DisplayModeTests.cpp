@@ -72,7 +72,7 @@ TEST_F(DisplayMode, WrongCountShowsTheBoxAndNonNumbersDoNothing)
                                   "call ScreenResolutionEnable; no-answer 1000; "
                                   "call ScreenResolutionEnable 800 \"600\" 32; no-answer 1000; "
                                   "call ScreenResolutionEnable 1e300 600 32; no-answer 1000; "
-                                  "call ScreenResolutionEnable nan 600 32; no-answer 1000; mode; exit 0");
+                                  "call ScreenResolutionEnable NaN 600 32; no-answer 1000; mode; exit 0");
     BoxWatcher boxes(launcher->id());
     ASSERT_TRUE(launcher->waitForExit(60000));
     ASSERT_EQ(boxes.boxes().size(), 2u);
