@@ -33,5 +33,5 @@ void closeCallIntake()
     if (g_listener->waitForReceiving(kReceiveJoinMs))
         g_listener.reset();
     else
-        g_listener.release();  // still running (a box is open): it may keep the connector until the process ends
+        static_cast<void>(g_listener.release());  // still running (a box is open): it may keep the connector until the process ends
 }
