@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Checks the players' package that `cmake --build --preset windows --target package`
+# made: what each ZIP holds, the sums, and that the launcher in it is stripped, small,
+# linked to its debug information, and carries its manifest and version resources.
+#   check-package.sh [BUILD_DIR]   (build/windows by default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build/windows}
+version=$(sed -n 's/^project(TovinLauncher VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+name=TovinLauncher-$version-win32
+max_bytes=$((2 * 1024 * 1024))
+fail() { echo "package: $*" >&2; exit 1; }
+
+(cd "$dir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
+for zip in "$name.zip" "$name-debug.zip"; do
+  grep -q " $zip\$" "$dir/SHA256SUMS" || fail "SHA256SUMS does not name $zip"
+done
+
+listing() { unzip -Z1 "$dir/$1" | grep -v '/$' | sort | tr '\n' ' '; }
+[ "$(listing "$name.zip")" = "$name/LICENSE.txt $name/README.txt $name/TovinLauncher.exe " ] ||
+  fail "$name.zip holds: $(listing "$name.zip")"
+[ "$(listing "$name-debug.zip")" = "$name/TovinLauncher.exe.debug " ] ||
+  fail "$name-debug.zip holds: $(listing "$name-debug.zip")"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unzip -q "$dir/$name.zip" -d "$work"
+unzip -q "$dir/$name-debug.zip" -d "$work"
+exe=$work/$name/TovinLauncher.exe
+size=$(wc -c <"$exe")
+[ "$size" -lt "$max_bytes" ] || fail "TovinLauncher.exe is $size bytes, over $max_bytes"
+headers=$(i686-w64-mingw32-objdump -h "$exe")
+! grep -q ' \.debug_' <<<"$headers" || fail "TovinLauncher.exe still holds debug sections"
+i686-w64-mingw32-objdump -t "$exe" | grep -q '^no symbols' || fail "TovinLauncher.exe still holds symbols"
+grep -q ' \.gnu_debuglink ' <<<"$headers" || fail "TovinLauncher.exe has no .gnu_debuglink"
+i686-w64-mingw32-objdump -s -j .gnu_debuglink "$exe" | tr -d '\n' | grep -q 'TovinLauncher.ex.*e\.debug' ||
+  fail "the debug link does not name TovinLauncher.exe.debug"
+i686-w64-mingw32-objdump -h "$work/$name/TovinLauncher.exe.debug" | grep -q ' \.debug_info ' ||
+  fail "TovinLauncher.exe.debug holds no debug information"
+
+# Resource types at the top of the directory: 0x10 RT_VERSION, 0x18 RT_MANIFEST.
+types=$(i686-w64-mingw32-objdump -x "$exe" | sed -n 's/^[0-9a-f]*   Entry: ID: 0x0000\(..\),.*/\1/p')
+for type in 10:RT_VERSION 18:RT_MANIFEST 03:RT_ICON 0e:RT_GROUP_ICON; do
+  grep -qx "${type%%:*}" <<<"$types" || fail "TovinLauncher.exe has no ${type#*:} resource"
+done
+resources=$(i686-w64-mingw32-windres -i "$exe" -O rc)
+grep -q "VALUE \"ProductVersion\", \"$version\"" <<<"$resources" || fail "the version resource does not say $version"
+grep -q 'VALUE "OriginalFilename", "TovinLauncher.exe"' <<<"$resources" || fail "no OriginalFilename"
+grep -Eq '^1 24 ' <<<"$resources" || fail "the manifest is not resource 1"
+echo "package: $name.zip (TovinLauncher.exe stripped, $size bytes), $name-debug.zip and SHA256SUMS are right"
