@@ -49,8 +49,11 @@ set(CPACK_ARCHIVE_DEBUG_FILE_NAME ${TOVIN_PACKAGE_NAME}-debug)
 # One folder in each ZIP, so that unpacking beside the game overwrites none of its files.
 set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_PACKAGE_FILE_NAME ${TOVIN_PACKAGE_NAME})
-# Reproducible archives: every entry dated SOURCE_DATE_EPOCH, or else the date below.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageFixedTimes.cmake)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageChecksums.cmake)
+# Reproducible archives: every entry dated SOURCE_DATE_EPOCH, or else the date below;
+# then the sums.
+find_program(TOVIN_PYTHON NAMES python3 REQUIRED)
+set(CPACK_TOVIN_PYTHON ${TOVIN_PYTHON})
+set(CPACK_TOVIN_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_TOVIN_EPOCH 1767225600) # 2026-01-01 00:00 UTC
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageChecksums.cmake)
 include(CPack)
