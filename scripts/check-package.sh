@@ -16,27 +16,36 @@ for zip in "$name.zip" "$name-debug.zip"; do
   grep -q " $zip\$" "$dir/SHA256SUMS" || fail "SHA256SUMS does not name $zip"
 done
 
-listing() { unzip -Z1 "$dir/$1" | grep -v '/$' | sort | tr '\n' ' '; }
-[ "$(listing "$name.zip")" = "$name/LICENSE.txt $name/README.txt $name/TovinLauncher.exe " ] ||
-  fail "$name.zip holds: $(listing "$name.zip")"
-[ "$(listing "$name-debug.zip")" = "$name/TovinLauncher.exe.debug " ] ||
-  fail "$name-debug.zip holds: $(listing "$name-debug.zip")"
+listing() { unzip -Z1 "$dir/$1" | grep -v '/$' | sort; }
+# The programs shipped (one tovin_ship line each in cmake/Packaging.cmake), the launcher
+# among them, with the two texts; and each program's debug information in the other ZIP.
+mapfile -t programs < <(listing "$name.zip" | sed -n "s|^$name/\(.*\.exe\)$|\1|p")
+printf '%s\n' "${programs[@]}" | grep -qx TovinLauncher.exe || fail "$name.zip holds no TovinLauncher.exe"
+expected=$( (printf "$name/%s\n" LICENSE.txt README.txt "${programs[@]}") | sort)
+[ "$(listing "$name.zip")" = "$expected" ] || fail "$name.zip holds: $(listing "$name.zip" | tr '\n' ' ')"
+expected=$(printf "$name/%s.debug\n" "${programs[@]}" | sort)
+[ "$(listing "$name-debug.zip")" = "$expected" ] ||
+  fail "$name-debug.zip holds: $(listing "$name-debug.zip" | tr '\n' ' ')"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unzip -q "$dir/$name.zip" -d "$work"
 unzip -q "$dir/$name-debug.zip" -d "$work"
+for program in "${programs[@]}"; do
+  exe=$work/$name/$program
+  size=$(wc -c <"$exe")
+  [ "$size" -lt "$max_bytes" ] || fail "$program is $size bytes, over $max_bytes"
+  headers=$(i686-w64-mingw32-objdump -h "$exe")
+  ! grep -q ' \.debug_' <<<"$headers" || fail "$program still holds debug sections"
+  i686-w64-mingw32-objdump -t "$exe" | grep -q '^no symbols' || fail "$program still holds symbols"
+  grep -q ' \.gnu_debuglink ' <<<"$headers" || fail "$program has no .gnu_debuglink"
+  debug=$(basename "$program").debug
+  i686-w64-mingw32-objdump -s -j .gnu_debuglink "$exe" | sed -n 's/^ [0-9a-f]* .\{35\}  //p' | tr -d '\n' |
+    grep -qF "$debug" || fail "the debug link of $program does not name $debug"
+  i686-w64-mingw32-objdump -h "$exe.debug" | grep -q ' \.debug_info ' || fail "$debug holds no debug information"
+done
 exe=$work/$name/TovinLauncher.exe
 size=$(wc -c <"$exe")
-[ "$size" -lt "$max_bytes" ] || fail "TovinLauncher.exe is $size bytes, over $max_bytes"
-headers=$(i686-w64-mingw32-objdump -h "$exe")
-! grep -q ' \.debug_' <<<"$headers" || fail "TovinLauncher.exe still holds debug sections"
-i686-w64-mingw32-objdump -t "$exe" | grep -q '^no symbols' || fail "TovinLauncher.exe still holds symbols"
-grep -q ' \.gnu_debuglink ' <<<"$headers" || fail "TovinLauncher.exe has no .gnu_debuglink"
-i686-w64-mingw32-objdump -s -j .gnu_debuglink "$exe" | tr -d '\n' | grep -q 'TovinLauncher.ex.*e\.debug' ||
-  fail "the debug link does not name TovinLauncher.exe.debug"
-i686-w64-mingw32-objdump -h "$work/$name/TovinLauncher.exe.debug" | grep -q ' \.debug_info ' ||
-  fail "TovinLauncher.exe.debug holds no debug information"
 
 # Resource types at the top of the directory: 0x10 RT_VERSION, 0x18 RT_MANIFEST.
 types=$(i686-w64-mingw32-objdump -x "$exe" | sed -n 's/^[0-9a-f]*   Entry: ID: 0x0000\(..\),.*/\1/p')
