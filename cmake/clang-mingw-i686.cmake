@@ -16,7 +16,10 @@ set(CMAKE_CXX_COMPILER_TARGET ${triple})
 set(CMAKE_SYSROOT ${mingw_root})
 set(CMAKE_CXX_FLAGS_INIT
     "-isystem ${gcc_dir}/include/c++ -isystem ${gcc_dir}/include/c++/${triple} -isystem ${gcc_dir}/include/c++/backward")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -L${gcc_dir}")
+# -B: GCC's crtbegin.o and crtend.o, not the mingw-w64 ones clang picks by default.
+# libgcc's unwinder finds the unwind tables only through GCC's start files; without them
+# no exception is ever caught (std::bad_alloc in the download ends the launcher).
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -B${gcc_dir} -L${gcc_dir}")
 # libstdc++'s threads are winpthreads, which gcc's posix driver adds by itself.
 set(CMAKE_CXX_STANDARD_LIBRARIES "-lpthread")
 set(CMAKE_C_STANDARD_LIBRARIES "-lpthread")
