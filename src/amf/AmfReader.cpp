@@ -138,12 +138,23 @@ AmfValuePtr CFlashAMFReader::readMembers(std::unique_ptr<CFlashAMFAssociativeArr
 
 AmfValuePtr CFlashAMFReader::readStrictArray()
 {
-    const auto count = static_cast<std::int32_t>(readUInt32());
+    // A negative count is an empty array.
+    const std::int32_t count = std::max<std::int32_t>(static_cast<std::int32_t>(readUInt32()), 0);
+    if (failed_)
+        return nullptr;
+    // Every element still owed, here and by the arrays around this one, takes at least
+    // its marker byte: a count the bytes left cannot hold fails now, before any room is
+    // reserved, so the room reserved by all open arrays never exceeds the bytes left.
+    const auto wanted = static_cast<std::size_t>(count);
+    if (wanted > remaining() || elementsOwed_ > remaining() - wanted) {
+        fail();
+        return nullptr;
+    }
     auto array = std::make_unique<CFlashAMFArray>();
-    // Each element takes at least its marker byte: the reservation is bounded by the
-    // payload, and a count larger than the payload ends in a failed read.
-    array->reserve(std::min<std::size_t>(count, remaining()));
-    for (std::int32_t i = 0; i < count && !failed_; ++i) {
+    array->reserve(wanted);
+    elementsOwed_ += wanted;
+    for (std::size_t i = 0; i < wanted && !failed_; ++i) {
+        --elementsOwed_;  // this element's bytes are being read now
         const int marker = readByte();
         if (failed_)
             break;

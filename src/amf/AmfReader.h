@@ -42,6 +42,8 @@ private:
     const std::uint8_t* end_;
     bool failed_ = false;
     int depth_ = 0;
+    // Elements that the strict arrays being read have yet to read.
+    std::size_t elementsOwed_ = 0;
     // Members of the containers being read, innermost last: each container takes its
     // own in one exact allocation when it ends, instead of growing a vector member by member.
     std::vector<CFlashAMFAssociativeArray::Member> pendingMembers_;

@@ -3,7 +3,9 @@
 #include "localconnection/FlashLocalConnection.h"
 #include "services/LauncherServices.h"
 
+#include <cstdint>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -19,10 +21,16 @@ void openCallIntake(HWND launcherWindow)
     g_listener->startReceiving();
 }
 
-void deliverCall(WPARAM wParam, HWND gameWindow)
+void deliverCall(WPARAM wParam, LPARAM bodyLength, HWND gameWindow)
 {
     std::unique_ptr<CFlashLocalConnectionCall> call(reinterpret_cast<CFlashLocalConnectionCall*>(wParam));
-    launcherServices().dispatch(call.get(), gameWindow);
+    if (call && g_listener)
+        g_listener->callTaken(static_cast<std::uint32_t>(bodyLength));
+    try {
+        launcherServices().dispatch(call.get(), gameWindow);
+    } catch (const std::bad_alloc&) {
+        // Out of memory ends this call only; the launcher goes on with the next.
+    }
 }
 
 void closeCallIntake()

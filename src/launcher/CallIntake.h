@@ -8,6 +8,7 @@ constexpr UINT kCallMessage = WM_APP + 400;  // 0x8190; wParam holds the call re
 constexpr char kLauncherConnectionName[] = "__qel.external.connector__";
 
 void openCallIntake(HWND launcherWindow);
-// Dispatches the record that wParam carries, then destroys it.
-void deliverCall(WPARAM wParam, HWND gameWindow);
+// Tells the listener that the record wParam carries (whose body length lParam carries)
+// is taken, dispatches it, then destroys it.
+void deliverCall(WPARAM wParam, LPARAM bodyLength, HWND gameWindow);
 void closeCallIntake();

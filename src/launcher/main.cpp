@@ -49,7 +49,7 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
             PostQuitMessage(0);
         return 0;
     case kCallMessage:
-        deliverCall(wParam, g_gameWindow);
+        deliverCall(wParam, lParam, g_gameWindow);
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);

@@ -1,8 +1,10 @@
 #include "localconnection/FlashLocalConnection.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -81,6 +83,14 @@ CFlashLocalConnection::CFlashLocalConnection(const char* connectionName, HWND wi
     message_ = message;
 }
 
+CFlashLocalConnection* CFlashLocalConnection::listening_ = nullptr;
+
+CFlashLocalConnection::~CFlashLocalConnection()
+{
+    if (listening_ == this)
+        listening_ = nullptr;
+}
+
 bool CFlashLocalConnection::registerConnection()
 {
     if (!nameAccepted_)
@@ -107,6 +117,8 @@ bool CFlashLocalConnection::startReceiving()
         return true;
     stopEvent_ = UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     thread_ = UniqueHandle(CreateThread(nullptr, 0, receiveThreadEntry, this, 0, &receiveThreadId_));
+    if (thread_ && window_ && message_)
+        listening_ = this;
     return true;
 }
 
@@ -146,7 +158,7 @@ int CFlashLocalConnection::receiveLoop()
     int status = 0;
     while (status == 0) {
         lc::BoxQueue boxes;
-        {
+        try {
             lc::LockedPass pass;
             if (pass.waitResult() != lc::WaitResult::Acquired) {
                 if (pause(kNoPassPauseMs) || pause(kPassPauseMs))
@@ -165,6 +177,8 @@ int CFlashLocalConnection::receiveLoop()
                 passBoxes_ = nullptr;
             }
             reportCleanup(pass.close(), kReceiveCleanup, boxes, status);
+        } catch (const std::bad_alloc&) {
+            // Out of memory ends this pass only; the owners have let go of the section.
         }
         boxes.showAll();
         if (pause(kPassPauseMs))
@@ -175,21 +189,49 @@ int CFlashLocalConnection::receiveLoop()
     return status;
 }
 
-void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes)
+void CFlashLocalConnection::callTaken(std::uint32_t bodyLength)
+{
+    pendingBodyBytes_ -= bodyLength;
+    --pendingCalls_;
+}
+
+void CFlashLocalConnection::passOnListenersCall(lc::SectionView view, lc::BoxQueue& boxes)
+{
+    if (listening_ && lc::messageLength(view) != 0)
+        listening_->receiveFromSlot(view, boxes, true);
+}
+
+void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes, bool beyondBound)
 {
     if (!lc::messagePresent(view) || !lc::messageIsFor(view, connectionName_))
         return;
+    const auto bodyLength = static_cast<std::uint32_t>(std::min<std::size_t>(lc::messageLength(view), lc::bodyRoom(view)));
+    if (window_ && message_ && !beyondBound &&
+        (pendingCalls_ >= kMaxPendingCalls || pendingBodyBytes_ + bodyLength > kMaxPendingBodyBytes))
+        return;  // taken once the window has caught up
     lc::HeaderProblem problem;
-    std::unique_ptr<CFlashLocalConnectionCall> call = lc::deserializeRemoteCall(view, &problem);
+    std::unique_ptr<CFlashLocalConnectionCall> call;
+    try {
+        call = lc::deserializeRemoteCall(view, &problem);
+    } catch (const std::bad_alloc&) {
+        // Out of memory ends this call only: it is consumed, without a box.
+        lc::consumeMessage(view);
+        return;
+    }
     if (problem.found) {
         char text[128];
         std::snprintf(text, sizeof text, "Parametre %i de type non String : %i", 1, problem.marker);
         boxes.add(text, kDecodeCaption);
     }
     // The record belongs to the window once posted; one that cannot be posted is freed here.
-    if (call && window_ && message_ &&
-        PostMessageA(window_, message_, reinterpret_cast<WPARAM>(call.get()), 0))
-        call.release();
+    if (call && window_ && message_) {
+        pendingBodyBytes_ += bodyLength;
+        ++pendingCalls_;
+        if (PostMessageA(window_, message_, reinterpret_cast<WPARAM>(call.get()), static_cast<LPARAM>(bodyLength)))
+            call.release();
+        else
+            callTaken(bodyLength);
+    }
     lc::consumeMessage(view);
 }
 
@@ -233,6 +275,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                     ++failures;
                     Sleep(kNoRecipientPauseMs);
                 } else {
+                    passOnListenersCall(view_, boxes);
                     switch (lc::writeCall(view_, connectionName_, methodName, call, GetTickCount())) {
                     case lc::WriteOutcome::Written:
                         status = kSendWritten;

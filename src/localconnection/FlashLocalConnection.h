@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 
 class CFlashLocalConnection {
 public:
@@ -18,7 +19,7 @@ public:
     CFlashLocalConnection(const char* connectionName, HWND window, UINT message);
     // Changes nothing in the section (the name stays in the table). A running receive
     // thread must have been stopped and waited for first (requestStop, waitForReceiving).
-    ~CFlashLocalConnection() = default;
+    ~CFlashLocalConnection();
     // The receive thread uses this object's address.
     CFlashLocalConnection(const CFlashLocalConnection&) = delete;
     CFlashLocalConnection& operator=(const CFlashLocalConnection&) = delete;
@@ -37,6 +38,18 @@ public:
     // The receive thread's exit code, or STILL_ACTIVE.
     DWORD receiveExitCode() const;
 
+    // The calls posted to the window that it has not taken yet are bounded: at the bound
+    // the next call addressed to us stays in the slot, untouched, until the window has
+    // caught up (a sender waits while the slot is busy). Each posted call carries its
+    // body length in lParam; the window hands it back here as it takes the record, before
+    // it runs the call: the call's answer needs the slot, so a call under way must not
+    // keep the next one waiting there.
+    static constexpr std::uint32_t kMaxPendingCalls = 1000;
+    // A decoded body takes at most 64 heap bytes per body byte: 1 MiB of bodies keeps the
+    // decoded calls waiting for the window under 64 MiB.
+    static constexpr std::uint32_t kMaxPendingBodyBytes = 1024 * 1024;
+    void callTaken(std::uint32_t bodyLength);
+
     // Calls `methodName` on the connection of this connector's name with the record's
     // arguments; blocks until written or given up. Failures are shown in boxes only.
     void send(const char* methodName, const CFlashLocalConnectionCall* call);
@@ -44,7 +57,14 @@ public:
 private:
     static DWORD WINAPI receiveThreadEntry(LPVOID connector);
     int receiveLoop();
-    void receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes);
+    // `beyondBound`: taken even when the window is at its bound of pending calls.
+    void receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes, bool beyondBound = false);
+    // Inside a send's pass: a call for this process's listener that holds the slot is
+    // taken out and passed on, so that an answer never waits behind a call that its
+    // receive thread leaves in the slot (the listener may be at its bound because the
+    // window is busy with the very call whose answer this is). One per written answer:
+    // the window's pending calls stay bounded.
+    static void passOnListenersCall(lc::SectionView view, lc::BoxQueue& boxes);
     // Waits on the stop request; true when stop was asked.
     bool pause(DWORD ms);
 
@@ -56,6 +76,11 @@ private:
     UINT message_ = 0;
     HWND window_ = nullptr;
     lc::BoxQueue* passBoxes_ = nullptr;  // the boxes of the pass under way
+    // The connector with a window and a receive thread, if any; used by sends on the
+    // same (main) thread that creates and destroys it.
+    static CFlashLocalConnection* listening_;
+    std::atomic<std::uint32_t> pendingCalls_{0};
+    std::atomic<std::uint32_t> pendingBodyBytes_{0};
     UniqueHandle thread_;
     UniqueHandle stopEvent_;
 };

@@ -75,7 +75,9 @@ bool messagePresent(SectionView view)
 bool messageIsFor(SectionView view, std::string_view name)
 {
     const std::size_t nameStart = kBodyOffset + 3;
-    if (!messagePresent(view) || view.size < nameStart || view.data[kBodyOffset] != 0x02)
+    // The marker byte is not looked at: a message whose first field is not a string but
+    // whose length and bytes name us is ours, and we are the ones who must take it out.
+    if (!messagePresent(view) || view.size < nameStart)
         return false;
     // The recipient goes out as UTF-8 (as every header string); compare it in that form.
     const std::string wanted = ansiToUtf8(name);

@@ -45,7 +45,8 @@ bool appendConnection(SectionView view, std::size_t offset, std::string_view nam
 std::uint32_t messageLength(SectionView view);
 // The first body byte doubles as the presence mark.
 bool messagePresent(SectionView view);
-// The recipient string of the message equals `name` exactly (both length bytes, then the bytes).
+// The recipient field of the message equals `name` exactly (both length bytes, then the
+// bytes), whatever its marker byte.
 bool messageIsFor(SectionView view, std::string_view name);
 // Frees the slot: timestamp and length zero, presence mark zero.
 void consumeMessage(SectionView view);

@@ -123,6 +123,22 @@ TEST(MessageSlot, RecipientMustMatchTheWholeString)
     EXPECT_TRUE(messageIsFor(longName.view(), std::string(256, 'n')));
 }
 
+TEST(MessageSlot, RecipientIsTheLengthAndBytesWhateverTheMarker)
+{
+    // Nobody else takes such a message out of the slot: if the named receiver did not,
+    // it would block every LocalConnection on the machine.
+    Section section;
+    Bytes body = header("__qel.external.connector__", "M");
+    body[0] = 0x05;
+    section.putBody(body);
+    EXPECT_TRUE(messageIsFor(section.view(), "__qel.external.connector__"));
+    EXPECT_FALSE(messageIsFor(section.view(), "__qel.external.connectoR__"));
+    HeaderProblem problem;
+    EXPECT_EQ(deserializeRemoteCall(section.view(), &problem), nullptr);
+    EXPECT_TRUE(problem.found);
+    EXPECT_EQ(problem.marker, 5);
+}
+
 TEST(MessageSlot, ConsumptionZeroesTimestampLengthAndMark)
 {
     Section section;

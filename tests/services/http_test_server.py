@@ -2,10 +2,12 @@
 """A small HTTP server on 127.0.0.1 for the download tests.
 
 Writes its port to argv[1] once listening and appends every request path to argv[2].
-Routes: /body/N (200, N bytes), /404, /empty, /204, /206, /redirect, /cut, /cut/ANNOUNCED.
+Routes: /body/N (200, N bytes), /404, /empty, /204, /206, /redirect, /cut, /cut/ANNOUNCED,
+/slow/N/SECONDS (200, N bytes trickled over about SECONDS seconds).
 """
 import http.server
 import sys
+import time
 
 
 def body(n):
@@ -52,6 +54,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             self.close_connection = True
             self.connection.shutdown(2)
+        elif path.startswith("/slow/"):
+            size, seconds = (int(part) for part in path[6:].split("/"))
+            payload = body(size)
+            steps = max(1, seconds * 10)
+            self.send_response(200)
+            self.send_header("Content-Length", str(size))
+            self.end_headers()
+            for i in range(steps):
+                self.wfile.write(payload[i * size // steps:(i + 1) * size // steps])
+                self.wfile.flush()
+                time.sleep(seconds / steps)
         else:
             self.answer(400, b"unknown route")
 

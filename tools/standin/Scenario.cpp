@@ -1,5 +1,6 @@
 #include "Scenario.h"
 
+#include "Flood.h"
 #include "Transcript.h"
 #include "ValueText.h"
 
@@ -131,6 +132,17 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
     } else if (name == "no-answer") {
         if (!takeAnswer(static_cast<DWORD>(number(1, 1500))))
             transcriptLine("no answer");
+    } else if (name == "flood") {
+        // flood KIND SECONDS [DRAIN_MS]
+        const std::vector<std::uint8_t> body = floodBody(argument, replyName_);
+        if (body.empty()) {
+            transcriptLine("unknown flood " + argument);
+        } else {
+            const FloodResult flood = runFlood(*peer_, body, listening_, static_cast<unsigned>(number(2, 10)),
+                                               static_cast<unsigned>(number(3, 120000)), pending_);
+            transcriptLine("flood " + argument + " written " + std::to_string(flood.written) + " answered " +
+                           std::to_string(flood.answered));
+        }
     } else if (name == "exit") {
         exitCode = static_cast<int>(number(1, 0));
         return false;

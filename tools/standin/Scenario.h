@@ -6,6 +6,7 @@
 //   call-bare METHOD VALUES      a call with exactly these arguments
 //   answer MS | no-answer MS     wait for the launcher's answer on any name listened to
 //   dialog-pick NAME | dialog-cancel   close the file dialog opened over the game window
+//   flood nulls|negative SECONDS [DRAIN_MS]   full-size calls as fast as the slot allows
 #pragma once
 
 #include "FlashPlayerPeer.h"

@@ -1,0 +1,221 @@
+// The receive side under a hostile or careless peer, against real kernel objects (the
+// test plays the Flash Player): calls waiting for a busy window are bounded, and
+// running out of memory ends one call, never the receiving or the launcher.
+#include "launcher/CallIntake.h"
+#include "localconnection/FlashLocalConnection.h"
+
+#include "FlashPlayerPeer.h"
+#include "support/BoxWatcher.h"
+#include "support/FailingAllocator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr char kName[] = "__qel.external.connector__";
+constexpr UINT kCallMessage = 0x8190;
+constexpr DWORD kWait = 10000;
+
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+std::vector<std::uint8_t> stringValue(const std::string& s)
+{
+    std::vector<std::uint8_t> bytes(3 + s.size());
+    bytes[0] = 0x02;
+    bytes[1] = static_cast<std::uint8_t>(s.size() >> 8);
+    bytes[2] = static_cast<std::uint8_t>(s.size());
+    std::copy(s.begin(), s.end(), bytes.begin() + 3);
+    return bytes;
+}
+
+// A body for the launcher's name: header, `filler` bytes of nulls, then the reply name.
+std::vector<std::uint8_t> bodyWithNulls(std::size_t nulls, const std::string& method = "Flood")
+{
+    std::vector<std::uint8_t> body;
+    for (const std::string& s : {std::string(kName), std::string("localhost"), method}) {
+        const auto value = stringValue(s);
+        body.insert(body.end(), value.begin(), value.end());
+    }
+    body.insert(body.end(), nulls, 0x05);
+    const auto reply = stringValue("tovin.game.reply");
+    body.insert(body.end(), reply.begin(), reply.end());
+    return body;
+}
+
+// A window of the test thread whose queue is only read when the test says so: it plays
+// a main thread held by a download.
+class BusyWindow {
+public:
+    BusyWindow() { window_ = CreateWindowExA(0, "STATIC", "busy", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr); }
+    ~BusyWindow()
+    {
+        drain();
+        DestroyWindow(window_);
+    }
+    HWND window() const { return window_; }
+
+    // Takes every posted record out of the queue; the records and their body lengths.
+    std::vector<std::pair<std::unique_ptr<CFlashLocalConnectionCall>, std::uint32_t>> drain()
+    {
+        std::vector<std::pair<std::unique_ptr<CFlashLocalConnectionCall>, std::uint32_t>> calls;
+        MSG msg;
+        while (PeekMessageA(&msg, window_, kCallMessage, kCallMessage, PM_REMOVE))
+            calls.emplace_back(reinterpret_cast<CFlashLocalConnectionCall*>(msg.wParam),
+                               static_cast<std::uint32_t>(msg.lParam));
+        return calls;
+    }
+
+private:
+    HWND window_;
+};
+
+class Listener {
+public:
+    Listener(HWND window) : connector_(kName, window, kCallMessage) { connector_.startReceiving(); }
+    ~Listener()
+    {
+        connector_.requestStop();
+        EXPECT_TRUE(connector_.waitForReceiving(8000));
+    }
+    CFlashLocalConnection& connector() { return connector_; }
+
+private:
+    CFlashLocalConnection connector_;
+};
+
+std::size_t queued(HWND window)
+{
+    std::size_t count = 0;
+    MSG msg;
+    std::vector<MSG> seen;
+    while (PeekMessageA(&msg, window, kCallMessage, kCallMessage, PM_REMOVE))
+        seen.push_back(msg);
+    for (const MSG& m : seen)
+        PostMessageA(window, m.message, m.wParam, m.lParam), ++count;
+    return count;
+}
+
+TEST(ReceiveBound, LargeCallsWaitInTheSlotOnceAMebibyteOfBodiesIsPending)
+{
+    FlashPlayerPeer peer;
+    BusyWindow window;
+    BoxWatcher boxes;
+    Listener listener(window.window());
+    const auto body = bodyWithNulls(40000);
+    const std::size_t admitted = CFlashLocalConnection::kMaxPendingBodyBytes / body.size();
+
+    for (std::size_t i = 0; i < admitted; ++i)
+        ASSERT_TRUE(peer.sendBody(body, kWait)) << "call " << i;
+    ASSERT_TRUE(peer.sendBody(body, kWait));
+    // The bound is reached: this one stays where it is, untouched.
+    Sleep(300);
+    EXPECT_FALSE(peer.slotFree());
+    EXPECT_EQ(queued(window.window()), admitted);
+
+    // The window catches up: the waiting call is taken, and nothing was lost.
+    for (auto& [call, length] : window.drain()) {
+        EXPECT_EQ(length, body.size());
+        call.reset();
+        listener.connector().callTaken(length);
+    }
+    ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
+    ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait));
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST(ReceiveBound, SmallCallsWaitInTheSlotOnceAThousandArePending)
+{
+    FlashPlayerPeer peer;
+    peer.setPollInterval(1);
+    BusyWindow window;
+    Listener listener(window.window());
+    const auto body = bodyWithNulls(0);
+    for (std::uint32_t i = 0; i < CFlashLocalConnection::kMaxPendingCalls; ++i)
+        ASSERT_TRUE(peer.sendBody(body, kWait)) << "call " << i;
+    ASSERT_TRUE(peer.sendBody(body, kWait));
+    Sleep(300);
+    EXPECT_FALSE(peer.slotFree());
+
+    auto calls = window.drain();
+    EXPECT_EQ(calls.size(), CFlashLocalConnection::kMaxPendingCalls);
+    listener.connector().callTaken(calls.front().second);
+    calls.front().first.reset();
+    ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "one finished call lets the next in";
+    for (std::size_t i = 1; i < calls.size(); ++i)
+        listener.connector().callTaken(calls[i].second);
+}
+
+TEST(ReceiveMemory, OutOfMemoryWhileDecodingDropsThatCallAndReceivingGoesOn)
+{
+    FlashPlayerPeer peer;
+    BusyWindow window;
+    BoxWatcher boxes;
+    Listener listener(window.window());
+    ASSERT_TRUE(waitUntil([&] { return listener.connector().isRegistered(); }, kWait));
+
+    // A 30000-byte string needs more than the allocator will give while the guard holds.
+    std::vector<std::uint8_t> body = bodyWithNulls(0);
+    const auto big = stringValue(std::string(30000, 'x'));
+    body.insert(body.end() - 19, big.begin(), big.end());
+    const std::size_t refusedBefore = refusedAllocations();
+    {
+        FailAllocationsAbove guard(20000);
+        ASSERT_TRUE(peer.sendBody(body, kWait));
+        EXPECT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "the call is consumed";
+    }
+    EXPECT_GT(refusedAllocations(), refusedBefore);
+    EXPECT_TRUE(window.drain().empty());
+
+    ASSERT_TRUE(peer.sendBody(bodyWithNulls(3), kWait));
+    ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait)) << "the next call is received";
+    for (auto& [call, length] : window.drain())
+        listener.connector().callTaken(length);
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST(ReceiveHeader, FirstFieldThatIsNotAStringButNamesUsIsTakenWithItsBox)
+{
+    FlashPlayerPeer peer;
+    BusyWindow window;
+    BoxWatcher boxes(0, false);
+    Listener listener(window.window());
+    std::vector<std::uint8_t> body = bodyWithNulls(2);
+    body[0] = 0x05;
+    ASSERT_TRUE(peer.sendBody(body, kWait));
+    ASSERT_TRUE(boxes.waitForCount(1, kWait));
+    EXPECT_TRUE(peer.slotFree()) << "nobody else would ever take it out";
+    boxes.dismissAll();
+    EXPECT_EQ(boxes.boxes()[0].caption, "deserializeRemoteCall");
+    EXPECT_EQ(boxes.boxes()[0].text, "Parametre 1 de type non String : 5");
+    EXPECT_TRUE(window.drain().empty());
+}
+
+TEST(CallIntakeMemory, OutOfMemoryInTheDispatchDropsThatCall)
+{
+    // No game listens: the answer would only be tried. The reply name is long enough
+    // that copying it needs the heap, which refuses.
+    auto call = std::make_unique<CFlashLocalConnectionCall>("SomethingUnknown");
+    call->addArgument(std::make_unique<CFlashAMFString>(std::string(64, 'r')), false);
+    const std::size_t refusedBefore = refusedAllocations();
+    {
+        FailAllocationsAbove guard(32);
+        EXPECT_NO_THROW(deliverCall(reinterpret_cast<WPARAM>(call.release()), 0, nullptr));
+    }
+    EXPECT_GT(refusedAllocations(), refusedBefore);
+}
+
+} // namespace
