@@ -82,7 +82,7 @@ std::string MakeAbsoluteDirectory(const std::string& directory)
     return std::string(current.data()) + "\\" + directory;
 }
 
-void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow)
+void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow)
 {
     call->takeFirstArgument();
     const int count = static_cast<int>(call->getArguments().size());
@@ -120,7 +120,7 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, std::string 
     sendAnswer(replyName, "onBrowseFileSelect", std::move(values));
 }
 
-void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow)
+void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow)
 {
     call->takeFirstArgument();
     std::vector<char> initialDirectory(kSaveBufferSize, '\0');

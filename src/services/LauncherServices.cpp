@@ -8,7 +8,7 @@ namespace {
 
 CLauncherServices g_launcherServices;
 
-using Handler = void (CLauncherServices::*)(CFlashLocalConnectionCall*, std::string, HWND);
+using Handler = void (CLauncherServices::*)(CFlashLocalConnectionCall*, const std::string&, HWND);
 
 struct MethodEntry {
     const char* name;
