@@ -56,4 +56,12 @@ resources=$(i686-w64-mingw32-windres -i "$exe" -O rc)
 grep -q "VALUE \"ProductVersion\", \"$version\"" <<<"$resources" || fail "the version resource does not say $version"
 grep -q 'VALUE "OriginalFilename", "TovinLauncher.exe"' <<<"$resources" || fail "no OriginalFilename"
 grep -Eq '^1 24 ' <<<"$resources" || fail "the manifest is not resource 1"
+# The manifest's text is in the file as it is: what it must say, and the execution level
+# it must not set (the launcher is virtualised like the game).
+manifest=$(strings -a "$exe" | sed -n '/<assembly /,/<\/assembly>/p')
+for needed in 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a' \
+  'e2011457-1546-43c5-a5fe-008deee3d3f0' '<dpiAware' "version=\"$version.0\""; do
+  grep -qF "$needed" <<<"$manifest" || fail "the manifest lacks $needed"
+done
+! grep -Eq '<(trustInfo|requestedExecutionLevel)' <<<"$manifest" || fail "the manifest sets an execution level"
 echo "package: $name.zip (TovinLauncher.exe stripped, $size bytes), $name-debug.zip and SHA256SUMS are right"
