@@ -4,7 +4,7 @@
 Expects the builds of scripts/bench.sh (build/bench for the codec, build/windows for the
 Wine programs) and a running Wine harness (scripts/wine-harness.sh run). Each figure is
 the median over --runs runs; a peer is measured in the same run, beside ours.
-  bench/run.py [--runs N] [--quick] [--only codec,roundtrip,idle,download,soak]
+  bench/run.py [--runs N] [--quick] [--only codec,roundtrip,idle,download,soak,flood]
 """
 import argparse
 import json
@@ -375,6 +375,47 @@ class Bench:
                  target="no growth after warm-up", met=end_h <= warm_h,
                  note=f"{end_h - warm_h:+d} after warm-up; Wine counts the table in blocks of 32")
 
+    def flood(self):
+        seconds = 10 if self.quick else 45
+        # The test server trickles a body over longer than the flood lasts.
+        port_file, log = os.path.join(self.work, "flood-port"), os.path.join(self.work, "flood-requests.log")
+        server = subprocess.Popen([sys.executable, os.path.join(ROOT, "tests", "services", "http_test_server.py"),
+                                   port_file, log], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(100):
+                if os.path.exists(port_file):
+                    break
+                time.sleep(0.1)
+            with open(port_file) as f:
+                url = f"http://127.0.0.1:{f.read().strip()}/slow/200000/{seconds + 5}"
+            peaks, counts, failures = [], [], 0
+            for run in range(self.runs):
+                target = os.path.join(self.folder, "flood.bin")
+                out = self.out_file(f"flood{run}")
+                _, peak = self.launch(f"flood nulls {seconds} {url} {windows_path(target)}", out)
+                results = Results(out)
+                if "flood" in results.lines and results.lines.get("answer") == ["onHttpDownloadComplete"]:
+                    written, answered = results.get("flood", 0, int), results.get("flood", 1, int)
+                    counts.append((written, answered))
+                    peaks.append(peak)
+                    failures += written != answered
+                else:
+                    failures += 1
+                remove(target)
+        finally:
+            server.terminate()
+            server.wait()
+        bench = f"flood ({seconds} s of full-size null calls during a download)"
+        if not peaks:
+            self.row(bench, "peak resident MiB", "did not finish", met=False)
+            self.broken.append("flood")
+            return
+        peak = statistics.median(peaks)
+        written = statistics.median(c[0] for c in counts)
+        self.row(bench, "peak resident MiB", f"{peak / 1024:.0f}", target="< 256", met=peak / 1024 < 256 and not failures,
+                 note=f"whole process under Wine; {written:.0f} calls written a run, "
+                      + ("every one answered, and the download" if not failures else f"{failures} runs lost answers"))
+
     # --- the report ---------------------------------------------------------------
 
     def table(self):
@@ -400,7 +441,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--quick", action="store_true", help="short runs, to check that everything works")
-    parser.add_argument("--only", default="codec,roundtrip,idle,download,soak")
+    parser.add_argument("--only", default="codec,roundtrip,idle,download,soak,flood")
     options = parser.parse_args()
     bench = Bench(1 if options.quick else options.runs, options.quick)
     try:

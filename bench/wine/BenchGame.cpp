@@ -2,8 +2,10 @@
 // run alone to hold the Flash Player's objects for a bare program). It owns a window,
 // the mutex and the section, listens on a reply name and runs one measurement:
 //   TOVIN_BENCH="roundtrip N [GAP_MS]" | "idle SECONDS" | "download URL PATH" | "soak N KIND..."
+//             | "flood KIND SECONDS URL PATH"
 // Results go to the file TOVIN_BENCH_OUT as "key value..." lines, ending with "done".
 #include "FlashPlayerPeer.h"
+#include "Flood.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -11,6 +13,7 @@
 #include <winternl.h>
 
 #include <cstdint>
+#include <deque>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -170,6 +173,34 @@ int download(FlashPlayerPeer& peer, Results& results, const std::string& url, co
     return answer == "onHttpDownloadComplete" ? 0 : 1;
 }
 
+// A download that holds the launcher's main thread, and meanwhile full-size calls as
+// fast as the slot allows; every call written and the download must be answered.
+int flood(FlashPlayerPeer& peer, Results& results, const std::string& kind, int seconds, const std::string& url,
+          const std::string& path)
+{
+    CFlashLocalConnectionCall download("");
+    for (const std::string& text : {std::string(kReply), url, path})
+        download.addArgument(std::make_unique<CFlashAMFString>(text), false);
+    if (!peer.sendCall(kConnector, "HttpDownload", download, 15000)) {
+        results.line("error the download call was not written");
+        return 1;
+    }
+    std::deque<std::pair<std::string, ReceivedMessage>> others;
+    const FloodResult flood = runFlood(peer, floodBody(kind, kReply), {kReply}, static_cast<unsigned>(seconds), 120000,
+                                       others);
+    std::string answer;
+    if (!others.empty() && others.front().second.call) {
+        answer = others.front().second.call->getMethodName();
+    } else {
+        ReceivedMessage message;
+        if (peer.receive(kReply, 120000, message) && message.call)
+            answer = message.call->getMethodName();
+    }
+    results.line("flood " + std::to_string(flood.written) + " " + std::to_string(flood.answered));
+    results.line("answer " + (answer.empty() ? std::string("none") : answer));
+    return flood.written == flood.answered && answer == "onHttpDownloadComplete" ? 0 : 1;
+}
+
 // Calls in a row, cycling through `kinds`: "-" calls an unknown method, anything else is
 // the URL of a download that fails.
 int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<std::string>& kinds)
@@ -231,6 +262,11 @@ int run(const std::string& command)
         std::string url, path;
         words >> url >> path;
         status = download(peer, results, url, path);
+    } else if (mode == "flood") {
+        std::string kind, url, path;
+        int seconds = 0;
+        words >> kind >> seconds >> url >> path;
+        status = flood(peer, results, kind, seconds, url, path);
     } else if (mode == "soak") {
         int count = 0;
         words >> count;

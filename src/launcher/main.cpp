@@ -4,6 +4,7 @@
 
 #include "launcher/BilingualStrings.h"
 #include "launcher/CallIntake.h"
+#include "services/DisplayRestoreOnCrash.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    installDisplayRestoreOnCrash();
     g_instance = instance;
     setStringModule(instance);
     g_game.hProcess = nullptr;

@@ -104,8 +104,7 @@ bool CFlashLocalConnection::registerConnection()
             return false;
         if (passBoxes_)
             passBoxes_->add("Registering failed", kRegisterCaption);
-        Sleep(kRegisterFailedPauseMs);
-        return false;
+        return false;  // the caller pauses once the mutex is free again
     }
     registered_ = true;
     return true;
@@ -158,6 +157,7 @@ int CFlashLocalConnection::receiveLoop()
     int status = 0;
     while (status == 0) {
         lc::BoxQueue boxes;
+        DWORD failurePause = 0;  // taken after the pass: never while holding the mutex
         try {
             lc::LockedPass pass;
             if (pass.waitResult() != lc::WaitResult::Acquired) {
@@ -171,8 +171,8 @@ int CFlashLocalConnection::receiveLoop()
             } else {
                 view_ = pass.view();
                 passBoxes_ = &boxes;
-                if (!registered_)
-                    registerConnection();
+                if (!registered_ && !registerConnection())
+                    failurePause = kRegisterFailedPauseMs;
                 receiveFromSlot(view_, boxes);
                 passBoxes_ = nullptr;
             }
@@ -181,7 +181,7 @@ int CFlashLocalConnection::receiveLoop()
             // Out of memory ends this pass only; the owners have let go of the section.
         }
         boxes.showAll();
-        if (pause(kPassPauseMs))
+        if ((failurePause && pause(failurePause)) || pause(kPassPauseMs))
             break;
     }
     if (status != 0)
@@ -247,6 +247,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
         if (GetTickCount64() - start >= kSendTimeLimitMs)
             return;
         lc::BoxQueue boxes;
+        DWORD failurePause = 0;  // taken after the pass: never while holding the mutex
         {
             lc::LockedPass pass;
             switch (pass.waitResult()) {
@@ -273,7 +274,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                 if (lc::findConnection(view_, connectionName_).kind != lc::TableScan::Found) {
                     boxes.add("No connected Recipient", kSendCaption);
                     ++failures;
-                    Sleep(kNoRecipientPauseMs);
+                    failurePause = kNoRecipientPauseMs;
                 } else {
                     passOnListenersCall(view_, boxes);
                     switch (lc::writeCall(view_, connectionName_, methodName, call, GetTickCount())) {
@@ -291,6 +292,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
             reportCleanup(pass.close(), kSendCleanup, boxes, status);
         }
         boxes.showAll();
+        Sleep(failurePause);
         Sleep(kPassPauseMs);
     }
 }

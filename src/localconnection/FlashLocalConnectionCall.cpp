@@ -1,6 +1,16 @@
 #include "localconnection/FlashLocalConnectionCall.h"
 
-CFlashLocalConnectionCall::CFlashLocalConnectionCall(std::string methodName) : methodName_(std::move(methodName)) {}
+std::atomic<long> CFlashLocalConnectionCall::live_{0};
+
+CFlashLocalConnectionCall::CFlashLocalConnectionCall(std::string methodName) : methodName_(std::move(methodName))
+{
+    ++live_;
+}
+
+CFlashLocalConnectionCall::~CFlashLocalConnectionCall()
+{
+    --live_;
+}
 
 void CFlashLocalConnectionCall::addArgument(AmfValuePtr value, bool atFront)
 {

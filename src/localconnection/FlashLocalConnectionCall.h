@@ -4,6 +4,7 @@
 
 #include "amf/AmfValues.h"
 
+#include <atomic>
 #include <list>
 #include <memory>
 #include <string>
@@ -11,7 +12,7 @@
 class CFlashLocalConnectionCall {
 public:
     explicit CFlashLocalConnectionCall(std::string methodName);
-    virtual ~CFlashLocalConnectionCall() = default;
+    virtual ~CFlashLocalConnectionCall();
     CFlashLocalConnectionCall(const CFlashLocalConnectionCall&) = delete;
     CFlashLocalConnectionCall& operator=(const CFlashLocalConnectionCall&) = delete;
 
@@ -24,7 +25,11 @@ public:
     // Takes the first argument out of the list; null when the list is empty.
     AmfValuePtr takeFirstArgument();
 
+    // Records alive in the process: a record lost on its way to its owner shows here.
+    static long liveCount() { return live_.load(); }
+
 private:
+    static std::atomic<long> live_;
     std::string methodName_;
     std::list<AmfValuePtr> arguments_;
 };

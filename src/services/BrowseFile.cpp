@@ -1,5 +1,6 @@
 // BrowseFile and BrowseFileToSave: the system's open and save dialogs, owned by the
 // game's window, answered with the chosen path(s) or a cancel.
+#include "services/DialogBuffer.h"
 #include "services/FilterText.h"
 #include "services/LauncherServices.h"
 
@@ -15,14 +16,6 @@ constexpr DWORD kDialogStructSize = 76;  // without the trailing reserved fields
 constexpr std::size_t kOpenNameSize = 1024;
 constexpr std::size_t kSaveBufferSize = 2048;
 
-// A buffer of `size` zero bytes holding `text` cut to fit with its terminating NUL.
-std::vector<char> bufferWith(const std::string& text, std::size_t size)
-{
-    std::vector<char> buffer(size, '\0');
-    std::memcpy(buffer.data(), text.data(), std::min(text.size(), size - 1));
-    return buffer;
-}
-
 std::vector<char> filterBuffer(const std::string& filterText)
 {
     std::vector<char> buffer(kFilterTextSize, '\0');
@@ -35,23 +28,21 @@ std::string textOf(AmfValuePtr value)
     return value ? value->toString() : std::string();
 }
 
-// With multiple selection the dialog returns the folder, then each name; one chosen
-// file comes back as its full path alone.
-std::vector<std::string> chosenPaths(const std::vector<char>& buffer)
+// One chosen file is the buffer's text up to its first NUL: an initial name longer than
+// the chosen path leaves its tail after that NUL. Several files come back, with multiple
+// selection only, as the folder, a NUL, then each name from nFileOffset on.
+std::vector<std::string> chosenPaths(const std::vector<char>& buffer, bool multipleSelection, std::size_t nameOffset)
 {
-    std::vector<std::string> parts;
-    for (std::size_t at = 0; at < buffer.size() && buffer[at];) {
-        const std::string part(&buffer[at]);
-        parts.push_back(part);
-        at += part.size() + 1;
-    }
-    if (parts.size() <= 1)
-        return parts;
-    const std::string folder = parts[0];
-    const std::string separator = !folder.empty() && folder.back() == '\\' ? "" : "\\";
+    const std::string first(buffer.data(), strnlen(buffer.data(), buffer.size()));
+    if (!multipleSelection || nameOffset == 0 || nameOffset >= buffer.size() || nameOffset != first.size() + 1)
+        return {first};
+    const std::string separator = !first.empty() && first.back() == '\\' ? "" : "\\";
     std::vector<std::string> paths;
-    for (std::size_t i = 1; i < parts.size(); ++i)
-        paths.push_back(folder + separator + parts[i]);
+    for (std::size_t at = nameOffset; at < buffer.size() && buffer[at];) {
+        const std::string name(&buffer[at], strnlen(&buffer[at], buffer.size() - at));
+        paths.push_back(first + separator + name);
+        at += name.size() + 1;
+    }
     return paths;
 }
 
@@ -105,7 +96,7 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, const std::s
     if (fileMustExist)
         flags |= OFN_FILEMUSTEXIST;
 
-    std::vector<char> fileName = bufferWith(initialName, kOpenNameSize);
+    std::vector<char> fileName = dialogBuffer(initialName, kOpenNameSize);
     std::vector<char> filter = filterBuffer(filterText);
     OPENFILENAMEA dialog = dialogSettings(gameWindow, filter, fileName, initialDirectory.c_str(), flags);
     if (!GetOpenFileNameA(&dialog)) {
@@ -113,7 +104,7 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, const std::s
         return;
     }
     auto chosen = std::make_unique<CFlashAMFArray>();
-    for (const std::string& path : chosenPaths(fileName))
+    for (const std::string& path : chosenPaths(fileName, multipleSelection, dialog.nFileOffset))
         chosen->push(std::make_unique<CFlashAMFString>(path));
     std::vector<AmfValuePtr> values;
     values.push_back(std::move(chosen));
@@ -125,10 +116,10 @@ void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, const 
     call->takeFirstArgument();
     std::vector<char> initialDirectory(kSaveBufferSize, '\0');
     if (AmfValuePtr value = call->takeFirstArgument())
-        initialDirectory = bufferWith(MakeAbsoluteDirectory(value->toString()), kSaveBufferSize);
+        initialDirectory = dialogBuffer(MakeAbsoluteDirectory(value->toString()), kSaveBufferSize);
     std::vector<char> fileName(kSaveBufferSize, '\0');
     if (AmfValuePtr value = call->takeFirstArgument())
-        fileName = bufferWith(value->toString(), kSaveBufferSize);
+        fileName = dialogBuffer(value->toString(), kSaveBufferSize);
     std::vector<char> filter(kFilterTextSize, '\0');  // no list: no file types at all
     if (AmfValuePtr value = call->takeFirstArgument())
         filter = filterBuffer(BuildFilterText(value.get()));

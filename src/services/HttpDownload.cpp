@@ -26,6 +26,26 @@ void answerCannotCreate(const std::string& replyName, const std::string& path)
     sendAnswer(replyName, "onHttpDownloadError", std::move(values));
 }
 
+// The destination itself must take a write, not only its folder: an existing file is
+// opened for writing without being truncated, a new one is created and removed again.
+// A folder, an invalid name or a read-only file fails here, before any request.
+bool destinationWritable(const std::string& path)
+{
+    // Asked first: a file system that lets its owner write anyway must not overrule it.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    CloseHandle(file);
+    if (created)
+        DeleteFileA(path.c_str());
+    return true;
+}
+
 // Writes the whole body; false on any failed or short write.
 bool writeWhole(const std::string& path, const std::vector<std::uint8_t>& body)
 {
@@ -50,24 +70,33 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     const std::string url = call->takeFirstArgument()->toString();
     const std::string path = call->takeFirstArgument()->toString();
 
-    // The body goes to a file of its own beside the destination, which it replaces only
-    // once complete: a failed download leaves an existing file as it was.
-    char partial[MAX_PATH] = {};
-    if (!GetTempFileNameA(folderOf(path).c_str(), "tvn", 0, partial)) {
+    if (!destinationWritable(path)) {
         answerCannotCreate(replyName, path);
         return;
     }
+    // The body goes to a file of its own beside the destination, which it replaces only
+    // once complete: a failed download leaves an existing file as it was. A folder that
+    // takes no new file gets the body written into the destination in place.
+    char partial[MAX_PATH] = {};
+    // Some systems answer a name without having made the file: it must be there.
+    const bool beside = GetTempFileNameA(folderOf(path).c_str(), "tvn", 0, partial) != 0 &&
+                        GetFileAttributesA(partial) != INVALID_FILE_ATTRIBUTES;
     const HttpDownloadResult result = CHttpDownloader().Download(url.c_str());
     if (result.status != 200) {
-        DeleteFileA(partial);
+        if (beside)
+            DeleteFileA(partial);
         std::vector<AmfValuePtr> values;
         values.push_back(std::make_unique<CFlashAMFString>(kNot200));
         values.push_back(std::make_unique<CFlashAMFNumber>(result.status));
         sendAnswer(replyName, "onHttpDownloadError", std::move(values));
         return;
     }
-    if (!writeWhole(partial, result.data) || !MoveFileExA(partial, path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileA(partial);
+    const bool stored = beside ? writeWhole(partial, result.data) &&
+                                     MoveFileExA(partial, path.c_str(), MOVEFILE_REPLACE_EXISTING)
+                               : writeWhole(path, result.data);
+    if (!stored) {
+        if (beside)
+            DeleteFileA(partial);
         answerCannotCreate(replyName, path);
         return;
     }

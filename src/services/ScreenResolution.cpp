@@ -1,7 +1,9 @@
 // ScreenResolutionEnable and the restore of the mode in force before the first switch.
 #include "services/LauncherServices.h"
 
-#include <cmath>
+#include "services/DisplayModeField.h"
+#include "services/DisplayRestoreOnCrash.h"
+
 #include <cstdint>
 #include <iterator>
 
@@ -18,16 +20,12 @@ void readCurrentMode(DEVMODEA& mode)
     EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
 }
 
-// The low 32 bits of the value truncated to a signed 64-bit integer; false for a value
-// that is not a finite number within that range, which could not be converted.
 bool toModeField(const CFlashAMFObject& value, DWORD& field)
 {
-    if (value.getType() != kAmfNumber)
+    std::uint32_t converted = 0;
+    if (value.getType() != kAmfNumber || !toDisplayModeField(value.toNumber(), converted))
         return false;
-    const double number = value.toNumber();
-    if (!std::isfinite(number) || number < -9223372036854775808.0 || number >= 9223372036854775808.0)
-        return false;
-    field = static_cast<DWORD>(static_cast<std::uint64_t>(static_cast<std::int64_t>(number)));
+    field = converted;
     return true;
 }
 
@@ -51,6 +49,7 @@ void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, 
         auto saved = std::make_unique<DEVMODEA>();
         readCurrentMode(*saved);
         saved->dmFields = kSavedFields;
+        keepDisplayModeForCrash(*saved);
         savedDisplayMode_ = std::move(saved);
     }
     DEVMODEA requested;
@@ -68,5 +67,6 @@ void CLauncherServices::RestoreDisplayMode()
     if (!savedDisplayMode_)
         return;
     ChangeDisplaySettingsA(savedDisplayMode_.get(), 0);
+    forgetDisplayModeForCrash();
     savedDisplayMode_.reset();
 }

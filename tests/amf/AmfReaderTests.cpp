@@ -30,7 +30,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DecodeCase{"EmptyString", "02 00 00", "String : ", 2},
         DecodeCase{"ZeroEndsText", "02 00 03 61 00 62", "String : a", 2},
-        DecodeCase{"Number", "00 3F F0 00 00 00 00 00 00", "Number : 1.000000", 0},
+        // Eight different bytes: any byte taken from a wrong place changes the value.
+        DecodeCase{"Number", "00 40 09 21 FB 54 44 2D 18", "Number : 3.141593", 0},
+        DecodeCase{"NegativeNumber", "00 BF F3 C0 CA 2A 5B 1D 5D", "Number : -1.234568", 0},
         DecodeCase{"BooleanOne", "01 01", "Boolean : true", 1},
         DecodeCase{"BooleanTwoIsFalse", "01 02", "Boolean : false", 1},
         DecodeCase{"Null", "05", "null", 5},
@@ -89,11 +91,11 @@ TEST(AmfDecodeDates, TimeZoneFieldBecomesWholeHours)
         {"02 D1", -1080}, {"FD 30", -12}, {"FF C4", -1}, {"FF E2", 0},
     };
     for (const auto& [field, hours] : rows) {
-        const AmfValuePtr value = decodeOne(hex(std::string("0B 42 78 BC FE 56 80 00 00 ") + field));
+        const AmfValuePtr value = decodeOne(hex(std::string("0B 42 78 BC FE 56 87 B7 4C ") + field));
         ASSERT_NE(value, nullptr);
         auto* date = static_cast<CFlashAMFDate*>(value.get());
         EXPECT_EQ(date->timezone, hours) << field;
-        EXPECT_EQ(date->time, 1700000000000.0);
+        EXPECT_EQ(date->time, 1700000000123.456);
     }
 }
 
@@ -108,6 +110,15 @@ TEST(AmfDecodePrimitives, ReadBigEndianAndStopAtTheEnd)
     EXPECT_FALSE(reader.failed());
     EXPECT_EQ(reader.readByte(), 0);
     EXPECT_TRUE(reader.failed());
+}
+
+TEST(AmfDecodePrimitives, ReadDoubleTakesItsEightBytesInOrder)
+{
+    const Bytes bytes = hex("40 09 21 FB 54 44 2D 18 BF F3 C0 CA 2A 5B 1D 5D");
+    CFlashAMFReader reader(bytes.data(), bytes.size());
+    EXPECT_EQ(reader.readDouble(), 3.141592653589793);
+    EXPECT_EQ(reader.readDouble(), -1.2345678);
+    EXPECT_TRUE(reader.atEnd());
 }
 
 // Hostile payloads: each must fail the decoding cleanly (the sanitizers watch the reads).

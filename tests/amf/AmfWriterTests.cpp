@@ -27,7 +27,9 @@ bool ansiIs1252()
 
 TEST(AmfEncode, ScalarsGiveTheirBytes)
 {
-    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFNumber>(1.0).get())), "00 3F F0 00 00 00 00 00 00");
+    // Eight different bytes: any byte put in a wrong place shows.
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFNumber>(3.141592653589793).get())), "00 40 09 21 FB 54 44 2D 18");
+    EXPECT_EQ(toHex(encodeOne(make<CFlashAMFNumber>(-1.2345678).get())), "00 BF F3 C0 CA 2A 5B 1D 5D");
     EXPECT_EQ(toHex(encodeOne(make<CFlashAMFBoolean>(true).get())), "01 01");
     EXPECT_EQ(toHex(encodeOne(make<CFlashAMFBoolean>(false).get())), "01 00");
     EXPECT_EQ(toHex(encodeOne(make<CFlashAMFString>("ab").get())), "02 00 02 61 62");
@@ -68,9 +70,10 @@ TEST(AmfEncode, AbsentSlotsBecomeNull)
 TEST(AmfEncode, DateTimeZoneGoesOutInMinutesAndReadsBack)
 {
     for (int hours : {0, 1, 12, -1, -12}) {
-        const CFlashAMFDate date(1700000000000.0, hours);
+        const CFlashAMFDate date(1700000000123.456, hours);
         const Bytes bytes = encodeOne(&date);
         ASSERT_EQ(bytes.size(), 11u);
+        EXPECT_EQ(toHex(Bytes(bytes.begin(), bytes.begin() + 9)), "0B 42 78 BC FE 56 87 B7 4C");
         const int field = (bytes[9] << 8) | bytes[10];
         EXPECT_EQ(static_cast<std::int16_t>(field), hours * 60);
         const AmfValuePtr back = decodeOne(bytes);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -101,6 +102,39 @@ std::unique_ptr<CFlashLocalConnectionCall> callWith(std::initializer_list<const 
     return call;
 }
 
+// Takes and releases the mutex over and over from its own thread, the way another Flash
+// Player would, and counts the waits that took long: a pause or a box while the mutex
+// is held makes one in every pass that takes it. A busy machine makes one now and then.
+class MutexHoldProbe {
+public:
+    MutexHoldProbe(HANDLE mutex, ULONGLONG longMs)
+        : thread_([this, mutex, longMs](std::stop_token stop) {
+              while (!stop.stop_requested()) {
+                  const ULONGLONG start = GetTickCount64();
+                  if (WaitForSingleObject(mutex, 5000) == WAIT_OBJECT_0)
+                      ReleaseMutex(mutex);
+                  if (GetTickCount64() - start >= longMs)
+                      ++longWaits_;
+                  Sleep(1);
+              }
+          })
+    {
+    }
+    int longWaits()
+    {
+        thread_.request_stop();
+        thread_.join();
+        return longWaits_;
+    }
+
+private:
+    std::atomic<int> longWaits_{0};
+    std::jthread thread_;
+};
+
+// Ends the test's other thread however the test ends.
+using JoiningThread = std::jthread;
+
 std::vector<std::uint8_t> stringValue(const std::string& s)
 {
     std::vector<std::uint8_t> bytes(3 + s.size());
@@ -139,7 +173,8 @@ TEST(ConnectorRegistration, FullTableShowsItsBoxEveryPassAndReceivingGoesOn)
     std::memset(peer.view().data + lc::kTableOffset, 'x', lc::kTableLimit - lc::kTableOffset);
     peer.unlock();
     BoxWatcher boxes;
-    Listener listener(kName, nullptr, 0);
+    CallSink sink;
+    Listener listener(kName, sink.window(), kCallMessage);
     ASSERT_TRUE(boxes.waitForCount(2, kWait));
     for (const SeenBox& box : boxes.boxes()) {
         EXPECT_EQ(box.caption, "LocalConnection");
@@ -147,6 +182,33 @@ TEST(ConnectorRegistration, FullTableShowsItsBoxEveryPassAndReceivingGoesOn)
         EXPECT_TRUE(box.hasIcon);
     }
     EXPECT_FALSE(listener.connector().isRegistered());
+    ASSERT_TRUE(peer.sendCall(kName, "StillHeard", *callWith({"reply"}), kWait));
+    auto& calls = sink.collect(1, kWait);
+    ASSERT_EQ(calls.size(), 1u) << "a connector that cannot register still receives";
+    EXPECT_EQ(calls[0]->getMethodName(), "StillHeard");
+    EXPECT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
+}
+
+TEST(ConnectorRegistration, FailedRegistrationBoxAndPauseLeaveTheMutexFree)
+{
+    FlashPlayerPeer peer;
+    peer.lock();
+    std::memset(peer.view().data + lc::kTableOffset, 'x', lc::kTableLimit - lc::kTableOffset);
+    peer.unlock();
+    BoxWatcher boxes(0, false);
+    MutexHoldProbe probe(peer.mutex(), 300);  // the pause is 500 ms
+    Listener listener(kName, nullptr, 0);
+    for (std::size_t seen = 1; seen <= 2; ++seen) {
+        ASSERT_TRUE(boxes.waitForCount(seen, kWait));
+        EXPECT_EQ(WaitForSingleObject(peer.mutex(), 2000), WAIT_OBJECT_0) << "box " << seen << " is up";
+        ReleaseMutex(peer.mutex());
+        boxes.dismissAll();
+    }
+    // A box raised meanwhile must not outlive the test.
+    listener.connector().requestStop();
+    while (!listener.connector().waitForReceiving(100))
+        boxes.dismissAll();
+    EXPECT_EQ(probe.longWaits(), 0);
 }
 
 TEST(ConnectorReceiving, PostsOneRecordPerMessageInOrderAndFreesTheSlot)
@@ -234,6 +296,22 @@ TEST(ConnectorReceiving, BodyThatDoesNotDecodeIsConsumedSilently)
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
+TEST(ConnectorReceiving, RecordThatCannotBePostedIsDestroyed)
+{
+    FlashPlayerPeer peer;
+    HWND gone = CreateWindowExA(0, "STATIC", "gone", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    DestroyWindow(gone);
+    const long before = CFlashLocalConnectionCall::liveCount();
+    {
+        Listener listener(kName, gone, kCallMessage);
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(peer.sendCall(kName, "Lost", *callWith({"reply", "x"}), kWait));
+            ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
+        }
+    }
+    EXPECT_EQ(CFlashLocalConnectionCall::liveCount(), before);
+}
+
 TEST(ConnectorReceiving, StopsWhenAskedWithExitCodeZero)
 {
     FlashPlayerPeer peer;
@@ -266,6 +344,10 @@ TEST(ConnectorPassFailures, RecoversFromAnAbandonedMutex)
     std::thread([&] { WaitForSingleObject(peer.mutex(), INFINITE); }).join();  // ends while owning it
     Listener listener(kName, nullptr, 0);
     EXPECT_TRUE(waitUntil([&] { return listener.connector().isRegistered(); }, kWait));
+    // The ownership the abandoned wait handed over must be given back, or nobody else
+    // would ever take the mutex again.
+    EXPECT_EQ(WaitForSingleObject(peer.mutex(), 2000), WAIT_OBJECT_0);
+    ReleaseMutex(peer.mutex());
 }
 
 class ConnectorSending : public ::testing::Test {
@@ -325,6 +407,21 @@ TEST_F(ConnectorSending, MissingRecipientGivesThreeBoxesAndWritesNothing)
         EXPECT_EQ(box.caption, "LocalConnection:call");
     }
     EXPECT_TRUE(peer_.slotFree());
+}
+
+TEST_F(ConnectorSending, MissingRecipientBoxesAndPausesLeaveTheMutexFree)
+{
+    BoxWatcher boxes(0, false);
+    MutexHoldProbe probe(peer_.mutex(), 80);  // the pause is 100 ms, taken after each of the three passes
+    JoiningThread sender([] { CFlashLocalConnection("nobody.listens", nullptr, 0).send("onDone", nullptr); });
+    for (std::size_t seen = 1; seen <= 3; ++seen) {
+        ASSERT_TRUE(boxes.waitForCount(seen, kWait));
+        EXPECT_EQ(WaitForSingleObject(peer_.mutex(), 2000), WAIT_OBJECT_0) << "box " << seen << " is up";
+        ReleaseMutex(peer_.mutex());
+        boxes.dismissAll();
+    }
+    sender.join();
+    EXPECT_LE(probe.longWaits(), 1);
 }
 
 TEST_F(ConnectorSending, GivesUpAfterTenSecondsOnASlotNobodyEmpties)

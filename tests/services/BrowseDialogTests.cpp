@@ -162,6 +162,24 @@ TEST_F(BrowseDialog, MultipleSelectionAnswersEveryFullPath)
         << answers[0];
 }
 
+// The dialog ends the chosen path with a NUL inside the initial name's longer text: only
+// the path is the answer, with or without multiple selection.
+TEST_F(BrowseDialog, LongInitialNameLeavesNothingBehindAShortChoice)
+{
+    writeFile(dir_.file("a.txt"), "a");
+    const std::string longName = quoted(std::string(196, 'n') + ".txt");
+    start("call BrowseFile " + quoted(dir_.path()) + " " + longName + " null; answer 60000; call BrowseFile " +
+          quoted(dir_.path()) + " " + longName + " null true; answer 60000");
+    for (int i = 0; i < 2; ++i) {
+        HWND dialog = waitForDialog();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(windowText(nameField(dialog)).size(), 200u);
+        choose(dialog, "a.txt");
+    }
+    EXPECT_EQ(finish(), std::vector<std::string>(
+                            2, answer("onBrowseFileSelect", "Array : {String : " + dir_.file("a.txt") + "}")));
+}
+
 TEST_F(BrowseDialog, SaveWithoutFilterListOffersNoTypesAndAnswersAPlainString)
 {
     start("call BrowseFileToSave; answer 60000; call BrowseFileToSave " + quoted(dir_.path()) +
@@ -178,6 +196,41 @@ TEST_F(BrowseDialog, SaveWithoutFilterListOffersNoTypesAndAnswersAPlainString)
     cancel(dialog);
     EXPECT_EQ(finish(), (std::vector<std::string>{answer("onBrowseFileToSaveSelect", "String : " + dir_.file("new.sav")),
                                                   answer("onBrowseFileToSaveCancel")}));
+}
+
+TEST_F(BrowseDialog, SaveDialogIsOwnedByTheGameWithARelativeFolderOrNone)
+{
+    CreateDirectoryA(dir_.file("saves").c_str(), nullptr);
+    start("call BrowseFileToSave \"saves\" \"\"; answer 60000; call BrowseFileToSave; answer 60000");
+    HWND dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), "Tovin  ") << "owned by the game window";
+    choose(dialog, "slot.sav");
+    // No folder given: the system's choice, the current directory, which the first
+    // dialog left in the folder it closed in.
+    dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), "Tovin  ");
+    choose(dialog, "free.sav");
+    EXPECT_EQ(finish(),
+              (std::vector<std::string>{answer("onBrowseFileToSaveSelect", "String : " + dir_.file("saves\\slot.sav")),
+                                        answer("onBrowseFileToSaveSelect", "String : " + dir_.file("saves\\free.sav"))}));
+}
+
+// Initial names longer than the dialogs' buffers are cut to them, with room for the NUL.
+TEST_F(BrowseDialog, InitialNamesAreCutToTheirBuffers)
+{
+    start("call BrowseFile " + quoted(dir_.path()) + " " + quoted(std::string(1500, 'o')) + " null; answer 60000; " +
+          "call BrowseFileToSave " + quoted(dir_.path()) + " " + quoted(std::string(3000, 's')) + "; answer 60000");
+    HWND dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(windowText(nameField(dialog)), std::string(1023, 'o'));
+    cancel(dialog);
+    dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(windowText(nameField(dialog)), std::string(2047, 's'));
+    cancel(dialog);
+    EXPECT_EQ(finish(), (std::vector<std::string>{answer("onBrowseFileCancel"), answer("onBrowseFileToSaveCancel")}));
 }
 
 TEST_F(BrowseDialog, SavingOverAnExistingFileAsksFirst)

@@ -70,4 +70,65 @@ TEST_F(Dispatch, GameEndingMidConversationStillEndsTheLauncherPromptly)
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
+// Each box lets the next call in through its modal loop, and that call may open the
+// next box: a flood of such calls must not nest without end.
+TEST_F(Dispatch, CallsThatOpenBoxesNestAtMostEightDeepAndWaitingOnesRunLater)
+{
+    installGame();
+    std::string calls;
+    for (int i = 0; i < 12; ++i)
+        calls += "call HttpDownload \"only one\"; ";
+    auto launcher = startLauncher("wait-title 30000; flash; " + calls + "call Foo; answer 60000; exit 0");
+    BoxWatcher boxes(launcher->id(), false);
+    ASSERT_TRUE(boxes.waitForCount(8, kLongWait));
+    ASSERT_FALSE(waitForLine(transcript(), "call Foo", kLongWait).empty()) << "every call was taken";
+    Sleep(1500);  // room for a ninth box to appear if nesting went on
+    EXPECT_EQ(topLevelDialogs(launcher->id()).size(), 8u) << "boxes open at once";
+    const ULONGLONG deadline = GetTickCount64() + kLongWait;
+    while (boxes.boxes().size() < 12 && GetTickCount64() < deadline) {
+        boxes.dismissAll();
+        Sleep(300);
+    }
+    boxes.dismissAll();
+    EXPECT_EQ(boxes.boxes().size(), 12u) << "the calls that waited ran once boxes closed";
+    ASSERT_TRUE(launcher->waitForExit(kLongWait));
+    EXPECT_EQ(answers(readLines(transcript())), std::vector<std::string>{kUnknownAnswer});
+}
+
+} // namespace
+
+namespace {
+
+// A Flash Player may make its section smaller than the listener table's place: the
+// launcher stays inside the view it maps, takes the call, and reports what cannot be done.
+TEST_F(Dispatch, SectionSmallerThanTheTableIsUsedWithinItsView)
+{
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; flash 16384; call Foo; slot-free 10000; sleep 5000; exit 0");
+    BoxWatcher boxes(launcher->id());
+    ASSERT_TRUE(launcher->waitForExit(120000));
+    EXPECT_EQ(launcher->exitCode(), 1u);
+    EXPECT_EQ(linesStartingWith("slot "), std::vector<std::string>{"slot free"}) << "the call was taken";
+    std::size_t registering = 0;
+    std::size_t noRecipient = 0;
+    for (const SeenBox& box : boxes.boxes()) {
+        registering += box.text == "Registering failed";
+        noRecipient += box.text == "No connected Recipient";
+    }
+    EXPECT_GE(registering, 1u) << "no table in the view";
+    EXPECT_EQ(noRecipient, 3u) << "the answer finds no reply name";
+}
+
+// A section that holds the start of the table: registering, receiving and answering.
+TEST_F(Dispatch, SectionEndingInsideTheTableHoldsAWholeConversation)
+{
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; flash 45056; call Foo; answer; table; exit 0");
+    ASSERT_TRUE(launcher->waitForExit(120000));
+    EXPECT_EQ(launcher->exitCode(), 1u);
+    EXPECT_EQ(linesStartingWith("answer "), std::vector<std::string>{kUnknownAnswer});
+    EXPECT_EQ(linesStartingWith("table "),
+              std::vector<std::string>{"table tovin.game.reply,__qel.external.connector__"});
+}
+
 } // namespace

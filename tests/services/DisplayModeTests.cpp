@@ -71,15 +71,25 @@ TEST_F(DisplayMode, WrongCountShowsTheBoxAndNonNumbersDoNothing)
     auto launcher = startLauncher("wait-title 30000; flash; call ScreenResolutionEnable 800 600; no-answer 1000; "
                                   "call ScreenResolutionEnable; no-answer 1000; "
                                   "call ScreenResolutionEnable 800 \"600\" 32; no-answer 1000; "
-                                  "call ScreenResolutionEnable 1e300 600 32; no-answer 1000; mode; exit 0");
+                                  "call ScreenResolutionEnable 1e300 600 32; no-answer 1000; "
+                                  "call ScreenResolutionEnable nan 600 32; no-answer 1000; mode; exit 0");
     BoxWatcher boxes(launcher->id());
     ASSERT_TRUE(launcher->waitForExit(60000));
     ASSERT_EQ(boxes.boxes().size(), 2u);
     EXPECT_EQ(boxes.boxes()[0].text, "Nombre de param\xE8tres incorrect : 2");
     EXPECT_EQ(boxes.boxes()[0].caption, "Alert");
     EXPECT_EQ(boxes.boxes()[1].text, "Nombre de param\xE8tres incorrect : 0");
-    EXPECT_EQ(linesStartingWith("no answer").size(), 4u);
+    EXPECT_EQ(linesStartingWith("call ScreenResolutionEnable(String : tovin.game.reply, Number : nan").size(), 1u)
+        << "the game sent a NaN";
+    EXPECT_EQ(linesStartingWith("no answer").size(), 5u);
     EXPECT_EQ(linesStartingWith("mode "), std::vector<std::string>{"mode " + original_ + "x32"});
+}
+
+// -1 is a number with an integer: its low 32 bits, 0xFFFFFFFF, are asked for and refused.
+TEST_F(DisplayMode, MinusOneWidthIsAskedForAndRefused)
+{
+    EXPECT_EQ(run("call ScreenResolutionEnable -1 600 32; answer; mode; call ScreenResolutionDisable; no-answer 500"),
+              (std::vector<std::string>{error_, "mode " + original_ + "x32", "no answer"}));
 }
 
 TEST_F(DisplayMode, GameEndingWhileSwitchedGetsTheOriginalModeBack)
@@ -88,5 +98,31 @@ TEST_F(DisplayMode, GameEndingWhileSwitchedGetsTheOriginalModeBack)
               (std::vector<std::string>{success_, "mode 800x600x32"}));
     // TearDown checks the mode after the launcher has exited.
 }
+
+} // namespace
+
+namespace {
+
+// A process that dies after a switch: the launcher's crash handlers put the mode back.
+class DisplayModeCrash : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DisplayModeCrash, PutsTheSavedModeBackBeforeTheProcessEnds)
+{
+    const std::string original = currentMode();
+    TempDir dir;
+    ChildProcess probe(buildDirectory() + "\\crash_probe.exe", dir.file("switched.txt") + " " + GetParam(), dir.path(),
+                       {});
+    ASSERT_TRUE(probe.started());
+    ASSERT_TRUE(probe.waitForExit(60000));
+    EXPECT_NE(probe.exitCode(), 0u) << "it must have died";
+    EXPECT_EQ(readLines(dir.file("switched.txt")), std::vector<std::string>{"800x600"}) << "the switch came first";
+    EXPECT_EQ(currentMode(), original);
+    if (currentMode() != original)
+        ChangeDisplaySettingsA(nullptr, 0);  // the other tests start from the usual mode
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, DisplayModeCrash, ::testing::Values("fault", "thread-fault", "terminate", "abort"),
+                         [](const auto& info) { return std::string(info.param) == "thread-fault" ? "threadFault"
+                                                                                                 : std::string(info.param); });
 
 } // namespace

@@ -48,6 +48,27 @@ protected:
         return log ? readFile(log) : "";
     }
 
+    static std::string cannotCreate(const std::string& path)
+    {
+        return "answer tovin.game.reply onHttpDownloadError(String : " + std::string(kCannotCreate) + ", String : " +
+               path + ") from localhost";
+    }
+
+    // The launcher's temporary files (tvn*.tmp) left in the test folder.
+    std::vector<std::string> leftovers() const
+    {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA entry;
+        HANDLE find = FindFirstFileA(dir_.file("tvn*.tmp").c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE)
+            return names;
+        do
+            names.push_back(entry.cFileName);
+        while (FindNextFileA(find, &entry));
+        FindClose(find);
+        return names;
+    }
+
     const std::string complete_ = "answer tovin.game.reply onHttpDownloadComplete() from localhost";
 };
 
@@ -74,6 +95,7 @@ TEST_F(HttpDownload, StatusesOtherThan200AreErrorsAndLeaveNoFile)
         std::remove(transcript().c_str());
         EXPECT_EQ(download(route, destination), error(kNot200, status)) << route;
         EXPECT_FALSE(fileExists(destination)) << route;
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << route;
     }
 }
 
@@ -83,6 +105,7 @@ TEST_F(HttpDownload, RefusedConnectionIsStatusTwo)
     converse("call HttpDownload \"http://127.0.0.1:1/x\" " + quoted(destination) + "; answer 60000; exit 0");
     EXPECT_EQ(linesStartingWith("answer "), std::vector<std::string>{error(kNot200, 2)});
     EXPECT_FALSE(fileExists(destination));
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
 TEST_F(HttpDownload, MissingFolderIsAnsweredBeforeAnyRequest)
@@ -95,12 +118,88 @@ TEST_F(HttpDownload, MissingFolderIsAnsweredBeforeAnyRequest)
     EXPECT_EQ(requests(), before) << "no request may reach the server";
 }
 
+// The destination itself is tried before the request: a folder, a name the file system
+// refuses and a read-only file are each answered at once, and the server sees nothing.
+TEST_F(HttpDownload, DestinationThatCannotBeWrittenIsAnsweredBeforeAnyRequest)
+{
+    CreateDirectoryA(dir_.file("a folder").c_str(), nullptr);
+    const std::string readOnly = dir_.file("read-only.bin");
+    writeFile(readOnly, "kept as it is");
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    for (const std::string& destination : {dir_.file("a folder"), dir_.file("bad|name.bin"), readOnly}) {
+        std::remove(transcript().c_str());
+        const std::string before = requests();
+        EXPECT_EQ(download("/body/10", destination), cannotCreate(destination));
+        EXPECT_EQ(requests(), before) << destination << ": no request may reach the server";
+    }
+    EXPECT_EQ(readFile(readOnly), "kept as it is");
+    EXPECT_FALSE(fileExists(dir_.file("bad|name.bin")));
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+// An existing destination is opened only to be tried: it keeps its content until the
+// body has arrived, and a new one tried is not left behind when the request fails.
+TEST_F(HttpDownload, TryingTheDestinationChangesNothingOnFailure)
+{
+    const std::string existing = dir_.file("existing.bin");
+    writeFile(existing, "the old content");
+    EXPECT_EQ(download("/404", existing), error(kNot200, 404));
+    EXPECT_EQ(readFile(existing), "the old content");
+    std::remove(transcript().c_str());
+    const std::string fresh = dir_.file("fresh.bin");
+    EXPECT_EQ(download("/404", fresh), error(kNot200, 404));
+    EXPECT_FALSE(fileExists(fresh));
+}
+
+// The body cannot replace a destination that another program holds open meanwhile.
+TEST_F(HttpDownload, DestinationLockedDuringTheTransferIsAFailedWrite)
+{
+    const std::string destination = dir_.file("locked.bin");
+    writeFile(destination, "the old content");
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; flash; call HttpDownload " + quoted(url("/slow/100/2")) + " " +
+                                  quoted(destination) + "; answer 60000; exit 0");
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 600 && lock == INVALID_HANDLE_VALUE; ++i) {
+        if (requests().find("/slow/100/2") != std::string::npos)
+            lock = CreateFileA(destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        else
+            Sleep(50);
+    }
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE) << "the request never came";
+    EXPECT_TRUE(launcher->waitForExit(60000));
+    CloseHandle(lock);
+    EXPECT_EQ(linesStartingWith("answer "), std::vector<std::string>{cannotCreate(destination)});
+    EXPECT_EQ(readFile(destination), "the old content");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+// A folder that refuses new files but lets its file be written: no temporary file can
+// be made beside the destination, so the body is written into it in place; a new name
+// there is refused before any request.
+TEST_F(HttpDownload, FolderThatTakesNoNewFileGetsTheBodyInPlace)
+{
+    const char* sealed = std::getenv("TOVIN_SEALED_DIR");
+    if (!sealed)
+        GTEST_SKIP() << "the file system here cannot seal a folder";
+    const std::string destination = std::string(sealed) + "\\x.bin";
+    ASSERT_EQ(readFile(destination), "old");
+    EXPECT_EQ(download("/body/100", destination), complete_);
+    EXPECT_EQ(readFile(destination), expectedBody(100));
+    std::remove(transcript().c_str());
+    const std::string fresh = std::string(sealed) + "\\new.bin";
+    const std::string before = requests();
+    EXPECT_EQ(download("/body/10", fresh), cannotCreate(fresh));
+    EXPECT_EQ(requests(), before) << "no request may reach the server";
+}
+
 TEST_F(HttpDownload, BodyCutShortFailsAndKeepsTheOldFile)
 {
     const std::string destination = dir_.file("kept.bin");
     writeFile(destination, "the old content");
     EXPECT_EQ(download("/cut", destination), error(kNot200, 5));
     EXPECT_EQ(readFile(destination), "the old content");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
 // The announced length is taken as room up front; one the process cannot hold must not
@@ -113,6 +212,7 @@ TEST_F(HttpDownload, AnnouncedLengthBeyondMemoryIsACutBody)
         EXPECT_EQ(download(announced, destination), error(kNot200, 5)) << announced;
         EXPECT_EQ(readFile(destination), "the old content") << announced;
     }
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
 TEST_F(HttpDownload, ThreeArgumentsShowTheCountBoxThenDownload)

@@ -108,7 +108,8 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
     } else if (name == "dialog-pick" || name == "dialog-cancel") {
         closeDialog(name == "dialog-pick" ? command.line.substr(command.line.find(name) + name.size() + 1) : "");
     } else if (name == "flash") {
-        peer_ = std::make_unique<FlashPlayerPeer>();
+        peer_ = words.size() > 1 ? std::make_unique<FlashPlayerPeer>(static_cast<std::size_t>(number(1, 65536)))
+                                 : std::make_unique<FlashPlayerPeer>();
         peer_->registerName(replyName_);
         listening_.push_back(replyName_);
         transcriptLine(peer_->ok() ? "flash player ready" : "flash player failed");
@@ -126,6 +127,11 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
         transcriptLine("table " + names);
     } else if (name.rfind("call", 0) == 0) {
         sendCall(command, name != "call-bare");
+    } else if (name == "slot-free") {
+        const ULONGLONG deadline = GetTickCount64() + static_cast<DWORD>(number(1, 5000));
+        while (!peer_->slotFree() && GetTickCount64() < deadline)
+            Sleep(5);
+        transcriptLine(peer_->slotFree() ? "slot free" : "slot busy");
     } else if (name == "answer") {
         if (!takeAnswer(static_cast<DWORD>(number(1, 15000))))
             transcriptLine("no answer");

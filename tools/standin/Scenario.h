@@ -1,6 +1,8 @@
 // The stand-in game's scenario: commands run one after the other, one per line or ';'.
 //   pid | sleep MS | wait-title MS | report-windows | mode | exit CODE
-//   flash                     create the Flash Player's mutex and section, listen on the reply name
+//   flash [SIZE]              create the Flash Player's mutex and section (65536 bytes unless
+//                             given), listen on the reply name
+//   slot-free MS              wait until the message slot is free
 //   listen NAME | register NAME | table
 //   call[@REPLY] METHOD VALUES   a call whose first argument is the reply name
 //   call-bare METHOD VALUES      a call with exactly these arguments

@@ -1,0 +1,67 @@
+// Switches the display mode through the launcher's own service with the launcher's
+// crash handlers installed, then dies as its argument says:
+//   crash_probe REPORT fault | thread-fault | terminate | abort
+// REPORT receives the mode in force after the switch.
+#include "services/DisplayRestoreOnCrash.h"
+#include "services/LauncherServices.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <thread>
+
+namespace {
+
+LPTOP_LEVEL_EXCEPTION_FILTER g_launcherFilter = nullptr;
+
+// Wine would start its debugger, with a window, for an exception that nobody handles:
+// after the launcher's filter has run, the probe ends itself instead.
+LONG WINAPI endAfterTheLauncherFilter(EXCEPTION_POINTERS* exception)
+{
+    if (g_launcherFilter)
+        g_launcherFilter(exception);
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void fault()
+{
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3)
+        return 2;
+    installDisplayRestoreOnCrash();
+    g_launcherFilter = SetUnhandledExceptionFilter(endAfterTheLauncherFilter);
+
+    CFlashLocalConnectionCall call("ScreenResolutionEnable");
+    call.addArgument(std::make_unique<CFlashAMFString>("crash.probe"), false);
+    for (double value : {800.0, 600.0, 32.0})
+        call.addArgument(std::make_unique<CFlashAMFNumber>(value), false);
+    launcherServices().ScreenResolutionEnable(&call, "crash.probe", nullptr);  // nobody takes the answer
+
+    DEVMODEA mode = {};
+    mode.dmSize = sizeof mode;
+    EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+    if (FILE* report = std::fopen(argv[1], "w")) {
+        std::fprintf(report, "%lux%lu\n", mode.dmPelsWidth, mode.dmPelsHeight);
+        std::fclose(report);
+    }
+
+    const std::string how = argv[2];
+    if (how == "fault")
+        fault();
+    else if (how == "thread-fault")
+        std::thread(fault).join();
+    else if (how == "terminate")
+        std::terminate();
+    else if (how == "abort")
+        std::abort();
+    return 0;
+}

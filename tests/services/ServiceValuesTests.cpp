@@ -1,0 +1,59 @@
+// The display mode fields and the dialogs' text buffers, computed from the game's values.
+#include "services/DialogBuffer.h"
+#include "services/DisplayModeField.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+TEST(DisplayModeField, KeepsTheLow32BitsOfTheTruncatedInteger)
+{
+    const struct {
+        double number;
+        std::uint32_t field;
+    } rows[] = {
+        {1024.0, 1024},
+        {1024.9, 1024},
+        {-0.9, 0},
+        {-1.0, 0xFFFFFFFFu},
+        {4294967296.0 + 5.0, 5},
+        {-9223372036854775808.0, 0},          // the smallest 64-bit integer
+        {9223372036854774784.0, 0xFFFFFC00u}, // the largest double below 2^63
+    };
+    for (const auto& row : rows) {
+        std::uint32_t field = 7;
+        EXPECT_TRUE(toDisplayModeField(row.number, field)) << row.number;
+        EXPECT_EQ(field, row.field) << row.number;
+    }
+}
+
+// These have no 64-bit integer: the switch is not made and the field stays as it was.
+TEST(DisplayModeField, RefusesWhatHasNoIntegerAndChangesNothing)
+{
+    for (double number : {std::nan(""), std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity(), 9223372036854775808.0, -9223372036854777856.0,
+                          1e300}) {
+        std::uint32_t field = 7;
+        EXPECT_FALSE(toDisplayModeField(number, field)) << number;
+        EXPECT_EQ(field, 7u) << number;
+    }
+}
+
+TEST(DialogBuffer, CutsTheTextToTheBufferWithItsNul)
+{
+    const std::string longText(3000, 'd');
+    const std::vector<char> cut = dialogBuffer(longText, 2048);
+    ASSERT_EQ(cut.size(), 2048u);
+    EXPECT_EQ(std::string(cut.data()), longText.substr(0, 2047));
+
+    const std::vector<char> exact = dialogBuffer(std::string(1023, 'n'), 1024);
+    EXPECT_EQ(std::string(exact.data()).size(), 1023u);
+
+    const std::vector<char> shortText = dialogBuffer("abc", 8);
+    EXPECT_EQ(std::vector<char>(shortText.begin(), shortText.end()), (std::vector<char>{'a', 'b', 'c', 0, 0, 0, 0, 0}));
+}
+
+} // namespace
