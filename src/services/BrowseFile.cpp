@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -40,7 +41,9 @@ std::vector<std::string> chosenPaths(const std::vector<char>& buffer, bool multi
     std::vector<std::string> paths;
     for (std::size_t at = nameOffset; at < buffer.size() && buffer[at];) {
         const std::string name(&buffer[at], strnlen(&buffer[at], buffer.size() - at));
-        paths.push_back(first + separator + name);
+        std::string path = first + separator;
+        path += name;
+        paths.push_back(std::move(path));
         at += name.size() + 1;
     }
     return paths;
