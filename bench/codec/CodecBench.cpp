@@ -196,6 +196,32 @@ std::size_t valuesIn(const CFlashAMFObject* value)
     return count;
 }
 
+// Texts the encoder converts: strings, XML and member keys.
+std::size_t stringsIn(const CFlashAMFObject* value)
+{
+    if (const auto* array = dynamic_cast<const CFlashAMFArray*>(value)) {
+        std::size_t count = 0;
+        for (std::int32_t i = 0; i < array->count(); ++i)
+            count += stringsIn(array->item(i));
+        return count;
+    }
+    if (const auto* object = dynamic_cast<const CFlashAMFAssociativeArray*>(value)) {
+        std::size_t count = 0;
+        for (std::int32_t i = 0; i < object->count(); ++i)
+            count += 1 + stringsIn(object->valueAt(i));
+        return count;
+    }
+    return value && (value->getType() == kAmfString || value->getType() == kAmfXml) ? 1 : 0;
+}
+
+std::size_t stringsIn(const Body& input)
+{
+    std::size_t count = 0;
+    for (const AmfValuePtr& value : decode(input.bytes))
+        count += stringsIn(value.get());
+    return count;
+}
+
 std::size_t valuesIn(const Body& input)
 {
     std::size_t count = 0;
@@ -213,6 +239,8 @@ void report(benchmark::State& state, const Body& input, std::uint64_t allocation
     state.counters["bytes_per_alloc"] = perRun > 0 ? input.bytes.size() / perRun : 0;
     static const std::size_t values[2] = {valuesIn(body(false)), valuesIn(body(true))};
     state.counters["allocs_per_value"] = perRun / static_cast<double>(values[state.range(0) != 0]);
+    static const std::size_t strings[2] = {stringsIn(body(false)), stringsIn(body(true))};
+    state.counters["allocs_per_string"] = perRun / static_cast<double>(strings[state.range(0) != 0]);
 }
 
 void oursDecode(benchmark::State& state)

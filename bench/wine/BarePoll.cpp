@@ -2,6 +2,7 @@
 // mutex, wait for it, open and map the section, unmap, release, close, pause 10 ms),
 // for the number of seconds given on the command line.
 #include "localconnection/SectionLayout.h"
+#include "localconnection/WinHandles.h"
 
 #include <windows.h>
 
@@ -11,18 +12,16 @@ int main(int argc, char** argv)
 {
     const ULONGLONG end = GetTickCount64() + 1000ull * static_cast<ULONGLONG>(argc > 1 ? std::atoi(argv[1]) : 10);
     while (GetTickCount64() < end) {
-        HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, lc::kMutexName);
-        if (mutex && WaitForSingleObject(mutex, 5000) == WAIT_OBJECT_0) {
-            HANDLE section = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, lc::kSectionName);
-            void* view = section ? MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
-            if (view)
-                UnmapViewOfFile(view);
-            if (section)
-                CloseHandle(section);
-            ReleaseMutex(mutex);
+        UniqueHandle mutex(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, lc::kMutexName));
+        if (mutex && WaitForSingleObject(mutex.get(), 5000) == WAIT_OBJECT_0) {
+            {
+                // Unmapped, then closed, before the mutex is released.
+                UniqueHandle section(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, lc::kSectionName));
+                UniqueView view(section ? MapViewOfFile(section.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr);
+            }
+            ReleaseMutex(mutex.get());
         }
-        if (mutex)
-            CloseHandle(mutex);
+        mutex.close();
         Sleep(10);
     }
     return 0;

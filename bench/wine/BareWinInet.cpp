@@ -3,9 +3,10 @@
 //   bench_bare_wininet URL PATH          download_ms T bytes N
 //   bench_bare_wininet --repeat N URL    growth_kib G: private memory grown over N failing
 //                                        requests made the launcher's way, after a warm-up
+#include "services/InternetHandle.h"
+
 #include <windows.h>
 #include <psapi.h>
-#include <wininet.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,28 +17,20 @@ namespace {
 constexpr char kUserAgent[] = "Tovin-HTTP-Agent";
 
 struct Request {
-    HINTERNET internet = nullptr;
-    HINTERNET request = nullptr;
+    UniqueInternetHandle internet;
+    UniqueInternetHandle request;  // closed before the session
     int status = 0;
 
     explicit Request(const char* url)
+        : internet(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0))
     {
-        internet = InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        request = internet ? InternetOpenUrlA(internet, url, nullptr, 0, INTERNET_FLAG_RELOAD, 0) : nullptr;
+        if (internet)
+            request.reset(InternetOpenUrlA(internet.get(), url, nullptr, 0, INTERNET_FLAG_RELOAD, 0));
         char text[32] = {};
         DWORD length = sizeof text;
-        if (request && HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE, text, &length, nullptr))
+        if (request && HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE, text, &length, nullptr))
             status = std::atoi(text);
     }
-    ~Request()
-    {
-        if (request)
-            InternetCloseHandle(request);
-        if (internet)
-            InternetCloseHandle(internet);
-    }
-    Request(const Request&) = delete;
-    Request& operator=(const Request&) = delete;
 };
 
 void report(const std::string& line)
@@ -68,13 +61,13 @@ int download(const char* url, const char* path)
         Request request(url);
         if (request.status == 200) {
             DWORD announced = 0, announcedLength = sizeof announced;
-            HttpQueryInfoA(request.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
+            HttpQueryInfoA(request.request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
                            &announcedLength, nullptr);
             if (FILE* file = std::fopen(path, "wb")) {
                 char chunk[1024];
                 DWORD got = 0;
                 ok = true;
-                while (InternetReadFile(request.request, chunk, sizeof chunk, &got) && got > 0) {
+                while (InternetReadFile(request.request.get(), chunk, sizeof chunk, &got) && got > 0) {
                     ok = ok && std::fwrite(chunk, 1, got, file) == got;
                     total += got;
                 }

@@ -6,6 +6,7 @@
 // Results go to the file TOVIN_BENCH_OUT as "key value..." lines, ending with "done".
 #include "FlashPlayerPeer.h"
 #include "Flood.h"
+#include "localconnection/WinHandles.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -97,15 +98,14 @@ std::string call(FlashPlayerPeer& peer, const std::string& method, const std::ve
 DWORD parentProcessId()
 {
     DWORD parent = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
         return 0;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
         if (entry.th32ProcessID == GetCurrentProcessId())
             parent = entry.th32ParentProcessID;
-    CloseHandle(snapshot);
     return parent;
 }
 
@@ -206,7 +206,8 @@ int flood(FlashPlayerPeer& peer, Results& results, const std::string& kind, int 
 int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<std::string>& kinds)
 {
     const DWORD launcherId = parentProcessId();
-    HANDLE launcher = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, launcherId);
+    const UniqueHandle launcherProcess(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, launcherId));
+    HANDLE launcher = launcherProcess.get();
     if (!launcher) {
         results.line("error cannot open the launcher's process");
         return 1;
@@ -227,7 +228,6 @@ int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<s
     const int lost = count - unknownAnswers - errorAnswers;
     results.line("answers " + std::to_string(unknownAnswers) + " " + std::to_string(errorAnswers) + " " +
                  std::to_string(lost));
-    CloseHandle(launcher);
     return lost == 0 ? 0 : 1;
 }
 

@@ -1,5 +1,6 @@
 #include "amf/AmfReader.h"
 
+#include "amf/ByteOrder.h"
 #include "amf/TextEncoding.h"
 
 #include <algorithm>
@@ -55,7 +56,7 @@ int CFlashAMFReader::readUInt16()
 {
     if (!take(2))
         return 0;
-    const int value = (next_[0] << 8) | next_[1];
+    const int value = byteorder::loadBig16(next_);
     next_ += 2;
     return value;
 }
@@ -64,8 +65,7 @@ std::uint32_t CFlashAMFReader::readUInt32()
 {
     if (!take(4))
         return 0;
-    const std::uint32_t value = (std::uint32_t{next_[0]} << 24) | (std::uint32_t{next_[1]} << 16) |
-                                (std::uint32_t{next_[2]} << 8) | std::uint32_t{next_[3]};
+    const std::uint32_t value = byteorder::loadBig32(next_);
     next_ += 4;
     return value;
 }
@@ -74,12 +74,8 @@ double CFlashAMFReader::readDouble()
 {
     if (!take(8))
         return 0.0;
-    std::uint64_t bits = 0;
-    for (int i = 0; i < 8; ++i)
-        bits = (bits << 8) | next_[i];
+    const double value = byteorder::bitsDouble(byteorder::loadBig64(next_));
     next_ += 8;
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
     return value;
 }
 

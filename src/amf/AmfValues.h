@@ -1,5 +1,6 @@
 // The values that travel between the game's Flash content and the launcher.
-// Kinds are told apart by getType, which equals the AMF0 marker of the kind.
+// Kinds are told apart by getType. It names the class, not the marker that was read:
+// objects, ECMA arrays and typed objects all report 8, and undefined reports 5 (null).
 #pragma once
 
 #include <cstdint>
@@ -31,55 +32,56 @@ public:
     virtual std::string toString() const = 0;
     virtual bool toBoolean() const = 0;
     virtual double toNumber() const = 0;
-    virtual int getType() const = 0;
+    // Held, not computed: the encoder asks it of every value it walks.
+    int getType() const { return type_; }
 
 protected:
-    CFlashAMFObject() = default;
+    explicit CFlashAMFObject(AmfType type) : type_(type) {}
     CFlashAMFObject(const CFlashAMFObject&) = delete;
     CFlashAMFObject& operator=(const CFlashAMFObject&) = delete;
+
+private:
+    const AmfType type_;
 };
 
 class CFlashAMFNumber : public CFlashAMFObject {
 public:
-    explicit CFlashAMFNumber(double value) : value(value) {}
+    explicit CFlashAMFNumber(double value) : CFlashAMFObject(kAmfNumber), value(value) {}
     std::string toDebugString() const override;
     std::string toString() const override;
     bool toBoolean() const override { return false; }
     double toNumber() const override { return value; }
-    int getType() const override { return kAmfNumber; }
 
     double value;
 };
 
 class CFlashAMFBoolean : public CFlashAMFObject {
 public:
-    explicit CFlashAMFBoolean(bool value) : value(value ? 1 : 0) {}
+    explicit CFlashAMFBoolean(bool value) : CFlashAMFObject(kAmfBoolean), value(value ? 1 : 0) {}
     std::string toDebugString() const override;
     std::string toString() const override { return value ? "true" : "false"; }
     bool toBoolean() const override { return value != 0; }
     double toNumber() const override { return value ? 1.0 : 0.0; }
-    int getType() const override { return kAmfBoolean; }
 
     std::uint8_t value;  // zero is false, anything else true
 };
 
 class CFlashAMFNull : public CFlashAMFObject {
 public:
+    CFlashAMFNull() : CFlashAMFObject(kAmfNull) {}
     std::string toDebugString() const override { return "null"; }
     std::string toString() const override { return "null"; }
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
-    int getType() const override { return kAmfNull; }
 };
 
 class CFlashAMFDate : public CFlashAMFObject {
 public:
-    CFlashAMFDate(double time, std::int32_t timezone) : time(time), timezone(timezone) {}
+    CFlashAMFDate(double time, std::int32_t timezone) : CFlashAMFObject(kAmfDate), time(time), timezone(timezone) {}
     std::string toDebugString() const override;
     std::string toString() const override;
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
-    int getType() const override { return kAmfDate; }
 
     double time;            // milliseconds since 1970-01-01 00:00:00 UTC
     std::int32_t timezone;  // whole hours
@@ -87,24 +89,22 @@ public:
 
 class CFlashAMFString : public CFlashAMFObject {
 public:
-    explicit CFlashAMFString(std::string value) : value(std::move(value)) {}
+    explicit CFlashAMFString(std::string value) : CFlashAMFObject(kAmfString), value(std::move(value)) {}
     std::string toDebugString() const override { return "String : " + value; }
     std::string toString() const override { return value; }
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
-    int getType() const override { return kAmfString; }
 
     std::string value;  // ANSI code page
 };
 
 class CFlashAMFXml : public CFlashAMFObject {
 public:
-    explicit CFlashAMFXml(std::string value) : value(std::move(value)) {}
+    explicit CFlashAMFXml(std::string value) : CFlashAMFObject(kAmfXml), value(std::move(value)) {}
     std::string toDebugString() const override { return "XML : " + value; }
     std::string toString() const override { return value; }
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
-    int getType() const override { return kAmfXml; }
 
     std::string value;
 };
@@ -112,16 +112,17 @@ public:
 // A strict (dense, ordered) array; elements may be absent.
 class CFlashAMFArray : public CFlashAMFObject {
 public:
+    CFlashAMFArray() : CFlashAMFObject(kAmfArray) {}
     std::string toDebugString() const override;
     std::string toString() const override { return "Array"; }
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
-    int getType() const override { return kAmfArray; }
 
     void push(AmfValuePtr value) { items_.push_back(std::move(value)); }
     void reserve(std::size_t count) { items_.reserve(count); }
     std::int32_t count() const { return static_cast<std::int32_t>(items_.size()); }
     const CFlashAMFObject* item(std::int32_t index) const { return items_.at(index).get(); }
+    const std::vector<AmfValuePtr>& items() const { return items_; }
 
 private:
     std::vector<AmfValuePtr> items_;
@@ -130,11 +131,11 @@ private:
 // An AMF object or ECMA array: members in the order added, keys neither unique nor sorted.
 class CFlashAMFAssociativeArray : public CFlashAMFObject {
 public:
+    CFlashAMFAssociativeArray() : CFlashAMFObject(kAmfAssociativeArray) {}
     std::string toDebugString() const override;
     std::string toString() const override { return "Array"; }
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
-    int getType() const override { return kAmfAssociativeArray; }
 
     using Member = std::pair<std::string, AmfValuePtr>;
 
@@ -153,6 +154,7 @@ public:
     std::int32_t count() const { return static_cast<std::int32_t>(members_.size()); }
     const std::string& keyAt(std::int32_t index) const { return members_.at(index).first; }
     const CFlashAMFObject* valueAt(std::int32_t index) const { return members_.at(index).second.get(); }
+    const std::vector<Member>& members() const { return members_; }
 
 private:
     std::vector<Member> members_;

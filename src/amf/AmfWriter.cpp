@@ -1,7 +1,9 @@
 #include "amf/AmfWriter.h"
 
+#include "amf/ByteOrder.h"
 #include "amf/TextEncoding.h"
 
+#include <algorithm>
 #include <cstring>
 
 CFlashAMFWriter::CFlashAMFWriter(void* area, std::size_t bodyRoom)
@@ -35,118 +37,289 @@ void CFlashAMFWriter::writeBytes(const void* source, std::size_t n)
 
 void CFlashAMFWriter::writeUInt16(int value)
 {
-    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
-    writeBytes(bytes, 2);
+    if (!reserve(2))
+        return;
+    byteorder::storeBig16(next_, static_cast<std::uint16_t>(value));
+    next_ += 2;
 }
 
 void CFlashAMFWriter::writeUInt32(std::uint32_t value)
 {
-    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-                                   static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
-    writeBytes(bytes, 4);
+    if (!reserve(4))
+        return;
+    byteorder::storeBig32(next_, value);
+    next_ += 4;
 }
 
 void CFlashAMFWriter::writeDouble(double value)
 {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    std::uint8_t bytes[8];
-    for (int i = 7; i >= 0; --i, bits >>= 8)
-        bytes[i] = static_cast<std::uint8_t>(bits);
-    writeBytes(bytes, 8);
-}
-
-void CFlashAMFWriter::writeShortString(std::string_view ansi)
-{
-    if (isPlainAscii(ansi) && ansi.size() <= 0xFFFF) {
-        writeUInt16(static_cast<int>(ansi.size()));
-        writeBytes(ansi.data(), ansi.size());
+    if (!reserve(8))
         return;
+    byteorder::storeBig64(next_, byteorder::doubleBits(value));
+    next_ += 8;
+}
+
+namespace {
+
+// The encoders below keep the cursor in registers and answer the end of what they
+// wrote, or null when it does not fit: a store through a byte pointer may alias
+// anything, so a cursor kept in the writer would be reloaded after every byte.
+
+std::uint8_t* putMarkedDouble(int marker, double value, std::uint8_t* next, const std::uint8_t* limit)
+{
+    if (limit - next < 9)
+        return nullptr;
+    next[0] = static_cast<std::uint8_t>(marker);
+    byteorder::storeBig64(next + 1, byteorder::doubleBits(value));
+    return next + 9;
+}
+
+// Copies text of at most 16 bytes when it is plain ASCII (no high bit, no zero), with
+// whole-word loads and stores that stay inside both ranges; false when it is not (the
+// destination then holds bytes to be overwritten). Keys and short values are such text,
+// and a library call per key would cost more than the copy.
+inline bool copyShortAscii(const char* from, std::size_t n, std::uint8_t* to)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighs = 0x8080808080808080u;
+    std::uint64_t first;
+    std::uint64_t last;
+    if (n >= 8) {
+        std::memcpy(&first, from, 8);
+        std::memcpy(&last, from + n - 8, 8);
+        std::memcpy(to, &first, 8);
+        std::memcpy(to + n - 8, &last, 8);
+    } else if (n >= 4) {
+        std::uint32_t head;
+        std::uint32_t tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + n - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + n - 4, &tail, 4);
+        first = last = head | (std::uint64_t{tail} << 32);
+    } else if (n > 0) {
+        // One to three bytes: the first, the middle and the last cover them all, padded
+        // with spaces so that the padding is neither high nor zero.
+        const auto a = static_cast<unsigned char>(from[0]);
+        const auto b = static_cast<unsigned char>(from[n / 2]);
+        const auto c = static_cast<unsigned char>(from[n - 1]);
+        to[0] = a;
+        to[n / 2] = b;
+        to[n - 1] = c;
+        first = last = 0x2020202020000000u | (std::uint64_t{a} << 16) | (std::uint64_t{b} << 8) | c;
+    } else {
+        return true;
     }
-    const std::string utf8 = ansiToUtf8(ansi);
-    if (utf8.size() > 0xFFFF) {  // the 16-bit length cannot hold it
-        failed_ = true;
-        return;
+    const auto noZero = [&](std::uint64_t word) { return ((word - kOnes) & ~word & kHighs) == 0; };
+    return ((first | last) & kHighs) == 0 && noZero(first) && noZero(last);
+}
+
+// The text as UTF-8 after a big-endian length of `lengthBytes` (2 or 4) bytes.
+std::uint8_t* putText(std::string_view ansi, int lengthBytes, std::uint8_t* next, const std::uint8_t* limit)
+{
+    if (limit - next < lengthBytes)
+        return nullptr;
+    std::uint8_t* const text = next + lengthBytes;
+    // The 16-bit length bounds a short string.
+    const std::size_t maxLength = lengthBytes == 2 ? 0xFFFF : 0xFFFFFFFF;
+    const std::size_t room = std::min(static_cast<std::size_t>(limit - text), maxLength);
+    std::size_t length = ansi.size();
+    const bool copied = length <= room && (length <= 16 ? copyShortAscii(ansi.data(), length, text)
+                                                        : isPlainAscii(ansi) && std::memcpy(text, ansi.data(), length));
+    if (!copied) {
+        length = ansiToUtf8Into(ansi, reinterpret_cast<char*>(text), room);
+        if (length == kTextDoesNotFit)
+            return nullptr;
     }
-    writeUInt16(static_cast<int>(utf8.size()));
-    writeBytes(utf8.data(), utf8.size());
-}
-
-void CFlashAMFWriter::writeLongString(std::string_view ansi)
-{
-    const std::string utf8 = ansiToUtf8(ansi);
-    writeUInt32(static_cast<std::uint32_t>(utf8.size()));
-    writeBytes(utf8.data(), utf8.size());
-}
-
-void CFlashAMFWriter::writeStringValue(std::string_view ansi)
-{
-    writeByte(0x02);
-    writeShortString(ansi);
-}
-
-void CFlashAMFWriter::writeSlot(const CFlashAMFObject* value)
-{
-    if (value)
-        writeValue(value);
+    if (lengthBytes == 2)
+        byteorder::storeBig16(next, static_cast<std::uint16_t>(length));
     else
-        writeByte(0x05);
+        byteorder::storeBig32(next, static_cast<std::uint32_t>(length));
+    return text + length;
 }
 
-void CFlashAMFWriter::writeValue(const CFlashAMFObject* value)
+// A short string: short plain ASCII inline, anything else through putText.
+inline std::uint8_t* putShortText(std::string_view ansi, std::uint8_t* next, const std::uint8_t* limit)
 {
-    if (!value || failed_)
-        return;
+    const std::size_t length = ansi.size();
+    if (length <= 16 && limit - next >= static_cast<std::ptrdiff_t>(2 + length) &&
+        copyShortAscii(ansi.data(), length, next + 2)) {
+        byteorder::storeBig16(next, static_cast<std::uint16_t>(length));
+        return next + 2 + length;
+    }
+    return putText(ansi, 2, next, limit);
+}
+
+inline std::uint8_t* putStringValue(std::string_view ansi, std::uint8_t* next, const std::uint8_t* limit)
+{
+    if (next == limit)
+        return nullptr;
+    *next = 0x02;
+    return putShortText(ansi, next + 1, limit);
+}
+
+std::uint8_t* putValue(const CFlashAMFObject* value, std::uint8_t* next, const std::uint8_t* limit);
+
+// An absent value inside a container goes out as null, so that the container stays
+// well-formed. Strings and numbers, the most common members, are told apart here: each
+// container loop then branches on its own, more predictable, history.
+inline std::uint8_t* putSlot(const CFlashAMFObject* value, std::uint8_t* next, const std::uint8_t* limit)
+{
+    if (!value) {
+        if (next == limit)
+            return nullptr;
+        *next = 0x05;
+        return next + 1;
+    }
+    const int type = value->getType();
+    if (type == kAmfString)
+        return putStringValue(static_cast<const CFlashAMFString*>(value)->value, next, limit);
+    if (type == kAmfNumber)
+        return putMarkedDouble(0x00, static_cast<const CFlashAMFNumber*>(value)->value, next, limit);
+    return putValue(value, next, limit);
+}
+
+std::uint8_t* putValue(const CFlashAMFObject* value, std::uint8_t* next, const std::uint8_t* limit)
+{
     switch (value->getType()) {
     case kAmfNumber:
-        writeByte(0x00);
-        writeDouble(value->toNumber());
-        break;
+        return putMarkedDouble(0x00, static_cast<const CFlashAMFNumber*>(value)->value, next, limit);
     case kAmfBoolean:
-        writeByte(0x01);
-        writeByte(value->toBoolean() ? 0x01 : 0x00);
-        break;
+        if (limit - next < 2)
+            return nullptr;
+        next[0] = 0x01;
+        next[1] = static_cast<const CFlashAMFBoolean*>(value)->value != 0 ? 0x01 : 0x00;
+        return next + 2;
     case kAmfString:
-        writeByte(0x02);
-        writeShortString(static_cast<const CFlashAMFString*>(value)->value);
-        break;
+        return putStringValue(static_cast<const CFlashAMFString*>(value)->value, next, limit);
     case kAmfNull:
-        writeByte(0x05);
-        break;
+        if (next == limit)
+            return nullptr;
+        *next = 0x05;
+        return next + 1;
     case kAmfAssociativeArray: {
         // Every associative array, typed or not, goes out as an anonymous object,
         // its members from the last to the first.
-        const auto* object = static_cast<const CFlashAMFAssociativeArray*>(value);
-        writeByte(0x03);
-        for (std::int32_t i = object->count() - 1; i >= 0; --i) {
-            writeShortString(object->keyAt(i));
-            writeSlot(object->valueAt(i));
+        if (next == limit)
+            return nullptr;
+        *next++ = 0x03;
+        const auto& members = static_cast<const CFlashAMFAssociativeArray*>(value)->members();
+        for (auto member = members.rbegin(); member != members.rend(); ++member) {
+            next = putShortText(member->first, next, limit);
+            if (!next)
+                return nullptr;
+            next = putSlot(member->second.get(), next, limit);
+            if (!next)
+                return nullptr;
         }
-        writeBytes("\x00\x00\x09", 3);
-        break;
+        if (limit - next < 3)
+            return nullptr;
+        next[0] = 0x00;
+        next[1] = 0x00;
+        next[2] = 0x09;
+        return next + 3;
     }
     case kAmfArray: {
-        const auto* array = static_cast<const CFlashAMFArray*>(value);
-        writeByte(0x0A);
-        writeUInt32(static_cast<std::uint32_t>(array->count()));
-        for (std::int32_t i = array->count() - 1; i >= 0; --i)
-            writeSlot(array->item(i));
-        break;
+        const auto& items = static_cast<const CFlashAMFArray*>(value)->items();
+        if (limit - next < 5)
+            return nullptr;
+        next[0] = 0x0A;
+        byteorder::storeBig32(next + 1, static_cast<std::uint32_t>(items.size()));
+        next += 5;
+        for (auto item = items.rbegin(); item != items.rend() && next; ++item)
+            next = putSlot(item->get(), next, limit);
+        return next;
     }
     case kAmfDate: {
         // The offset goes out in minutes, as the reader takes it.
         const auto* date = static_cast<const CFlashAMFDate*>(value);
-        writeByte(0x0B);
-        writeDouble(date->time);
-        writeUInt16(static_cast<int>(static_cast<std::uint16_t>(static_cast<std::int64_t>(date->timezone) * 60)));
-        break;
+        next = putMarkedDouble(0x0B, date->time, next, limit);
+        if (!next || limit - next < 2)
+            return nullptr;
+        byteorder::storeBig16(next, static_cast<std::uint16_t>(static_cast<std::int64_t>(date->timezone) * 60));
+        return next + 2;
     }
     case kAmfXml:
-        writeByte(0x0F);
-        writeLongString(static_cast<const CFlashAMFXml*>(value)->value);
-        break;
+        if (next == limit)
+            return nullptr;
+        *next = 0x0F;
+        return putText(static_cast<const CFlashAMFXml*>(value)->value, 4, next + 1, limit);
     default:
-        break;
+        return next;
+    }
+}
+
+} // namespace
+
+void CFlashAMFWriter::advance(std::uint8_t* end)
+{
+    if (end)
+        next_ = end;
+    else
+        failed_ = true;
+}
+
+void CFlashAMFWriter::writeShortString(std::string_view ansi)
+{
+    if (!failed_)
+        advance(putShortText(ansi, next_, limit_));
+}
+
+void CFlashAMFWriter::writeLongString(std::string_view ansi)
+{
+    if (!failed_)
+        advance(putText(ansi, 4, next_, limit_));
+}
+
+void CFlashAMFWriter::writeStringValue(std::string_view ansi)
+{
+    if (!failed_)
+        advance(putStringValue(ansi, next_, limit_));
+}
+
+void CFlashAMFWriter::writeValue(const CFlashAMFObject* value)
+{
+    if (value && !failed_)
+        advance(putValue(value, next_, limit_));
+}
+
+std::size_t CFlashAMFWriter::sizeBound(const CFlashAMFObject* value, std::size_t limit)
+{
+    if (!value)
+        return 0;
+    switch (value->getType()) {
+    case kAmfNumber:
+        return 9;
+    case kAmfBoolean:
+        return 2;
+    case kAmfString:
+        return stringValueBound(static_cast<const CFlashAMFString*>(value)->value);
+    case kAmfNull:
+        return 1;
+    case kAmfAssociativeArray: {
+        std::size_t total = 4;  // the marker and the end mark
+        for (const auto& [key, member] : static_cast<const CFlashAMFAssociativeArray*>(value)->members()) {
+            if (total > limit)
+                break;
+            total += 2 + 3 * key.size() + std::max<std::size_t>(1, sizeBound(member.get(), limit));
+        }
+        return total;
+    }
+    case kAmfArray: {
+        std::size_t total = 5;  // the marker and the count
+        for (const AmfValuePtr& item : static_cast<const CFlashAMFArray*>(value)->items()) {
+            if (total > limit)
+                break;
+            total += std::max<std::size_t>(1, sizeBound(item.get(), limit));
+        }
+        return total;
+    }
+    case kAmfDate:
+        return 11;
+    case kAmfXml:
+        return 5 + 3 * static_cast<const CFlashAMFXml*>(value)->value.size();
+    default:
+        return 0;
     }
 }
 
@@ -154,8 +327,7 @@ std::int32_t CFlashAMFWriter::finish()
 {
     if (failed_)
         return -1;
-    const auto length = static_cast<std::uint32_t>(next_ - area_ - kHeaderSize);
-    for (int i = 0; i < 4; ++i)
-        area_[12 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+    const auto length = static_cast<std::uint32_t>(size());
+    byteorder::storeLittle32(area_ + kLengthOffset, length);
     return static_cast<std::int32_t>(length);
 }

@@ -1,7 +1,8 @@
 // Encodes AMF values as AMF0 into a message area: a 16-byte header (left alone but for
-// the length that finish stores at offset 12) followed by the body. Writes are bounded
-// by the body's room; one that does not fit marks the writer failed, and a failed
-// writer's finish stores nothing, so a partial message is never published.
+// the length that finish stores at offset 12) followed by the body. Text is converted
+// straight into the body, without a string in between. Writes are bounded by the
+// body's room; one that does not fit marks the writer failed, and a failed writer's
+// finish stores nothing, so a partial message is never published.
 #pragma once
 
 #include "amf/AmfValues.h"
@@ -12,12 +13,16 @@
 
 class CFlashAMFWriter {
 public:
+    // Where the message area keeps the body's length (little-endian) and where the body starts.
+    static constexpr std::size_t kLengthOffset = 12;
     static constexpr std::size_t kHeaderSize = 16;
 
     // `area` is the start of the header; the body may take `bodyRoom` bytes after it.
     CFlashAMFWriter(void* area, std::size_t bodyRoom);
 
     bool failed() const { return failed_; }
+    // Bytes of body written so far.
+    std::size_t size() const { return static_cast<std::size_t>(next_ - area_) - kHeaderSize; }
 
     void writeByte(int byte);
     void writeBytes(const void* source, std::size_t n);
@@ -35,9 +40,17 @@ public:
     // -1 and nothing stored when the writer failed.
     std::int32_t finish();
 
+    // At least as many bytes as writeValue takes for `value` (text counted at three
+    // bytes a character, the most a code page character takes in UTF-8); stops
+    // counting once past `limit`.
+    static std::size_t sizeBound(const CFlashAMFObject* value, std::size_t limit);
+    // The same for a string value (marker, length and text).
+    static std::size_t stringValueBound(std::string_view ansi) { return 3 + 3 * ansi.size(); }
+
 private:
     bool reserve(std::size_t n);
-    void writeSlot(const CFlashAMFObject* value);
+    // Moves to `end`, or marks the writer failed when it is null.
+    void advance(std::uint8_t* end);
 
     std::uint8_t* area_;
     std::uint8_t* next_;

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr char kReceiveCaption[] = "LocalCOnnection";
+constexpr char kReceiveCaption[] = "LocalCOnnection";  // the capital O is what players have always seen: keep it
 constexpr char kRegisterCaption[] = "LocalConnection";
 constexpr char kDecodeCaption[] = "deserializeRemoteCall";
 constexpr char kSendCaption[] = "LocalConnection:call";
@@ -19,7 +19,6 @@ constexpr DWORD kMissingMutexPauseMs = 200;
 constexpr DWORD kNoRecipientPauseMs = 100;
 constexpr DWORD kRegisterFailedPauseMs = 500;
 constexpr int kMaxCountedFailures = 3;
-constexpr ULONGLONG kSendTimeLimitMs = 10000;
 constexpr int kSendWritten = 999;
 constexpr int kSendGivenUp = 998;
 
@@ -235,7 +234,7 @@ void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& 
     lc::consumeMessage(view);
 }
 
-void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call)
+void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call, ULONGLONG timeLimitMs)
 {
     if (!nameAccepted_ || !methodName)
         return;
@@ -244,7 +243,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
     const ULONGLONG start = GetTickCount64();
     while (status == 0 && failures < kMaxCountedFailures) {
         // A slot that nobody empties must not hold the main thread for ever.
-        if (GetTickCount64() - start >= kSendTimeLimitMs)
+        if (GetTickCount64() - start >= timeLimitMs)
             return;
         lc::BoxQueue boxes;
         DWORD failurePause = 0;  // taken after the pass: never while holding the mutex
@@ -254,7 +253,7 @@ void CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
             case lc::WaitResult::Acquired:
                 break;
             case lc::WaitResult::Abandoned:
-                MessageBoxA(nullptr, "Wait abandonned", kSendCaption, MB_OK | MB_ICONERROR);
+                MessageBoxA(nullptr, "Wait abandonned", kSendCaption, MB_OK | MB_ICONERROR);  // spelt so on purpose
                 [[fallthrough]];
             case lc::WaitResult::TimedOut:
                 Sleep(kNoPassPauseMs);

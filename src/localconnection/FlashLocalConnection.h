@@ -29,7 +29,7 @@ public:
 
     // Inside a locked pass: makes sure the name is in the listener table.
     bool registerConnection();
-    // Starts the receive thread; always true.
+    // Starts the receive thread (not for a refused name, nor twice); answers true whatever happened.
     bool startReceiving();
     // Asks the receive thread to end after its current pass.
     void requestStop();
@@ -50,9 +50,13 @@ public:
     static constexpr std::uint32_t kMaxPendingBodyBytes = 1024 * 1024;
     void callTaken(std::uint32_t bodyLength);
 
+    // How long a send may keep trying before it gives up without writing.
+    static constexpr ULONGLONG kSendTimeLimitMs = 10000;
+
     // Calls `methodName` on the connection of this connector's name with the record's
-    // arguments; blocks until written or given up. Failures are shown in boxes only.
-    void send(const char* methodName, const CFlashLocalConnectionCall* call);
+    // arguments; blocks until written or given up (after `timeLimitMs` at the most).
+    // Failures are shown in boxes only.
+    void send(const char* methodName, const CFlashLocalConnectionCall* call, ULONGLONG timeLimitMs = kSendTimeLimitMs);
 
 private:
     static DWORD WINAPI receiveThreadEntry(LPVOID connector);

@@ -41,7 +41,7 @@ CleanupFailures LockedPass::close()
 {
     CleanupFailures failures;
     view_ = {};
-    failures.unmap = !mapping_.unmap();
+    failures.unmap = !mapping_.close();
     failures.closeSection = !section_.close();
     failures.release = !ownership_.release();
     failures.closeMutex = !mutex_.close();

@@ -2,6 +2,7 @@
 
 #include "amf/AmfReader.h"
 #include "amf/AmfWriter.h"
+#include "amf/ByteOrder.h"
 #include "amf/TextEncoding.h"
 
 #include <algorithm>
@@ -10,18 +11,11 @@
 
 namespace lc {
 
+// The writer's message area is the slot itself: its header is the slot's header.
+static_assert(CFlashAMFWriter::kHeaderSize == kBodyOffset, "the writer's body starts where the slot's does");
+static_assert(CFlashAMFWriter::kLengthOffset == kLengthOffset, "the writer stores the length where the slot keeps it");
+
 namespace {
-
-std::uint32_t load32(const std::uint8_t* p)
-{
-    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
-}
-
-void store32(std::uint8_t* p, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 bool hasHeader(SectionView view)
 {
@@ -64,7 +58,7 @@ bool appendConnection(SectionView view, std::size_t offset, std::string_view nam
 
 std::uint32_t messageLength(SectionView view)
 {
-    return hasHeader(view) ? load32(view.data + kLengthOffset) : 0;
+    return hasHeader(view) ? byteorder::loadLittle32(view.data + kLengthOffset) : 0;
 }
 
 bool messagePresent(SectionView view)
@@ -81,7 +75,7 @@ bool messageIsFor(SectionView view, std::string_view name)
         return false;
     // The recipient goes out as UTF-8 (as every header string); compare it in that form.
     const std::string wanted = ansiToUtf8(name);
-    const std::size_t length = (std::size_t{view.data[kBodyOffset + 1]} << 8) | view.data[kBodyOffset + 2];
+    const std::size_t length = byteorder::loadBig16(view.data + kBodyOffset + 1);
     if (length != wanted.size() || nameStart + length > view.size)
         return false;
     return std::memcmp(view.data + nameStart, wanted.data(), length) == 0;
@@ -91,8 +85,8 @@ void consumeMessage(SectionView view)
 {
     if (!hasHeader(view))
         return;
-    store32(view.data + kTimestampOffset, 0);
-    store32(view.data + kLengthOffset, 0);
+    byteorder::storeLittle32(view.data + kTimestampOffset, 0);
+    byteorder::storeLittle32(view.data + kLengthOffset, 0);
     if (view.size > kBodyOffset)
         view.data[kBodyOffset] = 0;
 }
@@ -102,31 +96,67 @@ std::size_t bodyRoom(SectionView view)
     return hasHeader(view) ? std::min(kBodyRoom, view.size - kBodyOffset) : 0;
 }
 
+namespace {
+
+void encodeCall(CFlashAMFWriter& writer, std::string_view recipient, std::string_view method,
+                const CFlashLocalConnectionCall* call)
+{
+    writer.writeStringValue(recipient);
+    writer.writeStringValue(kDomain);
+    writer.writeStringValue(method);
+    if (call) {
+        const auto& arguments = call->getArguments();
+        for (auto it = arguments.rbegin(); it != arguments.rend() && !writer.failed(); ++it)
+            writer.writeValue(it->get());
+    }
+}
+
+std::size_t callSizeBound(std::string_view recipient, std::string_view method, const CFlashLocalConnectionCall* call,
+                          std::size_t limit)
+{
+    std::size_t total = CFlashAMFWriter::stringValueBound(recipient) + CFlashAMFWriter::stringValueBound(kDomain) +
+                        CFlashAMFWriter::stringValueBound(method);
+    if (call) {
+        for (const AmfValuePtr& argument : call->getArguments()) {
+            if (total > limit)
+                break;
+            total += CFlashAMFWriter::sizeBound(argument.get(), limit);
+        }
+    }
+    return total;
+}
+
+} // namespace
+
 WriteOutcome writeCall(SectionView view, std::string_view recipient, std::string_view method,
                        const CFlashLocalConnectionCall* call, std::uint32_t timestamp)
 {
     if (!hasHeader(view) || messageLength(view) != 0)
         return WriteOutcome::SlotBusy;
 
-    // Encode aside first: a call that does not fit must leave the section as it was.
     const std::size_t room = bodyRoom(view);
+    if (callSizeBound(recipient, method, call, room) <= room) {
+        // Sure to fit: encoded straight into the free slot. Its length stays 0 until
+        // the body is complete, and the mutex keeps every peer out meanwhile.
+        CFlashAMFWriter writer(view.data, room);
+        encodeCall(writer, recipient, method, call);
+        if (!writer.failed()) {
+            byteorder::storeLittle32(view.data + kTimestampOffset, timestamp);
+            writer.finish();
+            return WriteOutcome::Written;
+        }
+    }
+
+    // It may not fit: encoded aside first, so that a call too large leaves the section as it was.
     std::vector<std::uint8_t> message(CFlashAMFWriter::kHeaderSize + room);
     CFlashAMFWriter writer(message.data(), room);
-    writer.writeStringValue(recipient);
-    writer.writeStringValue(kDomain);
-    writer.writeStringValue(method);
-    if (call) {
-        const auto& arguments = call->getArguments();
-        for (auto it = arguments.rbegin(); it != arguments.rend(); ++it)
-            writer.writeValue(it->get());
-    }
+    encodeCall(writer, recipient, method, call);
     const std::int32_t length = writer.finish();
     if (length < 0)
         return WriteOutcome::TooLarge;
-
-    store32(view.data + kTimestampOffset, timestamp);
+    byteorder::storeLittle32(view.data + kTimestampOffset, timestamp);
     std::memcpy(view.data + kBodyOffset, message.data() + kBodyOffset, static_cast<std::size_t>(length));
-    store32(view.data + kLengthOffset, static_cast<std::uint32_t>(length));
+    byteorder::storeLittle32(view.data + kLengthOffset, static_cast<std::uint32_t>(length));
     return WriteOutcome::Written;
 }
 

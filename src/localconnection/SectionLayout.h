@@ -55,9 +55,9 @@ std::size_t bodyRoom(SectionView view);
 
 enum class WriteOutcome { Written, SlotBusy, TooLarge };
 
-// Writes a call for `recipient` into a free slot: timestamp first, then the body
-// (recipient, "localhost", method, arguments last to first), the length last.
-// A busy slot or a call that does not fit the body room leaves the section unchanged.
+// Writes a call for `recipient` into a free slot: the body (recipient, "localhost",
+// method, arguments last to first), then the timestamp, the length last. A busy slot
+// or a call that does not fit the body room leaves the section unchanged.
 WriteOutcome writeCall(SectionView view, std::string_view recipient, std::string_view method,
                        const CFlashLocalConnectionCall* call, std::uint32_t timestamp);
 

@@ -1,72 +1,84 @@
-// Owners for the kernel objects of a locked pass: one type per kind of handle.
-// close() reports the platform's answer, for the clean-up steps that must be checked.
+// Owners for Win32 handles: one template, and a small policy per kind of handle that
+// says what type it is, which value means "none" (null for most, INVALID_HANDLE_VALUE
+// for files, snapshots and searches) and how it is closed. close() reports the
+// platform's answer, for the clean-up steps that must be checked.
 #pragma once
 
 #include <windows.h>
 
-class UniqueHandle {
+template <typename Policy>
+class UniqueAny {
 public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-    ~UniqueHandle() { close(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept
+    using Value = typename Policy::Value;
+
+    UniqueAny() = default;
+    explicit UniqueAny(Value value) : value_(value) {}
+    ~UniqueAny() { close(); }
+    UniqueAny(UniqueAny&& other) noexcept : value_(other.release()) {}
+    UniqueAny& operator=(UniqueAny&& other) noexcept
     {
-        if (this != &other) {
-            close();
-            handle_ = other.release();
-        }
+        if (this != &other)
+            reset(other.release());
         return *this;
     }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueAny(const UniqueAny&) = delete;
+    UniqueAny& operator=(const UniqueAny&) = delete;
 
-    HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-    HANDLE release()
+    Value get() const { return value_; }
+    explicit operator bool() const { return value_ != Policy::none(); }
+    Value release()
     {
-        HANDLE handle = handle_;
-        handle_ = nullptr;
-        return handle;
+        const Value value = value_;
+        value_ = Policy::none();
+        return value;
     }
-    bool close()
+    // Closes what is held (true when nothing was) and holds `value` instead.
+    bool reset(Value value = Policy::none())
     {
-        if (!handle_)
-            return true;
-        const bool closed = CloseHandle(release()) != FALSE;
-        return closed;
+        const Value old = value_;
+        value_ = value;
+        return old == Policy::none() || Policy::close(old);
     }
+    bool close() { return reset(); }
 
 private:
-    HANDLE handle_ = nullptr;
+    Value value_ = Policy::none();
 };
 
-class UniqueView {
-public:
-    UniqueView() = default;
-    explicit UniqueView(void* view) : view_(view) {}
-    ~UniqueView() { unmap(); }
-    UniqueView(const UniqueView&) = delete;
-    UniqueView& operator=(const UniqueView&) = delete;
+namespace handle_policy {
 
-    void* get() const { return view_; }
-    void reset(void* view)
-    {
-        unmap();
-        view_ = view;
-    }
-    bool unmap()
-    {
-        if (!view_)
-            return true;
-        void* view = view_;
-        view_ = nullptr;
-        return UnmapViewOfFile(view) != FALSE;
-    }
-
-private:
-    void* view_ = nullptr;
+// Kernel objects: events, mutexes, sections, threads, processes.
+struct Kernel {
+    using Value = HANDLE;
+    static Value none() { return nullptr; }
+    static bool close(Value value) { return CloseHandle(value) != FALSE; }
 };
+
+// Handles whose failure value is INVALID_HANDLE_VALUE: files and snapshots.
+struct File {
+    using Value = HANDLE;
+    static Value none() { return INVALID_HANDLE_VALUE; }
+    static bool close(Value value) { return CloseHandle(value) != FALSE; }
+};
+
+struct Find {
+    using Value = HANDLE;
+    static Value none() { return INVALID_HANDLE_VALUE; }
+    static bool close(Value value) { return FindClose(value) != FALSE; }
+};
+
+struct View {
+    using Value = void*;
+    static Value none() { return nullptr; }
+    static bool close(Value value) { return UnmapViewOfFile(value) != FALSE; }
+};
+
+} // namespace handle_policy
+
+using UniqueHandle = UniqueAny<handle_policy::Kernel>;
+using UniqueFileHandle = UniqueAny<handle_policy::File>;
+using UniqueFindHandle = UniqueAny<handle_policy::Find>;
+using UniqueView = UniqueAny<handle_policy::View>;
 
 // Holds the ownership of a mutex that a wait granted, and gives it back.
 class MutexOwnership {

@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr DWORD kDialogStructSize = 76;  // without the trailing reserved fields and extended flags
+// Without the trailing reserved fields and extended flags.
+const DWORD kDialogStructSize = OPENFILENAME_SIZE_VERSION_400A;
 constexpr std::size_t kOpenNameSize = 1024;
 constexpr std::size_t kSaveBufferSize = 2048;
 

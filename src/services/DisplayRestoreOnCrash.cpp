@@ -43,6 +43,7 @@ void onAbort(int)
 
 void installDisplayRestoreOnCrash()
 {
+    std::atexit(restoreKeptMode);
     g_previousFilter = SetUnhandledExceptionFilter(onUnhandledException);
     g_previousTerminate = std::set_terminate(onTerminate);
     std::signal(SIGABRT, onAbort);

@@ -1,10 +1,11 @@
-// A process that dies of an unhandled exception, std::terminate or abort skips the
-// teardown that puts a changed display mode back; these handlers put it back first.
+// A process that dies of an unhandled exception, std::terminate or abort, or that
+// leaves the entry point through exit(), skips the teardown that puts a changed
+// display mode back; these handlers put it back first.
 #pragma once
 
 #include <windows.h>
 
-// Installs the three handlers; call once, early, on the main thread.
+// Installs the handlers and the exit-time restore; call once, early, on the main thread.
 void installDisplayRestoreOnCrash();
 // The mode a crash puts back: a plain copy, so that a handler needs nothing else.
 void keepDisplayModeForCrash(const DEVMODEA& mode);

@@ -1,4 +1,5 @@
 // HttpDownload: one URL into one local file, answered with the outcome.
+#include "localconnection/WinHandles.h"
 #include "services/HttpDownloader.h"
 #include "services/LauncherServices.h"
 
@@ -35,12 +36,12 @@ bool destinationWritable(const std::string& path)
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return false;
     const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
-    CloseHandle(file);
+    file.close();
     if (created)
         DeleteFileA(path.c_str());
     return true;

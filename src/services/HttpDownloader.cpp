@@ -1,7 +1,8 @@
 #include "services/HttpDownloader.h"
 
+#include "services/InternetHandle.h"
+
 #include <windows.h>
-#include <wininet.h>
 
 #include <new>
 #include <stdexcept>
@@ -10,22 +11,6 @@ namespace {
 
 constexpr char kUserAgent[] = "Tovin-HTTP-Agent";
 constexpr DWORD kChunkSize = 1024;
-
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandle()
-    {
-        if (handle_)
-            InternetCloseHandle(handle_);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET get() const { return handle_; }
-
-private:
-    HINTERNET handle_;
-};
 
 std::int32_t leadingNumber(const char* text)
 {
@@ -40,13 +25,13 @@ std::int32_t leadingNumber(const char* text)
 HttpDownloadResult CHttpDownloader::Download(const char* url)
 {
     HttpDownloadResult result;
-    InternetHandle internet(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!internet.get()) {
+    UniqueInternetHandle internet(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!internet) {
         result.status = 1;
         return result;
     }
-    InternetHandle request(InternetOpenUrlA(internet.get(), url, nullptr, 0, INTERNET_FLAG_RELOAD, 0));
-    if (!request.get()) {
+    UniqueInternetHandle request(InternetOpenUrlA(internet.get(), url, nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+    if (!request) {
         result.status = 2;
         return result;
     }

@@ -6,8 +6,6 @@
 
 namespace {
 
-CLauncherServices g_launcherServices;
-
 using Handler = void (CLauncherServices::*)(CFlashLocalConnectionCall*, const std::string&, HWND);
 
 struct MethodEntry {
@@ -25,11 +23,6 @@ constexpr MethodEntry kMethods[] = {
 };
 
 } // namespace
-
-CLauncherServices& launcherServices()
-{
-    return g_launcherServices;
-}
 
 CLauncherServices::~CLauncherServices()
 {

@@ -1,5 +1,5 @@
 // The remote methods the game may call on the launcher, and their dispatch.
-// One instance for the whole process; everything here runs on the main thread.
+// One instance, owned by the launcher; everything here runs on the main thread.
 #pragma once
 
 #include "localconnection/FlashLocalConnectionCall.h"
@@ -30,9 +30,6 @@ public:
 private:
     std::unique_ptr<DEVMODEA> savedDisplayMode_;
 };
-
-// The process's one instance, torn down by the runtime after the entry point returns.
-CLauncherServices& launcherServices();
 
 // Calls `method` on the game's reply connection with these values, in this order.
 void sendAnswer(const std::string& replyName, const char* method, std::vector<AmfValuePtr> values = {});

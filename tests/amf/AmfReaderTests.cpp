@@ -16,11 +16,11 @@ class AmfDecode : public ::testing::TestWithParam<DecodeCase> {};
 TEST_P(AmfDecode, BytesGiveTheExpectedTreeAndAreConsumedWhole)
 {
     const DecodeCase& c = GetParam();
-    CFlashAMFReader* reader = nullptr;
-    const AmfValuePtr value = decodeOne(hex(c.bytes), &reader);
+    const Bytes bytes = hex(c.bytes);
+    const auto [value, reader] = decodeOne(bytes);
     ASSERT_NE(value, nullptr);
-    EXPECT_FALSE(reader->failed());
-    EXPECT_TRUE(reader->atEnd());
+    EXPECT_FALSE(reader.failed());
+    EXPECT_TRUE(reader.atEnd());
     EXPECT_EQ(value->toDebugString(), c.dump);
     EXPECT_EQ(value->getType(), c.type);
 }
@@ -59,7 +59,7 @@ TEST(AmfDecodeArrays, CountOf128GivesThatManyElements)
 {
     Bytes bytes = hex("0A 00 00 00 80");
     bytes.insert(bytes.end(), 128, 0x05);
-    const AmfValuePtr value = decodeOne(bytes);
+    const AmfValuePtr value = decodeOne(bytes).value;
     ASSERT_NE(value, nullptr);
     EXPECT_EQ(static_cast<CFlashAMFArray*>(value.get())->count(), 128);
 }
@@ -68,16 +68,16 @@ TEST(AmfDecodeMarkers, UnsupportedMarkersConsumeNothingAfterThem)
 {
     for (int marker : {0x04, 0x07, 0x09, 0x0C, 0x0D, 0x0E, 0x11, 0xFF}) {
         const Bytes bytes = {static_cast<std::uint8_t>(marker), 0x42};
-        CFlashAMFReader* reader = nullptr;
-        EXPECT_EQ(decodeOne(bytes, &reader), nullptr) << marker;
-        EXPECT_FALSE(reader->failed());
-        EXPECT_EQ(reader->remaining(), 1u);
+        const auto [value, reader] = decodeOne(bytes);
+        EXPECT_EQ(value, nullptr) << marker;
+        EXPECT_FALSE(reader.failed());
+        EXPECT_EQ(reader.remaining(), 1u);
     }
 }
 
 TEST(AmfDecodeClass, KeepsItsClassName)
 {
-    const AmfValuePtr value = decodeOne(hex("10 00 03 46 6F 6F 00 01 78 05 00 00 09"));
+    const AmfValuePtr value = decodeOne(hex("10 00 03 46 6F 6F 00 01 78 05 00 00 09")).value;
     auto* typed = dynamic_cast<CFlashAMFClass*>(value.get());
     ASSERT_NE(typed, nullptr);
     EXPECT_EQ(typed->className, "Foo");
@@ -91,7 +91,7 @@ TEST(AmfDecodeDates, TimeZoneFieldBecomesWholeHours)
         {"02 D1", -1080}, {"FD 30", -12}, {"FF C4", -1}, {"FF E2", 0},
     };
     for (const auto& [field, hours] : rows) {
-        const AmfValuePtr value = decodeOne(hex(std::string("0B 42 78 BC FE 56 87 B7 4C ") + field));
+        const AmfValuePtr value = decodeOne(hex(std::string("0B 42 78 BC FE 56 87 B7 4C ") + field)).value;
         ASSERT_NE(value, nullptr);
         auto* date = static_cast<CFlashAMFDate*>(value.get());
         EXPECT_EQ(date->timezone, hours) << field;
@@ -168,25 +168,30 @@ Bytes nestedArrays(int depth)
 
 TEST(AmfDecodeNesting, SixtyFourLevelsAreFineSixtyFiveFail)
 {
-    CFlashAMFReader* reader = nullptr;
-    EXPECT_NE(decodeOne(nestedArrays(64), &reader), nullptr);
-    EXPECT_FALSE(reader->failed());
-    EXPECT_EQ(decodeOne(nestedArrays(65), &reader), nullptr);
-    EXPECT_TRUE(reader->failed());
+    const Bytes fine = nestedArrays(64);
+    const Decoded sixtyFour = decodeOne(fine);
+    EXPECT_NE(sixtyFour.value, nullptr);
+    EXPECT_FALSE(sixtyFour.reader.failed());
+    const Bytes deep = nestedArrays(65);
+    const Decoded sixtyFive = decodeOne(deep);
+    EXPECT_EQ(sixtyFive.value, nullptr);
+    EXPECT_TRUE(sixtyFive.reader.failed());
 }
 
 TEST(AmfDecodeNesting, FortyKilobytesOfNestingFailWithoutExhaustingTheStack)
 {
-    CFlashAMFReader* reader = nullptr;
-    EXPECT_EQ(decodeOne(nestedArrays(40960 / 5), &reader), nullptr);
-    EXPECT_TRUE(reader->failed());
+    const Bytes arrays = nestedArrays(40960 / 5);
+    const Decoded fromArrays = decodeOne(arrays);
+    EXPECT_EQ(fromArrays.value, nullptr);
+    EXPECT_TRUE(fromArrays.reader.failed());
     Bytes objects;
     for (int i = 0; i < 8000; ++i) {
         const Bytes level = hex("03 00 01 6B");
         objects.insert(objects.end(), level.begin(), level.end());
     }
-    EXPECT_EQ(decodeOne(objects, &reader), nullptr);
-    EXPECT_TRUE(reader->failed());
+    const Decoded fromObjects = decodeOne(objects);
+    EXPECT_EQ(fromObjects.value, nullptr);
+    EXPECT_TRUE(fromObjects.reader.failed());
 }
 
 TEST(AmfDecodeTruncation, EveryCutOfAValidPayloadFailsCleanly)
@@ -194,7 +199,7 @@ TEST(AmfDecodeTruncation, EveryCutOfAValidPayloadFailsCleanly)
     const Bytes whole = hex("03 00 01 61 0A 00 00 00 03 00 3F F0 00 00 00 00 00 00 02 00 02 68 69 "
                             "10 00 01 43 00 01 7A 0B 00 00 00 00 00 00 00 00 00 3C 00 00 09 "
                             "00 01 62 08 00 00 00 01 00 01 30 0F 00 00 00 02 3C 3E 00 00 09 00 00 09");
-    ASSERT_NE(decodeOne(whole), nullptr);
+    ASSERT_NE(decodeOne(whole).value, nullptr);
     for (std::size_t cut = 1; cut < whole.size(); ++cut) {
         auto exact = std::make_unique<std::uint8_t[]>(cut);
         std::copy(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut), exact.get());

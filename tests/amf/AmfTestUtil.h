@@ -9,7 +9,22 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using Bytes = std::vector<std::uint8_t>;
+
+// Expectations written for Windows-1252 hold where it is the ANSI code page: always on
+// the host (its converter stands in for 1252), under Wine when the prefix uses it.
+inline bool ansiIs1252()
+{
+#ifdef _WIN32
+    return GetACP() == 1252;
+#else
+    return true;
+#endif
+}
 
 // "02 00 01 61" -> bytes; spaces are ignored.
 inline Bytes hex(const std::string& text)
@@ -41,15 +56,18 @@ inline std::string toHex(const Bytes& bytes)
     return text;
 }
 
+// One value decoded, with the reader that decoded it (it still refers to the bytes).
+struct Decoded {
+    AmfValuePtr value;
+    CFlashAMFReader reader;
+};
+
 // Decodes one value whose marker is the first byte.
-inline AmfValuePtr decodeOne(const Bytes& bytes, CFlashAMFReader** readerOut = nullptr)
+inline Decoded decodeOne(const Bytes& bytes)
 {
-    static thread_local std::unique_ptr<CFlashAMFReader> reader;
-    reader = std::make_unique<CFlashAMFReader>(bytes.data(), bytes.size());
-    if (readerOut)
-        *readerOut = reader.get();
-    const int marker = reader->readByte();
-    return reader->readValue(marker);
+    Decoded decoded{nullptr, CFlashAMFReader(bytes.data(), bytes.size())};
+    decoded.value = decoded.reader.readValue(decoded.reader.readByte());
+    return decoded;
 }
 
 // The body bytes that writeValue produces for one value.

@@ -5,13 +5,15 @@
 #include "localconnection/FlashLocalConnection.h"
 
 #include "FlashPlayerPeer.h"
+#include "Listener.h"
+#include "SlotBytes.h"
 #include "support/BoxWatcher.h"
 #include "support/FailingAllocator.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <utility>
 #include <vector>
 
@@ -20,27 +22,6 @@ namespace {
 constexpr char kName[] = "__qel.external.connector__";
 constexpr UINT kCallMessage = 0x8190;
 constexpr DWORD kWait = 10000;
-
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
-{
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(5);
-    }
-    return true;
-}
-
-std::vector<std::uint8_t> stringValue(const std::string& s)
-{
-    std::vector<std::uint8_t> bytes(3 + s.size());
-    bytes[0] = 0x02;
-    bytes[1] = static_cast<std::uint8_t>(s.size() >> 8);
-    bytes[2] = static_cast<std::uint8_t>(s.size());
-    std::copy(s.begin(), s.end(), bytes.begin() + 3);
-    return bytes;
-}
 
 // A body for the launcher's name: header, `filler` bytes of nulls, then the reply name.
 std::vector<std::uint8_t> bodyWithNulls(std::size_t nulls, const std::string& method = "Flood")
@@ -83,20 +64,6 @@ private:
     HWND window_;
 };
 
-class Listener {
-public:
-    Listener(HWND window) : connector_(kName, window, kCallMessage) { connector_.startReceiving(); }
-    ~Listener()
-    {
-        connector_.requestStop();
-        EXPECT_TRUE(connector_.waitForReceiving(8000));
-    }
-    CFlashLocalConnection& connector() { return connector_; }
-
-private:
-    CFlashLocalConnection connector_;
-};
-
 std::size_t queued(HWND window)
 {
     std::size_t count = 0;
@@ -114,7 +81,7 @@ TEST(ReceiveBound, LargeCallsWaitInTheSlotOnceAMebibyteOfBodiesIsPending)
     FlashPlayerPeer peer;
     BusyWindow window;
     BoxWatcher boxes;
-    Listener listener(window.window());
+    Listener listener(kName, window.window(), kCallMessage);
     const auto body = bodyWithNulls(40000);
     const std::size_t admitted = CFlashLocalConnection::kMaxPendingBodyBytes / body.size();
 
@@ -142,7 +109,7 @@ TEST(ReceiveBound, SmallCallsWaitInTheSlotOnceAThousandArePending)
     FlashPlayerPeer peer;
     peer.setPollInterval(1);
     BusyWindow window;
-    Listener listener(window.window());
+    Listener listener(kName, window.window(), kCallMessage);
     const auto body = bodyWithNulls(0);
     for (std::uint32_t i = 0; i < CFlashLocalConnection::kMaxPendingCalls; ++i)
         ASSERT_TRUE(peer.sendBody(body, kWait)) << "call " << i;
@@ -164,7 +131,7 @@ TEST(ReceiveMemory, OutOfMemoryWhileDecodingDropsThatCallAndReceivingGoesOn)
     FlashPlayerPeer peer;
     BusyWindow window;
     BoxWatcher boxes;
-    Listener listener(window.window());
+    Listener listener(kName, window.window(), kCallMessage);
     ASSERT_TRUE(waitUntil([&] { return listener.connector().isRegistered(); }, kWait));
 
     // A 30000-byte string needs more than the allocator will give while the guard holds.
@@ -192,7 +159,7 @@ TEST(ReceiveHeader, FirstFieldThatIsNotAStringButNamesUsIsTakenWithItsBox)
     FlashPlayerPeer peer;
     BusyWindow window;
     BoxWatcher boxes(0, false);
-    Listener listener(window.window());
+    Listener listener(kName, window.window(), kCallMessage);
     std::vector<std::uint8_t> body = bodyWithNulls(2);
     body[0] = 0x05;
     ASSERT_TRUE(peer.sendBody(body, kWait));
@@ -210,10 +177,12 @@ TEST(CallIntakeMemory, OutOfMemoryInTheDispatchDropsThatCall)
     // that copying it needs the heap, which refuses.
     auto call = std::make_unique<CFlashLocalConnectionCall>("SomethingUnknown");
     call->addArgument(std::make_unique<CFlashAMFString>(std::string(64, 'r')), false);
+    CLauncherServices services;
+    CallIntake intake(services);
     const std::size_t refusedBefore = refusedAllocations();
     {
         FailAllocationsAbove guard(32);
-        EXPECT_NO_THROW(deliverCall(reinterpret_cast<WPARAM>(call.release()), 0, nullptr));
+        EXPECT_NO_THROW(intake.deliver(reinterpret_cast<WPARAM>(call.release()), 0, nullptr));
     }
     EXPECT_GT(refusedAllocations(), refusedBefore);
 }

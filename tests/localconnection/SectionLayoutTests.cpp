@@ -201,6 +201,40 @@ TEST(WriteCall, BusySlotOrOversizedCallLeavesTheSectionUnchanged)
     EXPECT_EQ(Bytes(empty.at(0), empty.at(kTableOffset)), Bytes(kTableOffset, 0));
 }
 
+// A free slot still holds the bytes of earlier messages. A call too large leaves every
+// one of them; a call that fits changes the slot up to its own end and no further.
+TEST(WriteCall, StaleBytesOfAFreeSlotAreOnlyOverwrittenByWhatIsWritten)
+{
+    Section stale;
+    std::memset(stale.at(kBodyOffset + 1), 0xEE, kTableOffset - kBodyOffset - 1);
+    const Bytes before(stale.at(0), stale.at(kTableOffset));
+
+    CFlashLocalConnectionCall big("");
+    big.addArgument(std::make_unique<CFlashAMFString>(std::string(20000, '\xE9')), false);
+    big.addArgument(std::make_unique<CFlashAMFString>(std::string(20000, 'y')), false);
+    EXPECT_EQ(writeCall(stale.view(), "r", "m", &big, 1), WriteOutcome::TooLarge);
+    EXPECT_EQ(Bytes(stale.at(0), stale.at(kTableOffset)), before);
+
+    // Small enough to be sure to fit, and large enough that it might not: both are
+    // written whole, and the stale bytes after them are left.
+    for (const std::size_t size : {std::size_t{30}, std::size_t{30000}}) {
+        Section section;
+        std::memset(section.at(kBodyOffset + 1), 0xEE, kTableOffset - kBodyOffset - 1);
+        CFlashLocalConnectionCall call("");
+        call.addArgument(std::make_unique<CFlashAMFString>(std::string(size, 'x') + "\xE9"), false);
+        ASSERT_EQ(writeCall(section.view(), "r", "m", &call, 7), WriteOutcome::Written) << size;
+        const std::uint32_t length = section.word(kLengthOffset);
+        Bytes expected = header("r", "m");
+        const Bytes value = encodeOne(call.getArguments().front().get());
+        expected.insert(expected.end(), value.begin(), value.end());
+        ASSERT_EQ(length, expected.size());
+        EXPECT_EQ(Bytes(section.at(kBodyOffset), section.at(kBodyOffset + length)), expected);
+        EXPECT_EQ(section.word(kTimestampOffset), 7u);
+        EXPECT_EQ(Bytes(section.at(kBodyOffset + length), section.at(kBodyOffset + length + 8)), Bytes(8, 0xEE))
+            << "nothing past the message's end";
+    }
+}
+
 TEST(Deserialize, ArgumentsComeOutInCallOrder)
 {
     Section section;

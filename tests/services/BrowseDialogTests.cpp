@@ -1,13 +1,16 @@
 // BrowseFile and BrowseFileToSave, driving the real dialogs that the launcher opens.
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
+#include <dlgs.h>
+
 namespace {
 
-constexpr int kFileTypes = 0x470;  // cmb1
-constexpr int kFileName = 0x47C;   // cmb13, with its edit field
+constexpr int kFileTypes = cmb1;
+constexpr int kFileName = cmb13;  // with its edit field
 
 class BrowseDialog : public LauncherFixture {
 protected:
@@ -20,19 +23,23 @@ protected:
     // The next file dialog of the launcher (one with a file-name field).
     HWND waitForDialog()
     {
-        const ULONGLONG deadline = GetTickCount64() + kLongWait;
-        while (GetTickCount64() < deadline) {
-            for (HWND dialog : topLevelDialogs(launcher_->id())) {
-                if (dialog != lastDialog_ && GetDlgItem(dialog, kFileTypes)) {
-                    Sleep(300);  // let it finish filling its controls
-                    lastDialog_ = dialog;
-                    return dialog;
-                }
-            }
-            Sleep(50);
+        HWND found = nullptr;
+        const bool appeared = waitUntil(
+            [&] {
+                for (HWND dialog : topLevelDialogs(launcher_->id()))
+                    if (dialog != lastDialog_ && GetDlgItem(dialog, kFileTypes) && nameField(dialog))
+                        found = dialog;
+                return found != nullptr;
+            },
+            kLongWait);
+        if (!appeared) {
+            ADD_FAILURE() << "no file dialog appeared";
+            return nullptr;
         }
-        ADD_FAILURE() << "no file dialog appeared";
-        return nullptr;
+        // The dialog fills its controls before it waits for the user: wait for that.
+        EXPECT_EQ(WaitForInputIdle(launcher_->handle(), kLongWait), 0u);
+        lastDialog_ = found;
+        return found;
     }
 
     static std::vector<std::string> fileTypes(HWND dialog)
@@ -131,15 +138,18 @@ TEST_F(BrowseDialog, MustExistByDefaultKeepsTheDialogOpenForAMissingName)
     ASSERT_NE(dialog, nullptr);
     choose(dialog, "does-not-exist.txt");
     HWND warning = nullptr;
-    for (int i = 0; i < 200 && !warning; ++i, Sleep(50))
-        for (HWND box : topLevelDialogs(launcher_->id()))
-            if (box != dialog)
-                warning = box;
+    waitUntil(
+        [&] {
+            for (HWND box : topLevelDialogs(launcher_->id()))
+                if (box != dialog)
+                    warning = box;
+            return warning != nullptr;
+        },
+        10000);
     ASSERT_NE(warning, nullptr) << "the dialog says the file does not exist";
     EXPECT_TRUE(IsWindow(dialog)) << "the open dialog must stay";
     PostMessageA(warning, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    for (int i = 0; i < 100 && IsWindow(warning); ++i)
-        Sleep(50);
+    EXPECT_TRUE(waitUntil([&] { return !IsWindow(warning); }, 5000));
     cancel(dialog);
     EXPECT_EQ(finish(), std::vector<std::string>{answer("onBrowseFileCancel")});
 }

@@ -1,6 +1,6 @@
 // Switches the display mode through the launcher's own service with the launcher's
 // crash handlers installed, then dies as its argument says:
-//   crash_probe REPORT fault | thread-fault | terminate | abort
+//   crash_probe REPORT fault | thread-fault | terminate | abort | exit
 // REPORT receives the mode in force after the switch.
 #include "services/DisplayRestoreOnCrash.h"
 #include "services/LauncherServices.h"
@@ -44,7 +44,9 @@ int main(int argc, char** argv)
     call.addArgument(std::make_unique<CFlashAMFString>("crash.probe"), false);
     for (double value : {800.0, 600.0, 32.0})
         call.addArgument(std::make_unique<CFlashAMFNumber>(value), false);
-    launcherServices().ScreenResolutionEnable(&call, "crash.probe", nullptr);  // nobody takes the answer
+    // On this stack, as in the launcher: every way out below skips its destructor.
+    CLauncherServices services;
+    services.ScreenResolutionEnable(&call, "crash.probe", nullptr);  // nobody takes the answer
 
     DEVMODEA mode = {};
     mode.dmSize = sizeof mode;
@@ -63,5 +65,7 @@ int main(int argc, char** argv)
         std::terminate();
     else if (how == "abort")
         std::abort();
+    else if (how == "exit")
+        std::exit(3);
     return 0;
 }

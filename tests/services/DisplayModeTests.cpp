@@ -121,7 +121,7 @@ TEST_P(DisplayModeCrash, PutsTheSavedModeBackBeforeTheProcessEnds)
         ChangeDisplaySettingsA(nullptr, 0);  // the other tests start from the usual mode
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, DisplayModeCrash, ::testing::Values("fault", "thread-fault", "terminate", "abort"),
+INSTANTIATE_TEST_SUITE_P(Ways, DisplayModeCrash, ::testing::Values("fault", "thread-fault", "terminate", "abort", "exit"),
                          [](const auto& info) { return std::string(info.param) == "thread-fault" ? "threadFault"
                                                                                                  : std::string(info.param); });
 

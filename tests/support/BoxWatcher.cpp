@@ -74,13 +74,8 @@ std::vector<SeenBox> BoxWatcher::boxes() const
 
 bool BoxWatcher::waitForCount(std::size_t count, DWORD timeoutMs) const
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (boxes().size() < count) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(20);
-    }
-    return true;
+    std::unique_lock<std::mutex> guard(lock_);
+    return seen_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return boxes_.size() >= count; });
 }
 
 void BoxWatcher::dismissAll()
@@ -123,6 +118,7 @@ void BoxWatcher::poll()
             std::lock_guard<std::mutex> guard(lock_);
             handled_.insert(box);
             boxes_.push_back(seen);
+            seen_.notify_all();
             if (dismiss_)
                 PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         }
@@ -131,6 +127,6 @@ void BoxWatcher::poll()
             for (auto it = handled_.begin(); it != handled_.end();)
                 it = IsWindow(*it) ? std::next(it) : handled_.erase(it);
         }
-        Sleep(20);
+        Sleep(20);  // the window list has no event to wait on: look again shortly
     }
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
@@ -29,7 +30,8 @@ public:
     std::vector<SeenBox> boxes() const;
     // Waits until at least `count` boxes have been seen.
     bool waitForCount(std::size_t count, DWORD timeoutMs) const;
-    // Boxes open right now (not yet dismissed; only when dismiss is off).
+    // Presses OK on every dialog of the process open right now: what a watcher made
+    // with dismiss off has left open.
     void dismissAll();
 
 private:
@@ -39,6 +41,7 @@ private:
     bool dismiss_;
     std::atomic<bool> stop_{false};
     mutable std::mutex lock_;
+    mutable std::condition_variable seen_;  // a box was added
     std::vector<SeenBox> boxes_;
     std::set<HWND> handled_;
     std::thread thread_;

@@ -1,5 +1,7 @@
 #include "support/LinuxProcess.h"
 
+#include "localconnection/WinHandles.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -10,16 +12,15 @@ namespace {
 // Files under /proc announce no size: read until the end.
 std::string readProcFile(const std::string& path)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return {};
     std::string content;
     char chunk[4096];
     DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
+    while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
         content.append(chunk, got);
-    CloseHandle(file);
     return content;
 }
 
@@ -28,8 +29,8 @@ std::string readProcFile(const std::string& path)
 int linuxProcessWith(const std::string& needle)
 {
     WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA("Z:\\proc\\*", &entry);
-    if (search == INVALID_HANDLE_VALUE)
+    const UniqueFindHandle search(FindFirstFileA("Z:\\proc\\*", &entry));
+    if (!search)
         return 0;
     int found = 0;
     do {
@@ -42,8 +43,7 @@ int linuxProcessWith(const std::string& needle)
                 c = ' ';
         if (commandLine.find(needle) != std::string::npos)
             found = std::atoi(name);
-    } while (!found && FindNextFileA(search, &entry));
-    FindClose(search);
+    } while (!found && FindNextFileA(search.get(), &entry));
     return found;
 }
 

@@ -1,5 +1,7 @@
 #include "support/WinProcess.h"
 
+#include "support/Wait.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,8 +20,8 @@ namespace {
 void removeTree(const std::string& folder)
 {
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &entry));
+    if (find) {
         do {
             const std::string name = entry.cFileName;
             if (name == "." || name == "..")
@@ -31,8 +33,7 @@ void removeTree(const std::string& folder)
                 SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileA(full.c_str());
             }
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
+        } while (FindNextFileA(find.get(), &entry));
     }
     RemoveDirectoryA(folder.c_str());
 }
@@ -85,53 +86,45 @@ ChildProcess::ChildProcess(const std::string& program, const std::string& argume
     PROCESS_INFORMATION info = {};
     if (CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, block.data(),
                        directory.c_str(), &startup, &info)) {
-        CloseHandle(info.hThread);
-        process_ = info.hProcess;
+        UniqueHandle thread(info.hThread);  // not needed: closed at once
+        process_.reset(info.hProcess);
         id_ = info.dwProcessId;
     }
 }
 
 ChildProcess::~ChildProcess()
 {
-    if (!process_)
-        return;
-    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(process_, 99);
-        WaitForSingleObject(process_, 5000);
+    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_.get(), 99);
+        WaitForSingleObject(process_.get(), 5000);
     }
-    CloseHandle(process_);
 }
 
 bool ChildProcess::waitForExit(DWORD timeoutMs) const
 {
-    return process_ && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+    return process_ && WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 DWORD ChildProcess::exitCode() const
 {
     DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
+    GetExitCodeProcess(process_.get(), &code);
     return code;
 }
 
 bool processIsRunning(DWORD processId)
 {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    if (!process)
-        return false;
-    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return running;
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
 void terminateProcessId(DWORD processId)
 {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+    const UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
     if (!process)
         return;
-    TerminateProcess(process, 99);
-    WaitForSingleObject(process, 5000);
-    CloseHandle(process);
+    TerminateProcess(process.get(), 99);
+    WaitForSingleObject(process.get(), 5000);
 }
 
 std::vector<std::string> readLines(const std::string& path)
@@ -148,15 +141,19 @@ std::vector<std::string> readLines(const std::string& path)
 
 std::string waitForLine(const std::string& path, const std::string& prefix, DWORD timeoutMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    do {
-        for (const auto& line : readLines(path)) {
-            if (line.rfind(prefix, 0) == 0)
-                return line;
-        }
-        Sleep(20);
-    } while (GetTickCount64() < deadline);
-    return "";
+    std::string found;
+    waitUntil(
+        [&] {
+            for (const auto& line : readLines(path)) {
+                if (line.rfind(prefix, 0) == 0) {
+                    found = line;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
 }
 
 void writeFile(const std::string& path, const std::string& content)

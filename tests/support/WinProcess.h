@@ -1,6 +1,8 @@
 // Helpers for tests that run the real launcher and the stand-in game under Wine.
 #pragma once
 
+#include "localconnection/WinHandles.h"
+
 #include <windows.h>
 
 #include <map>
@@ -36,14 +38,14 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool started() const { return process_ != nullptr; }
+    bool started() const { return static_cast<bool>(process_); }
     DWORD id() const { return id_; }
-    HANDLE handle() const { return process_; }
+    HANDLE handle() const { return process_.get(); }
     bool waitForExit(DWORD timeoutMs) const;
     DWORD exitCode() const;
 
 private:
-    HANDLE process_ = nullptr;
+    UniqueHandle process_;
     DWORD id_ = 0;
 };
 

@@ -5,38 +5,28 @@
 #include <algorithm>
 #include <cstring>
 
-FlashPlayerPeer::FlashPlayerPeer(std::size_t sectionSize) : sectionSize_(sectionSize)
+FlashPlayerPeer::FlashPlayerPeer(std::size_t sectionSize)
+    : sectionSize_(sectionSize), mutex_(CreateMutexA(nullptr, FALSE, lc::kMutexName))
 {
-    mutex_ = CreateMutexA(nullptr, FALSE, lc::kMutexName);
     if (sectionSize == 0)
         return;
-    section_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(sectionSize),
-                                  lc::kSectionName);
+    section_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(sectionSize),
+                                      lc::kSectionName));
     if (section_) {
-        void* data = MapViewOfFile(section_, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-        view_ = {static_cast<std::uint8_t*>(data), data ? sectionSize : 0};
+        mapping_.reset(MapViewOfFile(section_.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        view_ = {static_cast<std::uint8_t*>(mapping_.get()), mapping_ ? sectionSize : 0};
     }
-}
-
-FlashPlayerPeer::~FlashPlayerPeer()
-{
-    if (view_.data)
-        UnmapViewOfFile(view_.data);
-    if (section_)
-        CloseHandle(section_);
-    if (mutex_)
-        CloseHandle(mutex_);
 }
 
 void FlashPlayerPeer::lock() const
 {
-    const DWORD result = WaitForSingleObject(mutex_, INFINITE);
+    const DWORD result = WaitForSingleObject(mutex_.get(), INFINITE);
     (void)result;  // an abandoned mutex is ours all the same
 }
 
 void FlashPlayerPeer::unlock() const
 {
-    ReleaseMutex(mutex_);
+    ReleaseMutex(mutex_.get());
 }
 
 void FlashPlayerPeer::registerName(const std::string& name)

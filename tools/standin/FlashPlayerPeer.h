@@ -5,6 +5,7 @@
 
 #include "localconnection/FlashLocalConnectionCall.h"
 #include "localconnection/SectionLayout.h"
+#include "localconnection/WinHandles.h"
 
 #include <windows.h>
 
@@ -23,12 +24,12 @@ class FlashPlayerPeer {
 public:
     // sectionSize 0 creates the mutex only (no section).
     explicit FlashPlayerPeer(std::size_t sectionSize = 65536);
-    ~FlashPlayerPeer();
+    ~FlashPlayerPeer() = default;  // unmaps, then closes the section and the mutex
     FlashPlayerPeer(const FlashPlayerPeer&) = delete;
     FlashPlayerPeer& operator=(const FlashPlayerPeer&) = delete;
 
-    bool ok() const { return mutex_ != nullptr && (sectionSize_ == 0 || view_.data != nullptr); }
-    HANDLE mutex() const { return mutex_; }
+    bool ok() const { return mutex_ && (sectionSize_ == 0 || view_.data != nullptr); }
+    HANDLE mutex() const { return mutex_.get(); }
     // Raw access for tests; take lock() around it.
     lc::SectionView view() const { return view_; }
     void lock() const;
@@ -51,7 +52,8 @@ public:
 private:
     std::size_t sectionSize_;
     DWORD pollMs_ = 2;
-    HANDLE mutex_ = nullptr;
-    HANDLE section_ = nullptr;
+    UniqueHandle mutex_;
+    UniqueHandle section_;
+    UniqueView mapping_;
     lc::SectionView view_;
 };

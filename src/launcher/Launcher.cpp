@@ -1,0 +1,115 @@
+#include "launcher/Launcher.h"
+
+#include "launcher/BilingualStrings.h"
+
+namespace {
+
+constexpr char kWindowClassName[] = "TovinKorbaLauncher";
+constexpr char kGameWindowTitle[] = "Tovin  ";
+constexpr DWORD kInputIdleWaitMs = 5000;
+constexpr DWORD kFinalGameWaitMs = 1000;
+constexpr UINT_PTR kWatchTimerId = 1;
+constexpr UINT kWatchPeriodMs = 50;
+constexpr int kExitCode = 1;
+
+} // namespace
+
+BOOL CALLBACK Launcher::findGameWindow(HWND window, LPARAM launcher)
+{
+    auto* self = reinterpret_cast<Launcher*>(launcher);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != self->gameProcessId_)
+        return TRUE;
+    self->gameWindow_ = window;
+    return FALSE;
+}
+
+// A game that exits with code 259 reads as STILL_ACTIVE, so the handle's state decides too.
+bool Launcher::gameHasEnded() const
+{
+    DWORD code = 0;
+    if (!GetExitCodeProcess(gameProcess_.get(), &code))
+        return false;
+    return code != STILL_ACTIVE || WaitForSingleObject(gameProcess_.get(), 0) == WAIT_OBJECT_0;
+}
+
+LRESULT CALLBACK Launcher::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Launcher*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    return self ? self->handle(window, message, wParam, lParam) : DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT Launcher::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_TIMER:
+        if (gameHasEnded())
+            PostQuitMessage(0);
+        return 0;
+    case kCallMessage:
+        intake_.deliver(wParam, lParam, gameWindow_);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+int Launcher::run()
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION game = {};
+    char commandLine[] = "tovin.dll";
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr,
+                        &startup, &game)) {
+        ShowLaunchError();
+        return kExitCode;
+    }
+    gameProcess_ = UniqueHandle(game.hProcess);
+    gameThread_ = UniqueHandle(game.hThread);
+    gameProcessId_ = game.dwProcessId;
+    WaitForInputIdle(gameProcess_.get(), kInputIdleWaitMs);
+
+    EnumWindows(findGameWindow, reinterpret_cast<LPARAM>(this));
+    if (!gameWindow_)
+        return kExitCode;
+    SetWindowTextA(gameWindow_, kGameWindowTitle);
+
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = instance_;
+    windowClass.lpszClassName = kWindowClassName;
+    if (!RegisterClassExA(&windowClass)) {
+        ShowLaunchError();
+        return kExitCode;
+    }
+    HWND launcherWindow = CreateWindowExA(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance_,
+                                          this);
+    if (!launcherWindow) {
+        ShowLaunchError();
+        return kExitCode;
+    }
+
+    intake_.open(launcherWindow);
+    SetTimer(launcherWindow, kWatchTimerId, kWatchPeriodMs, nullptr);
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+
+    WaitForSingleObject(gameProcess_.get(), kFinalGameWaitMs);
+    intake_.close();
+    return kExitCode;
+}
