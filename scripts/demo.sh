@@ -34,14 +34,14 @@ PY
 export TOVIN_SCENARIO
 
 run_demo() {
-  # The transcript is in the ANSI code page (Windows-1252).
-  tail -n +1 -f "$demo/transcript.txt" | iconv -f WINDOWS-1252 -t UTF-8 &
-  local tail_pid=$! rc=0
-  (cd "$demo" && timeout 300 wine explorer /desktop=tovin-demo,1280x1024 TovinLauncher.exe </dev/null >"$demo/wine.log" 2>&1) || rc=$?
-  for _ in $(seq 50); do grep -q "^end " "$demo/transcript.txt" && break; sleep 0.2; done
-  sleep 0.3
-  kill "$tail_pid" 2>/dev/null || true
-  if grep -q "^end 0" "$demo/transcript.txt"; then echo "demo: the conversation ran to its end"; else echo "demo: the conversation did not finish"; return 1; fi
+  # The transcript is in the ANSI code page; the follower prints it in UTF-8 line by
+  # line as it grows, and the summary once the game's last line is in.
+  (cd "$demo" && timeout 300 wine explorer /desktop=tovin-demo,1280x1024 TovinLauncher.exe </dev/null >"$demo/wine.log" 2>&1
+   echo "$?" >"$demo/launcher.done") &
+  local launcher=$! rc=0
+  python3 scripts/follow-transcript.py "$demo/transcript.txt" "$demo/launcher.done" || rc=$?
+  wait "$launcher" || true
+  return "$rc"
 }
 export -f run_demo
 export demo

@@ -4,7 +4,8 @@ set -euo pipefail
 
 need=(g++-mingw-w64-i686 wine wine32 xvfb x11-utils cmake ninja-build clang libclang-rt-14-dev
       libgtest-dev googletest binutils-mingw-w64-i686 python3
-      libbenchmark-dev librtmp-dev curl procps)
+      libbenchmark-dev librtmp-dev curl procps
+      lld clang-tidy clang-format shellcheck unzip)
 
 missing=()
 for p in "${need[@]}"; do

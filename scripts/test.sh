@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: the portable core on the host under
-# sanitizers, the fuzz targets for a bounded time, the Windows programs under Wine, and
-# a short run of the benchmarks.
+# Builds both presets and runs every test: the static checks, the portable core on the
+# host under sanitizers, the fuzz targets for a bounded time, the Windows programs under
+# Wine, the portable core built by clang under Wine, the players' package and its
+# reproducibility, the demo, and a short run of the benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -11,9 +12,30 @@ for preset in host windows; do
   cmake --build --preset "$preset"
 done
 
+bash scripts/static-checks.sh
 ctest --preset host
 bash scripts/fuzz.sh "${TOVIN_FUZZ_SECONDS:-60}"
 # The harness is started and stopped by the test run itself (its wine.start/wine.stop fixtures).
 ctest --preset windows
+
+# The second toolchain (clang and lld, warnings as errors): the portable core's tests.
+cmake --preset windows-clang >/dev/null
+cmake --build --preset windows-clang --target core_tests
+ctest --preset windows-clang -R core_tests
+
+# The players' package, then the same package built twice elsewhere.
+cmake --build --preset windows --target package
+bash scripts/check-package.sh
+bash scripts/check-reproducible.sh
+
+# The demo once, through a pipe: its output must hold the whole conversation.
+bash scripts/demo.sh | tee build/demo.log
+for callback in onUnknownMethod onScreenResolutionSuccess onHttpDownloadComplete onHttpDownloadError \
+  onBrowseFileSelect onBrowseFileToSaveCancel; do
+  grep -q "^\[.*\] answer [^ ]* $callback(" build/demo.log || { echo "demo: no $callback in its output" >&2; exit 1; }
+done
+grep -q "^demo: the conversation ran to its end: 7 calls made, 6 answers received, " build/demo.log ||
+  { echo "demo: no summary, or not the conversation's" >&2; exit 1; }
+
 # The benchmarks, short: they must keep running from a clean clone (figures not judged).
 bash scripts/bench.sh --quick

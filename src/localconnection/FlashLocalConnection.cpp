@@ -225,7 +225,7 @@ void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& 
         pendingBodyBytes_ += bodyLength;
         ++pendingCalls_;
         if (PostMessageA(window_, message_, reinterpret_cast<WPARAM>(call.get()), static_cast<LPARAM>(bodyLength)))
-            call.release();
+            static_cast<void>(call.release());
         else
             callTaken(bodyLength);
     }

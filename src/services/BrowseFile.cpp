@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,7 +42,9 @@ std::vector<std::string> chosenPaths(const std::vector<char>& buffer, bool multi
     std::vector<std::string> paths;
     for (std::size_t at = nameOffset; at < buffer.size() && buffer[at];) {
         const std::string name(&buffer[at], strnlen(&buffer[at], buffer.size() - at));
-        paths.push_back(first + separator + name);
+        std::string path = first + separator;
+        path += name;
+        paths.push_back(std::move(path));
         at += name.size() + 1;
     }
     return paths;
@@ -74,7 +77,7 @@ std::string MakeAbsoluteDirectory(const std::string& directory)
     return std::string(current.data()) + "\\" + directory;
 }
 
-void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow)
+void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow)
 {
     call->takeFirstArgument();
     const int count = static_cast<int>(call->getArguments().size());
@@ -112,7 +115,7 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, std::string 
     sendAnswer(replyName, "onBrowseFileSelect", std::move(values));
 }
 
-void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow)
+void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow)
 {
     call->takeFirstArgument();
     std::vector<char> initialDirectory(kSaveBufferSize, '\0');

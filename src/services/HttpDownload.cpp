@@ -60,7 +60,7 @@ bool writeWhole(const std::string& path, const std::vector<std::uint8_t>& body)
 
 } // namespace
 
-void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, std::string replyName, HWND)
+void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std::string& replyName, HWND)
 {
     call->takeFirstArgument();
     const int count = static_cast<int>(call->getArguments().size());

@@ -7,7 +7,7 @@
 
 namespace {
 
-using Handler = void (CLauncherServices::*)(CFlashLocalConnectionCall*, std::string, HWND);
+using Handler = void (CLauncherServices::*)(CFlashLocalConnectionCall*, const std::string&, HWND);
 
 struct MethodEntry {
     const char* name;

@@ -21,10 +21,10 @@ public:
     // Runs the service named by the call; the caller keeps the record.
     void dispatch(CFlashLocalConnectionCall* call, HWND gameWindow);
 
-    void BrowseFile(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow);
-    void BrowseFileToSave(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow);
-    void HttpDownload(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow);
-    void ScreenResolutionEnable(CFlashLocalConnectionCall* call, std::string replyName, HWND gameWindow);
+    void BrowseFile(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow);
+    void BrowseFileToSave(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow);
+    void HttpDownload(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow);
+    void ScreenResolutionEnable(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow);
     void RestoreDisplayMode();
 
 private:

@@ -31,7 +31,7 @@ bool toModeField(const CFlashAMFObject& value, DWORD& field)
 
 } // namespace
 
-void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, std::string replyName, HWND)
+void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, const std::string& replyName, HWND)
 {
     const auto& arguments = call->getArguments();
     const int count = static_cast<int>(arguments.size()) - 1;
