@@ -32,6 +32,7 @@ endfunction()
 
 # One line per shipped program.
 tovin_ship(TovinLauncher .)
+tovin_ship(tovin-lc tools)
 
 # Players read these in Notepad: Windows line ends.
 configure_file(${PROJECT_SOURCE_DIR}/package/README.txt ${TOVIN_RELEASE_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
