@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     heapwatch::checkProportional(size, [&] {
         CFlashAMFReader reader(data, size);
-        std::vector<AmfValuePtr> values;  // all held at once, as a call's arguments are
+        std::vector<AmfValuePtr> values; // all held at once, as a call's arguments are
         while (!reader.atEnd() && !reader.failed()) {
             const int marker = reader.readByte();
             AmfValuePtr value = reader.readValue(marker);

@@ -3,8 +3,7 @@
 #   clang-tidy on src/ (the checks and why: .clang-tidy), over the windows-clang build's
 #     compile commands, so that the Win32 shell is checked too;
 #   the shell scripts through ShellCheck;
-#   clang-format --dry-run -Werror (.clang-format) on the C++ sources, except those listed
-#     in scripts/format-pending.txt, which wait for one formatting pass of their own.
+#   clang-format --dry-run -Werror (.clang-format) on every C++ source.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 status=0
@@ -13,15 +12,8 @@ echo "static checks: shellcheck"
 shellcheck scripts/*.sh .ci/run tests/services/*.sh || status=1
 
 echo "static checks: clang-format"
-pending=scripts/format-pending.txt
-mapfile -t sources < <(git ls-files '*.cpp' '*.h' | grep -vxF -f <(grep -v '^#' "$pending"))
+mapfile -t sources < <(git ls-files '*.cpp' '*.h')
 clang-format --dry-run -Werror "${sources[@]}" || status=1
-waiting=0
-while read -r f; do
-  [ -f "$f" ] || continue
-  waiting=$((waiting + $(clang-format "$f" | diff "$f" - | grep -c '^<' || true)))
-done < <(grep -v '^#' "$pending")
-echo "static checks: $waiting lines in $(grep -vc '^#' "$pending") files of $pending wait for the formatting pass"
 
 echo "static checks: clang-tidy"
 cmake --preset windows-clang >/dev/null

@@ -33,18 +33,26 @@ void* operator new(std::size_t size)
         return block;
     throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
 
 namespace {
 
 constexpr std::size_t kBodySize = 40 * 1024;
 
 // UTF-8 text with accents and symbols, as the Flash Player writes it.
-const char* const kNames[] = {"\xC3\x89lodie", "Ren\xC3\xA9 M\xC3\xBCller", "Fran\xC3\xA7oise", "Jos\xC3\xA9 Pe\xC3\xB1\x61",
-                              "Tovin player", "\xC3\x85sa \xC3\x98stberg"};
-const char* const kWords[] = {"caf\xC3\xA9", "na\xC3\xAFve", "r\xC3\xA9sum\xC3\xA9", "\xE2\x82\xAC 42", "d\xC3\xA9j\xC3\xA0 vu",
-                              "level", "score"};
+const char* const kNames[] = {"\xC3\x89lodie",    "Ren\xC3\xA9 M\xC3\xBCller",
+                              "Fran\xC3\xA7oise", "Jos\xC3\xA9 Pe\xC3\xB1\x61",
+                              "Tovin player",     "\xC3\x85sa \xC3\x98stberg"};
+const char* const kWords[] = {
+    "caf\xC3\xA9", "na\xC3\xAFve", "r\xC3\xA9sum\xC3\xA9", "\xE2\x82\xAC 42", "d\xC3\xA9j\xC3\xA0 vu",
+    "level",       "score"};
 
 // Writes AMF0 bytes directly, so that the body holds every kind a Flash Player sends
 // (our writer never emits ECMA arrays, a Flash Player does).
@@ -86,7 +94,7 @@ public:
             key("seen");
             bytes.push_back(0x0B);
             rawDouble(1.7e12 + next() % 100000000);
-            bytes.insert(bytes.end(), {0x00, 0x3C});  // one hour east, in minutes
+            bytes.insert(bytes.end(), {0x00, 0x3C}); // one hour east, in minutes
         }
         key("tags");
         bytes.insert(bytes.end(), {0x0A, 0, 0, 0, 4});
@@ -233,8 +241,8 @@ std::size_t valuesIn(const Body& input)
 void report(benchmark::State& state, const Body& input, std::uint64_t allocationsBefore)
 {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.bytes.size()));
-    const double perRun = static_cast<double>(allocations - allocationsBefore) /
-                          static_cast<double>(state.iterations());
+    const double perRun =
+        static_cast<double>(allocations - allocationsBefore) / static_cast<double>(state.iterations());
     state.counters["allocs"] = perRun;
     state.counters["bytes_per_alloc"] = perRun > 0 ? input.bytes.size() / perRun : 0;
     static const std::size_t values[2] = {valuesIn(body(false)), valuesIn(body(true))};

@@ -5,8 +5,8 @@
 //                                        requests made the launcher's way, after a warm-up
 #include "services/InternetHandle.h"
 
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +18,7 @@ constexpr char kUserAgent[] = "Tovin-HTTP-Agent";
 
 struct Request {
     UniqueInternetHandle internet;
-    UniqueInternetHandle request;  // closed before the session
+    UniqueInternetHandle request; // closed before the session
     int status = 0;
 
     explicit Request(const char* url)

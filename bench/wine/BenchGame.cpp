@@ -8,15 +8,15 @@
 #include "Flood.h"
 #include "localconnection/WinHandles.h"
 
-#include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
+#include <windows.h>
 #include <winternl.h>
 
 #include <cstdint>
-#include <deque>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -186,8 +186,8 @@ int flood(FlashPlayerPeer& peer, Results& results, const std::string& kind, int 
         return 1;
     }
     std::deque<std::pair<std::string, ReceivedMessage>> others;
-    const FloodResult flood = runFlood(peer, floodBody(kind, kReply), {kReply}, static_cast<unsigned>(seconds), 120000,
-                                       others);
+    const FloodResult flood =
+        runFlood(peer, floodBody(kind, kReply), {kReply}, static_cast<unsigned>(seconds), 120000, others);
     std::string answer;
     if (!others.empty() && others.front().second.call) {
         answer = others.front().second.call->getMethodName();
@@ -212,7 +212,7 @@ int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<s
         results.line("error cannot open the launcher's process");
         return 1;
     }
-    constexpr int kWarmUp = 100;  // first WinINet use, first answers: not growth
+    constexpr int kWarmUp = 100; // first WinINet use, first answers: not growth
     int unknownAnswers = 0, errorAnswers = 0;
     results.line("usage_start " + launcherUsage(launcher, launcherId));
     for (int i = 0; i < count; ++i) {

@@ -150,7 +150,7 @@ AmfValuePtr CFlashAMFReader::readStrictArray()
     array->reserve(wanted);
     elementsOwed_ += wanted;
     for (std::size_t i = 0; i < wanted && !failed_; ++i) {
-        --elementsOwed_;  // this element's bytes are being read now
+        --elementsOwed_; // this element's bytes are being read now
         const int marker = readByte();
         if (failed_)
             break;
@@ -197,7 +197,7 @@ AmfValuePtr CFlashAMFReader::readValue(int marker)
     case 0x10:
         break;
     default:
-        return nullptr;  // unsupported: absent, and nothing after the marker is consumed
+        return nullptr; // unsupported: absent, and nothing after the marker is consumed
     }
 
     if (depth_ >= kMaxDepth) {
@@ -209,7 +209,7 @@ AmfValuePtr CFlashAMFReader::readValue(int marker)
     case 0x03:
         return readMembers(std::make_unique<CFlashAMFAssociativeArray>());
     case 0x08:
-        readUInt32();  // the element count of an ECMA array is not needed
+        readUInt32(); // the element count of an ECMA array is not needed
         return failed_ ? nullptr : readMembers(std::make_unique<CFlashAMFAssociativeArray>());
     case 0x0A:
         return readStrictArray();

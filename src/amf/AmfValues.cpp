@@ -8,7 +8,7 @@ namespace {
 
 // The widest range every runtime's 64-bit local-time conversion accepts
 // (the Windows runtime refuses times before 1970 and after the year 3000).
-constexpr std::int64_t kLatestDateSeconds = 32535215999;  // 3000-12-31 23:59:59 UTC
+constexpr std::int64_t kLatestDateSeconds = 32535215999; // 3000-12-31 23:59:59 UTC
 
 bool toLocalTime(std::int64_t seconds, std::tm& local)
 {
@@ -34,7 +34,7 @@ std::string formatAmfNumber(double value)
         return "nan";
     if (std::isinf(value))
         return value < 0 ? "-inf" : "inf";
-    char text[400];  // DBL_MAX in fixed notation has 309 digits
+    char text[400]; // DBL_MAX in fixed notation has 309 digits
     const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
     return std::string(text, result.ptr);
 }

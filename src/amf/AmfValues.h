@@ -63,7 +63,7 @@ public:
     bool toBoolean() const override { return value != 0; }
     double toNumber() const override { return value ? 1.0 : 0.0; }
 
-    std::uint8_t value;  // zero is false, anything else true
+    std::uint8_t value; // zero is false, anything else true
 };
 
 class CFlashAMFNull : public CFlashAMFObject {
@@ -83,8 +83,8 @@ public:
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
 
-    double time;            // milliseconds since 1970-01-01 00:00:00 UTC
-    std::int32_t timezone;  // whole hours
+    double time;           // milliseconds since 1970-01-01 00:00:00 UTC
+    std::int32_t timezone; // whole hours
 };
 
 class CFlashAMFString : public CFlashAMFObject {
@@ -95,7 +95,7 @@ public:
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
 
-    std::string value;  // ANSI code page
+    std::string value; // ANSI code page
 };
 
 class CFlashAMFXml : public CFlashAMFObject {

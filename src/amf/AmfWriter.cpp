@@ -297,7 +297,7 @@ std::size_t CFlashAMFWriter::sizeBound(const CFlashAMFObject* value, std::size_t
     case kAmfNull:
         return 1;
     case kAmfAssociativeArray: {
-        std::size_t total = 4;  // the marker and the end mark
+        std::size_t total = 4; // the marker and the end mark
         for (const auto& [key, member] : static_cast<const CFlashAMFAssociativeArray*>(value)->members()) {
             if (total > limit)
                 break;
@@ -306,7 +306,7 @@ std::size_t CFlashAMFWriter::sizeBound(const CFlashAMFObject* value, std::size_t
         return total;
     }
     case kAmfArray: {
-        std::size_t total = 5;  // the marker and the count
+        std::size_t total = 5; // the marker and the count
         for (const AmfValuePtr& item : static_cast<const CFlashAMFArray*>(value)->items()) {
             if (total > limit)
                 break;

@@ -119,7 +119,7 @@ std::string utf8ToAnsi(std::string_view utf8)
         const char32_t cp = decodeOne(utf8, i);
         *next++ = encode1252(cp);
         if (cp > 0xFFFF)
-            *next++ = '?';  // the platform goes through UTF-16: two units, neither in the code page
+            *next++ = '?'; // the platform goes through UTF-16: two units, neither in the code page
     }
     out.resize(static_cast<std::size_t>(next - out.data()));
     return out;
@@ -166,7 +166,7 @@ std::size_t ansiToUtf8Into(std::string_view ansi, char* out, std::size_t room)
     for (; in != inEnd; ++in) {
         const Utf8Form& form = kUtf8Forms.of[*in];
         if (form.length == 0)
-            break;  // the text ends at its first zero
+            break; // the text ends at its first zero
         // A character followed by three more is stored whole, four bytes at once: those
         // three write at least the three bytes that may lie past it. The last three are
         // stored exactly, so nothing past the text is touched.

@@ -102,10 +102,7 @@ public:
         return i;
     }
 
-    static double numberValue(std::string_view digits)
-    {
-        return std::strtod(std::string(digits).c_str(), nullptr);
-    }
+    static double numberValue(std::string_view digits) { return std::strtod(std::string(digits).c_str(), nullptr); }
 
     void skipSpace()
     {
@@ -134,7 +131,10 @@ private:
         out = 0;
         for (int i = 0; i < 4; ++i) {
             const char c = text_[at_ + i];
-            const int digit = isDigit(c) ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+            const int digit = isDigit(c)               ? c - '0'
+                              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                       : -1;
             if (digit < 0)
                 return fail("\\u needs four hex digits"), false;
             out = out * 16 + static_cast<unsigned long>(digit);
@@ -145,7 +145,7 @@ private:
 
     bool string(std::string& out)
     {
-        ++at_;  // the opening quote
+        ++at_; // the opening quote
         while (at_ < text_.size()) {
             const char c = text_[at_];
             if (c == '"') {
@@ -163,14 +163,30 @@ private:
                 break;
             const char escaped = text_[at_++];
             switch (escaped) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
+            case '"':
+                out += '"';
+                break;
+            case '\\':
+                out += '\\';
+                break;
+            case '/':
+                out += '/';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
             case 'u': {
                 unsigned long code = 0;
                 if (!hex4(code))
@@ -362,8 +378,7 @@ AmfValuePtr parseValueWord(std::string_view word, ValueSyntaxError& error, Value
     return value;
 }
 
-bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, ValueSyntaxError& error,
-                    ValueOrder order)
+bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, ValueSyntaxError& error, ValueOrder order)
 {
     error = {};
     std::size_t at = 0;

@@ -2,8 +2,8 @@
 // scenarios. A value is JSON: numbers, true, false, null, "text", [...] a strict array,
 // {"key": ...} an associative (ECMA) array, {"$date": MS} a date. A word that is not
 // JSON is a string as it stands, so paths and URLs need no quotes; a word that begins
-// with '"', '[' or '{' must be JSON. The words NaN, Infinity and -Infinity are numbers. The text is UTF-8; strings come out in the ANSI
-// code page, as every text inside the launcher.
+// with '"', '[' or '{' must be JSON. The words NaN, Infinity and -Infinity are numbers. The text is UTF-8; strings come
+// out in the ANSI code page, as every text inside the launcher.
 #pragma once
 
 #include "amf/AmfValues.h"
@@ -14,7 +14,7 @@
 #include <vector>
 
 struct ValueSyntaxError {
-    std::size_t position = 0;  // 1-based, in characters
+    std::size_t position = 0; // 1-based, in characters
     std::string message;
     // "MESSAGE at character N"
     std::string text() const;

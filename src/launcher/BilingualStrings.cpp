@@ -33,8 +33,8 @@ void LoadBilingualString(UINT id, char* output, int capacity)
     capacity = std::min(capacity, kWorkBufferSize);
     char work[kWorkBufferSize] = {};
     const int length = LoadStringA(g_stringModule, id, work, capacity);
-    const std::string half = bilingualHalf(std::string_view(work, length > 0 ? length : 0),
-                                           g_languageIndex, isAnsiLeadByte);
+    const std::string half =
+        bilingualHalf(std::string_view(work, length > 0 ? length : 0), g_languageIndex, isAnsiLeadByte);
     const std::string_view fitted = cutToFit(half, static_cast<std::size_t>(capacity - 1), isAnsiLeadByte);
     std::memcpy(output, fitted.data(), fitted.size());
     output[fitted.size()] = '\0';
@@ -47,7 +47,7 @@ void ShowLaunchError()
     LoadBilingualString(IDS_LAUNCH_ERROR_CAPTION, caption, sizeof caption);
     char format[kWorkBufferSize];
     LoadBilingualString(IDS_INTERNAL_ERROR, format, sizeof format);
-    char text[1025];  // wsprintfA writes at most 1024 characters
+    char text[1025]; // wsprintfA writes at most 1024 characters
     wsprintfA(text, format, static_cast<int>(error));
     lc::traceBox(caption, text);
     MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR);

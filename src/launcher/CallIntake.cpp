@@ -45,7 +45,7 @@ void CallIntake::deliver(WPARAM wParam, LPARAM bodyLength, HWND gameWindow)
             waiting_.emplace_back(std::move(call), length);
         } catch (const std::bad_alloc&) {
             if (call && listener_)
-                listener_->callTaken(length);  // dropped: no longer pending
+                listener_->callTaken(length); // dropped: no longer pending
         }
         return;
     }
@@ -66,5 +66,5 @@ void CallIntake::close()
     if (listener_->waitForReceiving(kReceiveJoinMs))
         listener_.reset();
     else
-        static_cast<void>(listener_.release());  // its thread may still use it until the process ends
+        static_cast<void>(listener_.release()); // its thread may still use it until the process ends
 }

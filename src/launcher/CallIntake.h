@@ -12,7 +12,7 @@
 #include <memory>
 #include <utility>
 
-constexpr UINT kCallMessage = WM_APP + 400;  // 0x8190; wParam holds the call record
+constexpr UINT kCallMessage = WM_APP + 400; // 0x8190; wParam holds the call record
 constexpr char kLauncherConnectionName[] = "__qel.external.connector__";
 
 class CallIntake {

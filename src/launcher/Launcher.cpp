@@ -93,8 +93,8 @@ int Launcher::run()
         ShowLaunchError();
         return kExitCode;
     }
-    HWND launcherWindow = CreateWindowExA(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance_,
-                                          this);
+    HWND launcherWindow =
+        CreateWindowExA(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance_, this);
     if (!launcherWindow) {
         ShowLaunchError();
         return kExitCode;

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr char kReceiveCaption[] = "LocalCOnnection";  // the capital O is what players have always seen: keep it
+constexpr char kReceiveCaption[] = "LocalCOnnection"; // the capital O is what players have always seen: keep it
 constexpr char kRegisterCaption[] = "LocalConnection";
 constexpr char kDecodeCaption[] = "deserializeRemoteCall";
 constexpr char kSendCaption[] = "LocalConnection:call";
@@ -97,14 +97,13 @@ bool CFlashLocalConnection::registerConnection(lc::SectionView view, lc::BoxQueu
     if (!nameAccepted_)
         return false;
     const lc::TableScanResult scan = lc::findConnection(view, connectionName_);
-    const bool fits = scan.kind == lc::TableScan::Found ||
-                      (scan.kind == lc::TableScan::EndOfTable &&
-                       lc::appendConnection(view, scan.offset, connectionName_));
+    const bool fits = scan.kind == lc::TableScan::Found || (scan.kind == lc::TableScan::EndOfTable &&
+                                                            lc::appendConnection(view, scan.offset, connectionName_));
     if (!fits) {
         if (scan.kind == lc::TableScan::NoView)
             return false;
         boxes.add("Registering failed", kRegisterCaption);
-        return false;  // the caller pauses once the mutex is free again
+        return false; // the caller pauses once the mutex is free again
     }
     registered_ = true;
     return true;
@@ -157,7 +156,7 @@ int CFlashLocalConnection::receiveLoop()
     int status = 0;
     while (status == 0) {
         lc::BoxQueue boxes;
-        DWORD failurePause = 0;  // taken after the pass: never while holding the mutex
+        DWORD failurePause = 0; // taken after the pass: never while holding the mutex
         try {
             lc::LockedPass pass;
             if (pass.waitResult() != lc::WaitResult::Acquired) {
@@ -202,10 +201,11 @@ void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& 
 {
     if (!lc::messagePresent(view) || !lc::messageIsFor(view, connectionName_))
         return;
-    const auto bodyLength = static_cast<std::uint32_t>(std::min<std::size_t>(lc::messageLength(view), lc::bodyRoom(view)));
+    const auto bodyLength =
+        static_cast<std::uint32_t>(std::min<std::size_t>(lc::messageLength(view), lc::bodyRoom(view)));
     if (window_ && message_ && !beyondBound &&
         (pendingCalls_ >= kMaxPendingCalls || pendingBodyBytes_ + bodyLength > kMaxPendingBodyBytes))
-        return;  // taken once the window has caught up
+        return; // taken once the window has caught up
     lc::HeaderProblem problem;
     std::unique_ptr<CFlashLocalConnectionCall> call;
     try {
@@ -244,14 +244,14 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
         if (GetTickCount64() - start >= timeLimitMs)
             return false;
         lc::BoxQueue boxes;
-        DWORD failurePause = 0;  // taken after the pass: never while holding the mutex
+        DWORD failurePause = 0; // taken after the pass: never while holding the mutex
         {
             lc::LockedPass pass;
             switch (pass.waitResult()) {
             case lc::WaitResult::Acquired:
                 break;
             case lc::WaitResult::Abandoned:
-                lc::report(kSendCaption, "Wait abandonned");  // spelt so on purpose
+                lc::report(kSendCaption, "Wait abandonned"); // spelt so on purpose
                 [[fallthrough]];
             case lc::WaitResult::TimedOut:
                 Sleep(kNoPassPauseMs);
@@ -279,7 +279,7 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                         status = kSendWritten;
                         break;
                     case lc::WriteOutcome::TooLarge:
-                        status = kSendGivenUp;  // it would never fit: give up silently
+                        status = kSendGivenUp; // it would never fit: give up silently
                         break;
                     case lc::WriteOutcome::SlotBusy:
                         break;

@@ -5,8 +5,8 @@
 // connection of the connector's own name.
 #pragma once
 
-#include "localconnection/FlashLocalConnectionCall.h"
 #include "localconnection/BoxQueue.h"
+#include "localconnection/FlashLocalConnectionCall.h"
 #include "localconnection/SectionLayout.h"
 #include "localconnection/WinHandles.h"
 

@@ -25,7 +25,7 @@ public:
     // Opens the mutex and waits for it. An abandoned wait made this thread the owner:
     // the ownership is given back at once and no pass follows.
     LockedPass();
-    ~LockedPass() = default;  // on an abnormal exit the owners release what is still open
+    ~LockedPass() = default; // on an abnormal exit the owners release what is still open
     LockedPass(const LockedPass&) = delete;
     LockedPass& operator=(const LockedPass&) = delete;
 

@@ -64,8 +64,8 @@ std::vector<std::string> listenerNames(SectionView view)
     for (std::size_t offset = kTableOffset; offset < limit && view.data[offset] != 0;) {
         const char* entry = reinterpret_cast<const char*>(view.data + offset);
         const void* zero = std::memchr(entry, 0, limit - offset);
-        const std::size_t length = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - entry)
-                                        : limit - offset;
+        const std::size_t length =
+            zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - entry) : limit - offset;
         names.emplace_back(entry, length);
         offset += length + 1;
     }

@@ -36,7 +36,7 @@ TableScanResult findConnection(SectionView view, std::string_view name)
             return {TableScan::EndOfTable, offset};
         const void* zero = std::memchr(entry, 0, limit - offset);
         if (!zero)
-            break;  // an entry running to the end of the view: no terminator, no room
+            break; // an entry running to the end of the view: no terminator, no room
         const std::size_t length = static_cast<std::size_t>(static_cast<const char*>(zero) - entry);
         if (std::string_view(entry, length) == name)
             return {TableScan::Found, offset};
@@ -176,7 +176,7 @@ std::unique_ptr<CFlashLocalConnectionCall> deserializeRemoteCall(SectionView vie
                 *problem = {true, marker};
             return nullptr;
         }
-        header = reader.readShortString();  // recipient and domain are not kept
+        header = reader.readShortString(); // recipient and domain are not kept
         if (reader.failed())
             return nullptr;
     }

@@ -22,7 +22,7 @@ constexpr std::size_t kLengthOffset = 12;
 constexpr std::size_t kBodyOffset = 16;
 constexpr std::size_t kTableOffset = 0xA010;
 constexpr std::size_t kTableLimit = 0xFFFF;
-constexpr std::size_t kBodyRoom = kTableOffset - kBodyOffset;  // 40960
+constexpr std::size_t kBodyRoom = kTableOffset - kBodyOffset; // 40960
 constexpr std::size_t kMaxNameLength = 255;
 constexpr char kDomain[] = "localhost";
 
@@ -35,7 +35,7 @@ enum class TableScan { Found, EndOfTable, NoRoom, NoView };
 
 struct TableScanResult {
     TableScan kind;
-    std::size_t offset;  // where a name can be appended, for EndOfTable
+    std::size_t offset; // where a name can be appended, for EndOfTable
 };
 
 TableScanResult findConnection(SectionView view, std::string_view name);

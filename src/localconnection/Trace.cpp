@@ -22,8 +22,7 @@ void traceCall(const CFlashLocalConnectionCall& call)
     traceLine("call " + callText(call.getMethodName(), call));
 }
 
-void traceAnswer(const char* replyName, const char* callback, const CFlashLocalConnectionCall& arguments,
-                 bool written)
+void traceAnswer(const char* replyName, const char* callback, const CFlashLocalConnectionCall& arguments, bool written)
 {
     traceLine(std::string(written ? "answer to " : "answer not sent to ") + replyName + ": " +
               callText(callback, arguments));

@@ -9,8 +9,7 @@
 namespace lc {
 
 void traceCall(const CFlashLocalConnectionCall& call);
-void traceAnswer(const char* replyName, const char* callback, const CFlashLocalConnectionCall& arguments,
-                 bool written);
+void traceAnswer(const char* replyName, const char* callback, const CFlashLocalConnectionCall& arguments, bool written);
 void traceBox(const char* caption, const char* text);
 
 } // namespace lc

@@ -124,13 +124,13 @@ void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, const 
     std::vector<char> fileName(kSaveBufferSize, '\0');
     if (AmfValuePtr value = call->takeFirstArgument())
         fileName = dialogBuffer(value->toString(), kSaveBufferSize);
-    std::vector<char> filter(kFilterTextSize, '\0');  // no list: no file types at all
+    std::vector<char> filter(kFilterTextSize, '\0'); // no list: no file types at all
     if (AmfValuePtr value = call->takeFirstArgument())
         filter = filterBuffer(BuildFilterText(value.get()));
 
-    OPENFILENAMEA dialog = dialogSettings(gameWindow, filter, fileName,
-                                          initialDirectory[0] ? initialDirectory.data() : nullptr,
-                                          OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT);
+    OPENFILENAMEA dialog =
+        dialogSettings(gameWindow, filter, fileName, initialDirectory[0] ? initialDirectory.data() : nullptr,
+                       OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT);
     if (!GetSaveFileNameA(&dialog)) {
         sendAnswer(replyName, "onBrowseFileToSaveCancel");
         return;

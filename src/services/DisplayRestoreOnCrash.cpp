@@ -36,7 +36,7 @@ void onTerminate()
 
 void onAbort(int)
 {
-    restoreKeptMode();  // the runtime's abort then ends the process
+    restoreKeptMode(); // the runtime's abort then ends the process
 }
 
 } // namespace

@@ -8,8 +8,10 @@
 
 namespace {
 
-constexpr char kCannotCreate[] = "Impossible de cr\xE9" "er le fichier de destination";
-constexpr char kNot200[] = "Code de retour Http non \xE9" "gal \xE0 200";
+constexpr char kCannotCreate[] = "Impossible de cr\xE9"
+                                 "er le fichier de destination";
+constexpr char kNot200[] = "Code de retour Http non \xE9"
+                           "gal \xE0 200";
 
 std::string folderOf(const std::string& path)
 {
@@ -36,8 +38,9 @@ bool destinationWritable(const std::string& path)
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
-    UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
     const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
@@ -92,9 +95,9 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
         sendAnswer(replyName, "onHttpDownloadError", std::move(values));
         return;
     }
-    const bool stored = beside ? writeWhole(partial, result.data) &&
-                                     MoveFileExA(partial, path.c_str(), MOVEFILE_REPLACE_EXISTING)
-                               : writeWhole(path, result.data);
+    const bool stored =
+        beside ? writeWhole(partial, result.data) && MoveFileExA(partial, path.c_str(), MOVEFILE_REPLACE_EXISTING)
+               : writeWhole(path, result.data);
     if (!stored) {
         if (beside)
             DeleteFileA(partial);

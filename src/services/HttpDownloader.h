@@ -5,7 +5,7 @@
 #include <vector>
 
 struct HttpDownloadResult {
-    std::vector<std::uint8_t> data;  // the body; empty when none was kept
+    std::vector<std::uint8_t> data; // the body; empty when none was kept
     std::int32_t size = 0;
     // The server's HTTP status, or a failure code:
     // 0 status text without a number, 1 no internet handle, 2 the request failed,

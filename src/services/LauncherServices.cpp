@@ -11,7 +11,7 @@ using Handler = void (CLauncherServices::*)(CFlashLocalConnectionCall*, const st
 
 struct MethodEntry {
     const char* name;
-    Handler handler;  // null: the display restore, which takes nothing and answers nothing
+    Handler handler; // null: the display restore, which takes nothing and answers nothing
 };
 
 // Compared in this order, whole names only.

@@ -10,7 +10,7 @@
 namespace {
 
 constexpr DWORD kSavedFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
-constexpr DWORD kRequestedFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;  // the platform picks the rate
+constexpr DWORD kRequestedFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT; // the platform picks the rate
 
 void readCurrentMode(DEVMODEA& mode)
 {

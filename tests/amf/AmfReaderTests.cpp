@@ -34,17 +34,16 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"Number", "00 40 09 21 FB 54 44 2D 18", "Number : 3.141593", 0},
         DecodeCase{"NegativeNumber", "00 BF F3 C0 CA 2A 5B 1D 5D", "Number : -1.234568", 0},
         DecodeCase{"BooleanOne", "01 01", "Boolean : true", 1},
-        DecodeCase{"BooleanTwoIsFalse", "01 02", "Boolean : false", 1},
-        DecodeCase{"Null", "05", "null", 5},
-        DecodeCase{"UndefinedIsNull", "06", "null", 5},
-        DecodeCase{"EmptyObject", "03 00 00 09", "Array : {}", 8},
-        DecodeCase{"OneMember", "03 00 01 6B 00 3F F0 00 00 00 00 00 00 00 00 09", "Array : {k => Number : 1.000000}", 8},
+        DecodeCase{"BooleanTwoIsFalse", "01 02", "Boolean : false", 1}, DecodeCase{"Null", "05", "null", 5},
+        DecodeCase{"UndefinedIsNull", "06", "null", 5}, DecodeCase{"EmptyObject", "03 00 00 09", "Array : {}", 8},
+        DecodeCase{"OneMember", "03 00 01 6B 00 3F F0 00 00 00 00 00 00 00 00 09", "Array : {k => Number : 1.000000}",
+                   8},
         DecodeCase{"EcmaCountIgnored", "08 00 00 00 05 00 00 09", "Array : {}", 8},
         DecodeCase{"EndDropsItsKey", "03 00 01 78 09", "Array : {}", 8},
-        DecodeCase{"NestedMembersStayInTheirContainer",
-                   "03 00 01 61 03 00 01 62 05 00 00 09 00 01 63 01 01 00 00 09",
+        DecodeCase{"NestedMembersStayInTheirContainer", "03 00 01 61 03 00 01 62 05 00 00 09 00 01 63 01 01 00 00 09",
                    "Array : {a => Array : {b => null}, c => Boolean : true}", 8},
-        DecodeCase{"RepeatedKeysStay", "03 00 01 61 05 00 01 61 01 01 00 00 09", "Array : {a => null, a => Boolean : true}", 8},
+        DecodeCase{"RepeatedKeysStay", "03 00 01 61 05 00 01 61 01 01 00 00 09",
+                   "Array : {a => null, a => Boolean : true}", 8},
         DecodeCase{"StrictArray", "0A 00 00 00 02 05 01 01", "Array : {null, Boolean : true}", 10},
         DecodeCase{"NegativeCountIsEmpty", "0A FF FF FF FF", "Array : {}", 10},
         DecodeCase{"TypedObject", "10 00 03 46 6F 6F 00 00 09", "Class Array : {}", 8},
@@ -87,7 +86,7 @@ TEST(AmfDecodeClass, KeepsItsClassName)
 TEST(AmfDecodeDates, TimeZoneFieldBecomesWholeHours)
 {
     const std::pair<const char*, int> rows[] = {
-        {"00 00", 0}, {"00 3C", 1}, {"00 5A", 1}, {"02 D0", 12},
+        {"00 00", 0},     {"00 3C", 1},   {"00 5A", 1},  {"02 D0", 12},
         {"02 D1", -1080}, {"FD 30", -12}, {"FF C4", -1}, {"FF E2", 0},
     };
     for (const auto& [field, hours] : rows) {

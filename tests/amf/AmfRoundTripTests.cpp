@@ -16,13 +16,20 @@ public:
     {
         const int kind = pick(depth > 3 ? 6 : 10);
         switch (kind) {
-        case 0: return std::make_unique<CFlashAMFNumber>(std::uniform_real_distribution<double>(-1e9, 1e9)(random_));
-        case 1: return std::make_unique<CFlashAMFBoolean>(pick(2) == 1);
-        case 2: return std::make_unique<CFlashAMFString>(text());
-        case 3: return std::make_unique<CFlashAMFNull>();
-        case 4: return std::make_unique<CFlashAMFDate>(1000.0 * pick(2000000000), pick(25) - 12);
-        case 5: return std::make_unique<CFlashAMFXml>("<x>" + text() + "</x>");
-        case 6: case 7: {
+        case 0:
+            return std::make_unique<CFlashAMFNumber>(std::uniform_real_distribution<double>(-1e9, 1e9)(random_));
+        case 1:
+            return std::make_unique<CFlashAMFBoolean>(pick(2) == 1);
+        case 2:
+            return std::make_unique<CFlashAMFString>(text());
+        case 3:
+            return std::make_unique<CFlashAMFNull>();
+        case 4:
+            return std::make_unique<CFlashAMFDate>(1000.0 * pick(2000000000), pick(25) - 12);
+        case 5:
+            return std::make_unique<CFlashAMFXml>("<x>" + text() + "</x>");
+        case 6:
+        case 7: {
             auto array = std::make_unique<CFlashAMFArray>();
             for (int i = pick(5); i > 0; --i)
                 array->push(pick(8) == 0 ? nullptr : value(depth + 1));

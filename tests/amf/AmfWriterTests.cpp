@@ -98,14 +98,14 @@ TEST(AmfEncodeRoom, AWriteThatDoesNotFitFailsAndPublishesNothing)
     std::vector<std::uint8_t> area(16 + 8 + 4, 0xEE);
     std::fill(area.begin() + 12, area.begin() + 16, 0);
     CFlashAMFWriter writer(area.data(), 8);
-    writer.writeStringValue("abcdefgh");  // 11 bytes into a room of 8
+    writer.writeStringValue("abcdefgh"); // 11 bytes into a room of 8
     EXPECT_TRUE(writer.failed());
     EXPECT_EQ(writer.finish(), -1);
     EXPECT_EQ(toHex(Bytes(area.begin() + 12, area.begin() + 16)), "00 00 00 00") << "no length stored";
     EXPECT_EQ(toHex(Bytes(area.end() - 4, area.end())), "EE EE EE EE") << "nothing past the room";
 
     CFlashAMFWriter exact(area.data(), 8);
-    exact.writeStringValue("abcde");  // exactly 8 bytes
+    exact.writeStringValue("abcde"); // exactly 8 bytes
     EXPECT_EQ(exact.finish(), 8);
 }
 
@@ -132,7 +132,8 @@ TEST(AmfEncode, TextsOfEveryShortLengthGoOutAsTheConverterGivesThem)
                     text[at] = odd;
                 const std::string utf8 = ansiToUtf8(text);
                 const Bytes prefix = {0x02, 0x00, static_cast<std::uint8_t>(utf8.size())};
-                const std::string expected = toHex(prefix) + (utf8.empty() ? "" : " ") + toHex(Bytes(utf8.begin(), utf8.end()));
+                const std::string expected =
+                    toHex(prefix) + (utf8.empty() ? "" : " ") + toHex(Bytes(utf8.begin(), utf8.end()));
                 EXPECT_EQ(toHex(encodeOne(make<CFlashAMFString>(text).get())), expected)
                     << length << " " << at << " " << int(odd);
             }

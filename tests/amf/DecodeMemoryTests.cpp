@@ -46,12 +46,30 @@ void countedFree(void* pointer) noexcept
 
 } // namespace
 
-void* operator new(std::size_t size) { return countedAllocate(size); }
-void* operator new[](std::size_t size) { return countedAllocate(size); }
-void operator delete(void* pointer) noexcept { countedFree(pointer); }
-void operator delete[](void* pointer) noexcept { countedFree(pointer); }
-void operator delete(void* pointer, std::size_t) noexcept { countedFree(pointer); }
-void operator delete[](void* pointer, std::size_t) noexcept { countedFree(pointer); }
+void* operator new(std::size_t size)
+{
+    return countedAllocate(size);
+}
+void* operator new[](std::size_t size)
+{
+    return countedAllocate(size);
+}
+void operator delete(void* pointer) noexcept
+{
+    countedFree(pointer);
+}
+void operator delete[](void* pointer) noexcept
+{
+    countedFree(pointer);
+}
+void operator delete(void* pointer, std::size_t) noexcept
+{
+    countedFree(pointer);
+}
+void operator delete[](void* pointer, std::size_t) noexcept
+{
+    countedFree(pointer);
+}
 
 namespace {
 
@@ -86,8 +104,8 @@ Bytes fullBody(const Bytes& unit, const Bytes& prefix = {})
 }
 
 struct Cost {
-    std::size_t peak = 0;      // the most held at once while decoding
-    std::size_t retained = 0;  // what the decoded record holds
+    std::size_t peak = 0;     // the most held at once while decoding
+    std::size_t retained = 0; // what the decoded record holds
     bool decoded = false;
     std::size_t arguments = 0;
 };
@@ -97,7 +115,7 @@ Cost decodeCost(const Bytes& body)
     std::vector<std::uint8_t> image(lc::kTableOffset + 16, 0);
     std::memcpy(image.data() + lc::kBodyOffset, body.data(), body.size());
     const auto length = static_cast<std::uint32_t>(body.size());
-    std::memcpy(image.data() + lc::kLengthOffset, &length, sizeof length);  // the section is little-endian
+    std::memcpy(image.data() + lc::kLengthOffset, &length, sizeof length); // the section is little-endian
     const lc::SectionView view{image.data(), image.size()};
 
     Cost cost;
@@ -114,7 +132,10 @@ Cost decodeCost(const Bytes& body)
     return cost;
 }
 
-Bytes bytes(std::initializer_list<std::uint8_t> list) { return Bytes(list); }
+Bytes bytes(std::initializer_list<std::uint8_t> list)
+{
+    return Bytes(list);
+}
 
 struct Row {
     const char* name;
@@ -124,7 +145,7 @@ struct Row {
 
 std::vector<Row> worstBodies()
 {
-    Bytes nestedAtLimit;  // 63 strict arrays of one element around a null: the deepest allowed
+    Bytes nestedAtLimit; // 63 strict arrays of one element around a null: the deepest allowed
     for (int i = 0; i < 63; ++i)
         nestedAtLimit.insert(nestedAtLimit.end(), {0x0A, 0x00, 0x00, 0x00, 0x01});
     nestedAtLimit.push_back(0x05);
@@ -134,13 +155,12 @@ std::vector<Row> worstBodies()
         objectOfNulls.insert(objectOfNulls.end(), {0x00, 0x00, 0x05});
     objectOfNulls.insert(objectOfNulls.end(), {0x00, 0x00, 0x09});
 
-    Bytes claimingTheRest;  // 64 nested arrays, each counting every byte left
+    Bytes claimingTheRest; // 64 nested arrays, each counting every byte left
     for (int i = 0; i < 64; ++i) {
         const auto count = static_cast<std::uint32_t>(lc::kBodyRoom - 100 - 5 * i);
-        claimingTheRest.insert(claimingTheRest.end(), {0x0A, static_cast<std::uint8_t>(count >> 24),
-                                                       static_cast<std::uint8_t>(count >> 16),
-                                                       static_cast<std::uint8_t>(count >> 8),
-                                                       static_cast<std::uint8_t>(count)});
+        claimingTheRest.insert(claimingTheRest.end(),
+                               {0x0A, static_cast<std::uint8_t>(count >> 24), static_cast<std::uint8_t>(count >> 16),
+                                static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count)});
     }
 
     return {

@@ -39,13 +39,22 @@ const std::vector<Row> kFromUtf8 = {
     {"U+0090, undefined in 1252", "\xC2\x90", "\x90"},
     {"U+009D, undefined in 1252", "\xC2\x9D", "\x9D"},
     {"outside the code page", "\xE4\xB8\xAD", "?"},
-    {"U+FFFD itself", "a\xEF\xBF\xBD" "b", "a?b"},
-    {"lone continuation byte", "a\x80" "b", "a?b"},
+    {"U+FFFD itself",
+     "a\xEF\xBF\xBD"
+     "b",
+     "a?b"},
+    {"lone continuation byte",
+     "a\x80"
+     "b",
+     "a?b"},
     {"two lone continuation bytes", "\xBF\xBF", "??"},
     {"overlong slash", "\xC0\xAF", "??"},
     {"overlong three-byte slash", "a\xE0\x80\xAF", "a??"},
     {"cut two-byte sequence at the end", "ab\xC3", "ab?"},
-    {"cut three-byte sequence before ASCII", "\xE2\x82" "a", "?a"},
+    {"cut three-byte sequence before ASCII",
+     "\xE2\x82"
+     "a",
+     "?a"},
     {"encoded high surrogate", "\xED\xA0\x80", "??"},
     {"encoded low surrogate", "\xED\xB0\x80", "??"},
     {"beyond the BMP", "\xF0\x9F\x98\x80", "??"},
@@ -54,8 +63,14 @@ const std::vector<Row> kFromUtf8 = {
     {"five-byte form", "\xF8\x88\x80\x80\x80", "?????"},
     {"overlong four-byte form", "\xF0\x80\x80\x80", "???"},
     {"overlong C1", "\xC1\xBF", "??"},
-    {"cut sequence takes the rest of the text", "\xE2" "a", "?"},
-    {"broken sequence ends before the byte that breaks it", "\xE2" "ab", "?ab"},
+    {"cut sequence takes the rest of the text",
+     "\xE2"
+     "a",
+     "?"},
+    {"broken sequence ends before the byte that breaks it",
+     "\xE2"
+     "ab",
+     "?ab"},
     {"last code point before the surrogates", "\xED\x9F\xBF", "?"},
     {"U+FFFF", "\xEF\xBF\xBF", "?"},
     {"zero ends the text", std::string("ab\0cd", 5), "ab"},
@@ -101,7 +116,11 @@ TEST(TextEncoding, ConversionIntoABufferStaysInsideItsRoom)
 {
     if (!ansiIs1252())
         GTEST_SKIP() << "the sizes are those of Windows-1252";
-    for (const std::string& text : {std::string("\x80\xE9\x80"), std::string("a\x80" "b\xE9" "cd"), std::string("\xE9")}) {
+    for (const std::string& text : {std::string("\x80\xE9\x80"),
+                                    std::string("a\x80"
+                                                "b\xE9"
+                                                "cd"),
+                                    std::string("\xE9")}) {
         const std::string expected = ansiToUtf8(text);
         for (std::size_t room = 0; room <= expected.size(); ++room) {
             std::vector<char> buffer(room + 8, '#');
@@ -121,7 +140,8 @@ TEST(TextEncoding, ConversionIntoABufferStaysInsideItsRoom)
         std::vector<char> buffer(32, '#');
         ASSERT_EQ(ansiToUtf8Into(text, buffer.data(), buffer.size()), expected.size());
         EXPECT_EQ(std::string(buffer.data(), expected.size()), expected);
-        EXPECT_EQ(std::string(buffer.begin() + static_cast<std::ptrdiff_t>(expected.size()), buffer.end()), std::string(32 - expected.size(), '#'));
+        EXPECT_EQ(std::string(buffer.begin() + static_cast<std::ptrdiff_t>(expected.size()), buffer.end()),
+                  std::string(32 - expected.size(), '#'));
     }
 }
 

@@ -47,7 +47,8 @@ TEST(ValueSyntax, EveryJsonFormGivesItsAmfKind)
         {"[1, \"a\", null]", "Array : {Number : 1.000000, String : a, null}"},
         {"{}", "Array : {}"},
         {"{\"0\":\"Images\",\"1\":\"*.png\"}", "Array : {0 => String : Images, 1 => String : *.png}"},
-        {" { \"a\" : 1.5 , \"b\" : [ true , null ] } ", "Array : {a => Number : 1.500000, b => Array : {Boolean : true, null}}"},
+        {" { \"a\" : 1.5 , \"b\" : [ true , null ] } ",
+         "Array : {a => Number : 1.500000, b => Array : {Boolean : true, null}}"},
         {"{\"$date\": 0, \"x\": 1}", "Array : {$date => Number : 0.000000, x => Number : 1.000000}"},
     };
     for (const Row& row : rows)
@@ -96,8 +97,8 @@ TEST(ValueSyntax, EscapesBecomeTheirCharactersInTheAnsiCodePage)
         {R"("a\"b\\c\/d")", "String : a\"b\\c/d"},
         {R"("\t\n")", "String : \t\n"},
         {R"("caf\u00e9")", "String : caf\xE9"},
-        {"\"caf\xC3\xA9\"", "String : caf\xE9"},          // raw UTF-8 as well
-        {R"("\u4e2d")", "String : ?"},                    // outside the code page
+        {"\"caf\xC3\xA9\"", "String : caf\xE9"}, // raw UTF-8 as well
+        {R"("\u4e2d")", "String : ?"},           // outside the code page
         {R"({"cl\u00e9": 1})", "Array : {cl\xE9 => Number : 1.000000}"},
     };
     for (const Row& row : rows)
@@ -158,7 +159,7 @@ TEST(ValueSyntax, BadJsonNamesWhatAndWhere)
         {"\"a\tb\"", "error: a control character must be escaped in a string at character 3"},
         {"[1] x", "error: nothing may follow the value at character 5"},
         {"{\"$date\": \"today\"}", "error: \"$date\" takes milliseconds since 1970 at character 11"},
-        {"[\"\xC3\xA9\xC3\xA9\", x]", "error: a value expected at character 8"},  // characters, not bytes
+        {"[\"\xC3\xA9\xC3\xA9\", x]", "error: a value expected at character 8"}, // characters, not bytes
     };
     for (const Row& row : rows)
         EXPECT_EQ(dumpWord(row.in), row.dump) << row.in;

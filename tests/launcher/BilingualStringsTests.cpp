@@ -39,7 +39,8 @@ TEST_F(BilingualStrings, FrenchHalfWithLanguageZeroInWindows1252)
     EXPECT_EQ(load(IDS_LAUNCH_ERROR_CAPTION), "Erreur lors du lancement de Tovin");
     if (GetACP() != 1252)
         GTEST_SKIP() << "ANSI code page is " << GetACP();
-    EXPECT_EQ(load(IDS_INTERNAL_ERROR), "Une erreur interne (%i) emp\xEA" "che le bon fonctionnement du jeu.");
+    EXPECT_EQ(load(IDS_INTERNAL_ERROR), "Une erreur interne (%i) emp\xEA"
+                                        "che le bon fonctionnement du jeu.");
     EXPECT_EQ(load(IDS_GAME_NOT_FOUND),
               "Impossible de trouver le jeu (fichier '%s' introuvable). \r\nV\xE9rifiez votre installation de Tovin");
 }

@@ -33,10 +33,8 @@ TEST_P(BilingualSplit, PicksEachHalf)
 INSTANTIATE_TEST_SUITE_P(Separators, BilingualSplit,
                          ::testing::Values(SplitCase{"Bonjour|Hello", "Bonjour", "Hello"},
                                            SplitCase{"no separator", "no separator", "no separator"},
-                                           SplitCase{"un|two|three", "un", "two"},
-                                           SplitCase{"|leading", "", "leading"},
-                                           SplitCase{"trailing|", "trailing", ""},
-                                           SplitCase{"", "", ""}));
+                                           SplitCase{"un|two|three", "un", "two"}, SplitCase{"|leading", "", "leading"},
+                                           SplitCase{"trailing|", "trailing", ""}, SplitCase{"", "", ""}));
 
 TEST(BilingualSplitMultibyte, SeparatorAsTrailByteIsNoSeparator)
 {

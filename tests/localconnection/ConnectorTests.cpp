@@ -170,7 +170,7 @@ TEST(ConnectorRegistration, FailedRegistrationBoxAndPauseLeaveTheMutexFree)
     std::memset(peer.view().data + lc::kTableOffset, 'x', lc::kTableLimit - lc::kTableOffset);
     peer.unlock();
     BoxWatcher boxes(0, false);
-    MutexHoldProbe probe(peer.mutex(), 300);  // the pause is 500 ms
+    MutexHoldProbe probe(peer.mutex(), 300); // the pause is 500 ms
     Listener listener(kName, nullptr, 0);
     for (std::size_t seen = 1; seen <= 2; ++seen) {
         ASSERT_TRUE(boxes.waitForCount(seen, kWait));
@@ -239,7 +239,7 @@ TEST(ConnectorReceiving, HeaderThatIsNotAStringIsReportedAfterThePass)
     std::vector<std::uint8_t> body = stringValue(kName);
     const auto domain = stringValue("localhost");
     body.insert(body.end(), domain.begin(), domain.end());
-    body.push_back(0x05);  // a null where the method name should be
+    body.push_back(0x05); // a null where the method name should be
     ASSERT_TRUE(peer.sendBody(body, kWait));
     ASSERT_TRUE(boxes.waitForCount(1, kWait));
     // The box is up: the section must not be locked meanwhile.
@@ -263,7 +263,7 @@ TEST(ConnectorReceiving, BodyThatDoesNotDecodeIsConsumedSilently)
         const auto value = stringValue(s);
         body.insert(body.end(), value.begin(), value.end());
     }
-    body.insert(body.end(), {0x02, 0x00, 0x40, 0x61});  // runs past the body
+    body.insert(body.end(), {0x02, 0x00, 0x40, 0x61}); // runs past the body
     ASSERT_TRUE(peer.sendBody(body, kWait));
     ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
     EXPECT_TRUE(sink.collect(1, 300).empty());
@@ -315,7 +315,7 @@ TEST(ConnectorPassFailures, MutexWithoutSectionEndsTheThreadWithMinusOne)
 TEST(ConnectorPassFailures, RecoversFromAnAbandonedMutex)
 {
     FlashPlayerPeer peer;
-    std::thread([&] { WaitForSingleObject(peer.mutex(), INFINITE); }).join();  // ends while owning it
+    std::thread([&] { WaitForSingleObject(peer.mutex(), INFINITE); }).join(); // ends while owning it
     Listener listener(kName, nullptr, 0);
     EXPECT_TRUE(waitUntil([&] { return listener.connector().isRegistered(); }, kWait));
     // The ownership the abandoned wait handed over must be given back, or nobody else
@@ -350,10 +350,10 @@ TEST(ConnectorReportSink, TakesEveryReportInsteadOfABoxAndGivesThemBackWhenClear
     }
     lc::setReportSink(nullptr);
     std::lock_guard<std::mutex> hold(g_reportsLock);
-    EXPECT_EQ(g_reports, (std::vector<std::pair<std::string, std::string>>{
-                             {"LocalCOnnection", "MapViewOfFile failed"},
-                             {"LocalCOnnection", "Sortie de la routine du thread"},
-                             {"LocalConnection:call", "MapViewOfFile Failed"}}));
+    EXPECT_EQ(g_reports,
+              (std::vector<std::pair<std::string, std::string>>{{"LocalCOnnection", "MapViewOfFile failed"},
+                                                                {"LocalCOnnection", "Sortie de la routine du thread"},
+                                                                {"LocalConnection:call", "MapViewOfFile Failed"}}));
 }
 
 class ConnectorSending : public ::testing::Test {
@@ -388,7 +388,7 @@ TEST_F(ConnectorSending, NeverOverwritesABusySlotAndWritesOnceItIsFree)
     peer_.registerName("other");
     ASSERT_TRUE(peer_.sendCall("other", "Pending", *callWith({}), 1000));
     std::thread consumer([&] {
-        Sleep(500);  // not a wait: keeps the slot busy across many of the sender's 10 ms passes
+        Sleep(500); // not a wait: keeps the slot busy across many of the sender's 10 ms passes
         ReceivedMessage taken;
         peer_.receive("other", kWait, taken);
     });
@@ -405,7 +405,7 @@ TEST_F(ConnectorSending, MissingRecipientGivesThreeBoxesAndWritesNothing)
 {
     BoxWatcher boxes;
     CFlashLocalConnection connector("nobody.listens", nullptr, 0);
-    connector.send("onDone", nullptr);  // the full time limit: each box takes a while under Wine
+    connector.send("onDone", nullptr); // the full time limit: each box takes a while under Wine
     // send shows its boxes itself and returns once the last is closed: all three are seen.
     ASSERT_EQ(boxes.boxes().size(), 3u);
     for (const SeenBox& box : boxes.boxes()) {
@@ -418,7 +418,7 @@ TEST_F(ConnectorSending, MissingRecipientGivesThreeBoxesAndWritesNothing)
 TEST_F(ConnectorSending, MissingRecipientBoxesAndPausesLeaveTheMutexFree)
 {
     BoxWatcher boxes(0, false);
-    MutexHoldProbe probe(peer_.mutex(), 80);  // the pause is 100 ms, taken after each of the three passes
+    MutexHoldProbe probe(peer_.mutex(), 80); // the pause is 100 ms, taken after each of the three passes
     JoiningThread sender([] { CFlashLocalConnection("nobody.listens", nullptr, 0).send("onDone", nullptr); });
     for (std::size_t seen = 1; seen <= 3; ++seen) {
         ASSERT_TRUE(boxes.waitForCount(seen, kWait));

@@ -44,7 +44,7 @@ TEST(MessageText, DecodedMessageShowsRecipientDomainAndCallInDumpText)
 TEST(MessageText, UndecodableBodyShowsRecipientLengthAndFirstBytes)
 {
     Section section;
-    const std::uint8_t body[] = {0x02, 0x00, 0x01, 'x', 0x05};  // a null where the domain belongs
+    const std::uint8_t body[] = {0x02, 0x00, 0x01, 'x', 0x05}; // a null where the domain belongs
     std::memcpy(section.bytes.data() + lc::kBodyOffset, body, sizeof body);
     section.bytes[lc::kLengthOffset] = sizeof body;
     EXPECT_EQ(lc::messageText(lc::copySlot(section.view())), "to x: 5 bytes that do not decode: 02 00 01 78 05");

@@ -41,7 +41,10 @@ std::vector<std::uint8_t> bodyWithNulls(std::size_t nulls, const std::string& me
 // a main thread held by a download.
 class BusyWindow {
 public:
-    BusyWindow() { window_ = CreateWindowExA(0, "STATIC", "busy", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr); }
+    BusyWindow()
+    {
+        window_ = CreateWindowExA(0, "STATIC", "busy", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    }
     ~BusyWindow()
     {
         drain();

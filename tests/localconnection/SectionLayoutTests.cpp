@@ -252,7 +252,8 @@ TEST(Deserialize, ArgumentsComeOutInCallOrder)
 
     // Written back, the arguments stand in the body as they came.
     Section again;
-    ASSERT_EQ(writeCall(again.view(), "__qel.external.connector__", "BrowseFile", call.get(), 0), WriteOutcome::Written);
+    ASSERT_EQ(writeCall(again.view(), "__qel.external.connector__", "BrowseFile", call.get(), 0),
+              WriteOutcome::Written);
     EXPECT_EQ(Bytes(again.at(kBodyOffset), again.at(kBodyOffset + body.size())), body);
 }
 
@@ -282,12 +283,12 @@ TEST(Deserialize, EmptySlotAndBrokenBodiesGiveNoRecordAndNoReport)
     EXPECT_EQ(deserializeRemoteCall(section.view(), &problem), nullptr);
 
     Bytes body = header("me", "M");
-    const Bytes broken = hex("02 00 09 61");  // a string running past the body
+    const Bytes broken = hex("02 00 09 61"); // a string running past the body
     body.insert(body.end(), broken.begin(), broken.end());
     section.putBody(body);
     EXPECT_EQ(deserializeRemoteCall(section.view(), &problem), nullptr);
 
-    const std::uint32_t huge = 50000;  // longer than the body room
+    const std::uint32_t huge = 50000; // longer than the body room
     std::memcpy(section.at(kLengthOffset), &huge, 4);
     EXPECT_EQ(deserializeRemoteCall(section.view(), &problem), nullptr);
     EXPECT_FALSE(problem.found);

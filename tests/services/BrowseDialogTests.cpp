@@ -10,7 +10,7 @@
 namespace {
 
 constexpr int kFileTypes = cmb1;
-constexpr int kFileName = cmb13;  // with its edit field
+constexpr int kFileName = cmb13; // with its edit field
 
 class BrowseDialog : public LauncherFixture {
 protected:
@@ -100,8 +100,8 @@ TEST_F(BrowseDialog, OpenWithFiltersRelativeFolderAndInitialName)
     EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{"Images"});
     EXPECT_EQ(windowText(nameField(dialog)), "start.png");
     choose(dialog, "pic.png");
-    EXPECT_EQ(finish(), std::vector<std::string>{answer(
-                            "onBrowseFileSelect", "Array : {String : " + dir_.file("saves\\pic.png") + "}")});
+    EXPECT_EQ(finish(), std::vector<std::string>{
+                            answer("onBrowseFileSelect", "Array : {String : " + dir_.file("saves\\pic.png") + "}")});
 }
 
 TEST_F(BrowseDialog, FilterListsThatAreNoObjectGiveAllFilesAndCancelIsAnswered)
@@ -204,8 +204,9 @@ TEST_F(BrowseDialog, SaveWithoutFilterListOffersNoTypesAndAnswersAPlainString)
     EXPECT_TRUE(fileTypes(dialog).empty());
     EXPECT_EQ(windowText(nameField(dialog)), "name.sav");
     cancel(dialog);
-    EXPECT_EQ(finish(), (std::vector<std::string>{answer("onBrowseFileToSaveSelect", "String : " + dir_.file("new.sav")),
-                                                  answer("onBrowseFileToSaveCancel")}));
+    EXPECT_EQ(finish(),
+              (std::vector<std::string>{answer("onBrowseFileToSaveSelect", "String : " + dir_.file("new.sav")),
+                                        answer("onBrowseFileToSaveCancel")}));
 }
 
 TEST_F(BrowseDialog, SaveDialogIsOwnedByTheGameWithARelativeFolderOrNone)
@@ -222,9 +223,9 @@ TEST_F(BrowseDialog, SaveDialogIsOwnedByTheGameWithARelativeFolderOrNone)
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), "Tovin  ");
     choose(dialog, "free.sav");
-    EXPECT_EQ(finish(),
-              (std::vector<std::string>{answer("onBrowseFileToSaveSelect", "String : " + dir_.file("saves\\slot.sav")),
-                                        answer("onBrowseFileToSaveSelect", "String : " + dir_.file("saves\\free.sav"))}));
+    EXPECT_EQ(finish(), (std::vector<std::string>{
+                            answer("onBrowseFileToSaveSelect", "String : " + dir_.file("saves\\slot.sav")),
+                            answer("onBrowseFileToSaveSelect", "String : " + dir_.file("saves\\free.sav"))}));
 }
 
 // Initial names longer than the dialogs' buffers are cut to them, with room for the NUL.
@@ -256,7 +257,8 @@ TEST_F(BrowseDialog, SavingOverAnExistingFileAsksFirst)
     for (HWND box : topLevelDialogs(launcher_->id()))
         if (box != dialog)
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
-    EXPECT_EQ(finish(), std::vector<std::string>{answer("onBrowseFileToSaveSelect", "String : " + dir_.file("old.sav"))});
+    EXPECT_EQ(finish(),
+              std::vector<std::string>{answer("onBrowseFileToSaveSelect", "String : " + dir_.file("old.sav"))});
 }
 
 } // namespace

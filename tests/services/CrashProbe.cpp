@@ -46,7 +46,7 @@ int main(int argc, char** argv)
         call.addArgument(std::make_unique<CFlashAMFNumber>(value), false);
     // On this stack, as in the launcher: every way out below skips its destructor.
     CLauncherServices services;
-    services.ScreenResolutionEnable(&call, "crash.probe", nullptr);  // nobody takes the answer
+    services.ScreenResolutionEnable(&call, "crash.probe", nullptr); // nobody takes the answer
 
     DEVMODEA mode = {};
     mode.dmSize = sizeof mode;

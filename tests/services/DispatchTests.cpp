@@ -34,15 +34,15 @@ TEST_F(Dispatch, CallsWithoutAStringReplyNameGetNoAnswer)
                                 "call-bare HttpDownload \"dest\" \"http://127.0.0.1:1/\" 7; no-answer 1500; "
                                 "call-bare Foo null; no-answer 1500; call-bare Foo {\"a\": \"b\"}; no-answer 1500; "
                                 "call Foo; answer; exit 0");
-    EXPECT_EQ(answers(lines), (std::vector<std::string>{"no answer", "no answer", "no answer", "no answer",
-                                                        "no answer", kUnknownAnswer}));
+    EXPECT_EQ(answers(lines), (std::vector<std::string>{"no answer", "no answer", "no answer", "no answer", "no answer",
+                                                        kUnknownAnswer}));
 }
 
 TEST_F(Dispatch, TwoCallsAreAnsweredInTheirOrder)
 {
     const auto lines = converse("listen second.reply; call Foo; call@second.reply Bar; answer; answer; exit 0");
-    EXPECT_EQ(answers(lines), (std::vector<std::string>{kUnknownAnswer,
-                                                        "answer second.reply onUnknownMethod() from localhost"}));
+    EXPECT_EQ(answers(lines),
+              (std::vector<std::string>{kUnknownAnswer, "answer second.reply onUnknownMethod() from localhost"}));
 }
 
 TEST_F(Dispatch, TheLauncherNameIsInTheTableOnceAlsoWhenLeftByAnEarlierRun)
@@ -82,7 +82,7 @@ TEST_F(Dispatch, CallsThatOpenBoxesNestAtMostEightDeepAndWaitingOnesRunLater)
     BoxWatcher boxes(launcher->id(), false);
     ASSERT_TRUE(boxes.waitForCount(8, kLongWait));
     ASSERT_FALSE(waitForLine(transcript(), "call Foo", kLongWait).empty()) << "every call was taken";
-    Sleep(1500);  // room for a ninth box to appear if nesting went on
+    Sleep(1500); // room for a ninth box to appear if nesting went on
     EXPECT_EQ(topLevelDialogs(launcher->id()).size(), 8u) << "boxes open at once";
     const ULONGLONG deadline = GetTickCount64() + kLongWait;
     while (boxes.boxes().size() < 12 && GetTickCount64() < deadline) {

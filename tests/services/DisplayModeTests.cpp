@@ -53,10 +53,11 @@ TEST_F(DisplayMode, FractionalWidthIsTruncated)
 
 TEST_F(DisplayMode, UnsupportedModeIsAnErrorAndTheSavedModeStays)
 {
-    EXPECT_EQ(run("call ScreenResolutionEnable 800 600 32; answer; call ScreenResolutionEnable 12345 7 32; answer; "
-                  "call ScreenResolutionEnable 640 480 32; answer; mode; call ScreenResolutionDisable; no-answer 500; mode"),
-              (std::vector<std::string>{success_, error_, success_, "mode 640x480x32", "no answer",
-                                        "mode " + original_ + "x32"}));
+    EXPECT_EQ(
+        run("call ScreenResolutionEnable 800 600 32; answer; call ScreenResolutionEnable 12345 7 32; answer; "
+            "call ScreenResolutionEnable 640 480 32; answer; mode; call ScreenResolutionDisable; no-answer 500; mode"),
+        (std::vector<std::string>{success_, error_, success_, "mode 640x480x32", "no answer",
+                                  "mode " + original_ + "x32"}));
 }
 
 TEST_F(DisplayMode, DisableWithNothingSavedChangesNothing)
@@ -118,11 +119,13 @@ TEST_P(DisplayModeCrash, PutsTheSavedModeBackBeforeTheProcessEnds)
     EXPECT_EQ(readLines(dir.file("switched.txt")), std::vector<std::string>{"800x600"}) << "the switch came first";
     EXPECT_EQ(currentMode(), original);
     if (currentMode() != original)
-        ChangeDisplaySettingsA(nullptr, 0);  // the other tests start from the usual mode
+        ChangeDisplaySettingsA(nullptr, 0); // the other tests start from the usual mode
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, DisplayModeCrash, ::testing::Values("fault", "thread-fault", "terminate", "abort", "exit"),
-                         [](const auto& info) { return std::string(info.param) == "thread-fault" ? "threadFault"
-                                                                                                 : std::string(info.param); });
+INSTANTIATE_TEST_SUITE_P(Ways, DisplayModeCrash,
+                         ::testing::Values("fault", "thread-fault", "terminate", "abort", "exit"),
+                         [](const auto& info) {
+                             return std::string(info.param) == "thread-fault" ? "threadFault" : std::string(info.param);
+                         });
 
 } // namespace

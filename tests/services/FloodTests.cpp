@@ -38,7 +38,7 @@ protected:
         EXPECT_NE(linuxPid, 0) << "no Linux process for the launcher";
         const std::uint64_t peak = linuxPid ? peakResidentKiB(linuxPid) : 0;
         EXPECT_TRUE(launcher->started() && processIsRunning(launcher->id())) << "the launcher went down";
-        terminateProcessId(std::strtoul(pidLine.c_str() + 4, nullptr, 10));  // the game ends, so does the launcher
+        terminateProcessId(std::strtoul(pidLine.c_str() + 4, nullptr, 10)); // the game ends, so does the launcher
         EXPECT_TRUE(launcher->waitForExit(30000));
         EXPECT_EQ(launcher->exitCode(), 1u);
         EXPECT_EQ(readFile(destination).size(), 200000u);

@@ -9,7 +9,8 @@
 namespace {
 
 const char kNot200[] = "Code de retour Http non \xE9gal \xE0 200";
-const char kCannotCreate[] = "Impossible de cr\xE9" "er le fichier de destination";
+const char kCannotCreate[] = "Impossible de cr\xE9"
+                             "er le fichier de destination";
 
 std::string expectedBody(std::size_t n)
 {
@@ -38,8 +39,8 @@ protected:
 
     static std::string error(const std::string& message, int status)
     {
-        return "answer tovin.game.reply onHttpDownloadError(String : " + message + ", Number : " +
-               std::to_string(status) + ".000000) from localhost";
+        return "answer tovin.game.reply onHttpDownloadError(String : " + message +
+               ", Number : " + std::to_string(status) + ".000000) from localhost";
     }
 
     static std::string requests()
@@ -50,8 +51,8 @@ protected:
 
     static std::string cannotCreate(const std::string& path)
     {
-        return "answer tovin.game.reply onHttpDownloadError(String : " + std::string(kCannotCreate) + ", String : " +
-               path + ") from localhost";
+        return "answer tovin.game.reply onHttpDownloadError(String : " + std::string(kCannotCreate) +
+               ", String : " + path + ") from localhost";
     }
 
     // The launcher's temporary files (tvn*.tmp) left in the test folder.

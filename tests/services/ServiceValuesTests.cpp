@@ -33,9 +33,9 @@ TEST(DisplayModeField, KeepsTheLow32BitsOfTheTruncatedInteger)
 // These have no 64-bit integer: the switch is not made and the field stays as it was.
 TEST(DisplayModeField, RefusesWhatHasNoIntegerAndChangesNothing)
 {
-    for (double number : {std::nan(""), std::numeric_limits<double>::infinity(),
-                          -std::numeric_limits<double>::infinity(), 9223372036854775808.0, -9223372036854777856.0,
-                          1e300}) {
+    for (double number :
+         {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+          9223372036854775808.0, -9223372036854777856.0, 1e300}) {
         std::uint32_t field = 7;
         EXPECT_FALSE(toDisplayModeField(number, field)) << number;
         EXPECT_EQ(field, 7u) << number;

@@ -129,6 +129,6 @@ void BoxWatcher::poll()
             for (auto it = handled_.begin(); it != handled_.end();)
                 it = IsWindow(*it) ? std::next(it) : handled_.erase(it);
         }
-        Sleep(20);  // the window list has no event to wait on: look again shortly
+        Sleep(20); // the window list has no event to wait on: look again shortly
     }
 }

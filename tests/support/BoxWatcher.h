@@ -41,7 +41,7 @@ private:
     bool dismiss_;
     std::atomic<bool> stop_{false};
     mutable std::mutex lock_;
-    mutable std::condition_variable seen_;  // a box was added
+    mutable std::condition_variable seen_; // a box was added
     std::vector<SeenBox> boxes_;
     std::set<HWND> handled_;
     std::thread thread_;

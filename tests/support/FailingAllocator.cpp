@@ -23,14 +23,41 @@ void* allocate(std::size_t size)
 
 } // namespace
 
-FailAllocationsAbove::FailAllocationsAbove(std::size_t bytes) { g_limit = bytes; }
-FailAllocationsAbove::~FailAllocationsAbove() { g_limit = SIZE_MAX; }
+FailAllocationsAbove::FailAllocationsAbove(std::size_t bytes)
+{
+    g_limit = bytes;
+}
+FailAllocationsAbove::~FailAllocationsAbove()
+{
+    g_limit = SIZE_MAX;
+}
 
-std::size_t refusedAllocations() { return g_refused.load(); }
+std::size_t refusedAllocations()
+{
+    return g_refused.load();
+}
 
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void* operator new(std::size_t size)
+{
+    return allocate(size);
+}
+void* operator new[](std::size_t size)
+{
+    return allocate(size);
+}
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+void operator delete[](void* block) noexcept
+{
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept
+{
+    std::free(block);
+}

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-constexpr DWORD kLongWait = 30000;  // Wine's first user32 call can take seconds
+constexpr DWORD kLongWait = 30000; // Wine's first user32 call can take seconds
 
 // A text as a quoted string of the stand-in game's scenarios.
 inline std::string quoted(const std::string& text)
@@ -34,8 +34,8 @@ protected:
         environment["TOVIN_SCENARIO"] = scenario;
         environment["TOVIN_WINDOWS"] = windows;
         environment["TOVIN_TRANSCRIPT"] = transcript();
-        auto launcher = std::make_unique<ChildProcess>(dir_.file("TovinLauncher.exe"), arguments, dir_.path(),
-                                                       environment);
+        auto launcher =
+            std::make_unique<ChildProcess>(dir_.file("TovinLauncher.exe"), arguments, dir_.path(), environment);
         EXPECT_TRUE(launcher->started());
         return launcher;
     }

@@ -100,7 +100,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::string& argume
     PROCESS_INFORMATION info = {};
     if (CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, outputPrefix.empty() ? FALSE : TRUE, 0,
                        block.data(), directory.c_str(), &startup, &info)) {
-        UniqueHandle thread(info.hThread);  // not needed: closed at once
+        UniqueHandle thread(info.hThread); // not needed: closed at once
         process_.reset(info.hProcess);
         id_ = info.dwProcessId;
     }

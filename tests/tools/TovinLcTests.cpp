@@ -9,7 +9,7 @@
 namespace {
 
 constexpr char kLauncherName[] = "__qel.external.connector__";
-constexpr int kFileTypes = 0x470;  // cmb1
+constexpr int kFileTypes = 0x470; // cmb1
 
 struct ToolRun {
     DWORD exitCode = 99;
@@ -123,8 +123,8 @@ TEST_F(TovinLc, HttpDownloadCompletesAndARefusedConnectionKeepsItsAccentsInUtf8)
 {
     startSession();
     const std::string destination = dir_.file("got.bin");
-    const ToolRun done = tool(std::string("call ") + kLauncherName + " HttpDownload " + url("/body/1000") + " " +
-                              destination);
+    const ToolRun done =
+        tool(std::string("call ") + kLauncherName + " HttpDownload " + url("/body/1000") + " " + destination);
     EXPECT_EQ(done.exitCode, 0u) << done.err;
     EXPECT_EQ(done.out, std::vector<std::string>{"onHttpDownloadComplete()"});
     EXPECT_EQ(readFile(destination).size(), 1000u);
@@ -151,7 +151,7 @@ TEST_F(TovinLc, BrowseFileOpensTheDialogWithTheOneJsonFilterType)
         Sleep(50);
     }
     ASSERT_NE(dialog, nullptr) << "no file dialog appeared";
-    Sleep(300);  // let it fill its controls
+    Sleep(300); // let it fill its controls
     HWND types = GetDlgItem(dialog, kFileTypes);
     ASSERT_EQ(SendMessageA(types, CB_GETCOUNT, 0, 0), 1);
     wchar_t text[64] = {};
@@ -167,7 +167,8 @@ TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
 {
     startSession();
     auto watch = startTool("watch --seconds 12", "watch");
-    const std::string call = std::string(" to ") + kLauncherName + " from localhost: Bar(String : _tovin_lc, Array : {Number : 1.000000, Number : 2.000000})";
+    const std::string call = std::string(" to ") + kLauncherName +
+                             " from localhost: Bar(String : _tovin_lc, Array : {Number : 1.000000, Number : 2.000000})";
     const std::string answer = " to _tovin_lc from localhost: onUnknownMethod()";
     const auto seen = [&](const std::string& text) {
         const auto lines = readLines(dir_.file("watch.out"));
@@ -203,8 +204,8 @@ TEST_F(TovinLc, BadArgumentsEndWithCodeOneAndHelpDescribesEachCommand)
     EXPECT_EQ(bad.exitCode, 1u);
     EXPECT_NE(bad.err.find("VALUE 2 ([1, 2): bad JSON: ',' or ']' expected at character 6"), std::string::npos)
         << bad.err;
-    for (const char* arguments : {"", "frobnicate", "call x", "watch --seconds 0", "call --timeout soon x Foo",
-                                  "table extra"})
+    for (const char* arguments :
+         {"", "frobnicate", "call x", "watch --seconds 0", "call --timeout soon x Foo", "table extra"})
         EXPECT_EQ(tool(arguments).exitCode, 1u) << arguments;
 
     const ToolRun help = tool("--help");

@@ -22,7 +22,7 @@ FlashPlayerPeer::FlashPlayerPeer(std::size_t sectionSize)
 void FlashPlayerPeer::lock() const
 {
     const DWORD result = WaitForSingleObject(mutex_.get(), INFINITE);
-    (void)result;  // an abandoned mutex is ours all the same
+    (void)result; // an abandoned mutex is ours all the same
 }
 
 void FlashPlayerPeer::unlock() const

@@ -17,14 +17,14 @@
 struct ReceivedMessage {
     std::string recipient;
     std::string domain;
-    std::unique_ptr<CFlashLocalConnectionCall> call;  // null when the body did not decode
+    std::unique_ptr<CFlashLocalConnectionCall> call; // null when the body did not decode
 };
 
 class FlashPlayerPeer {
 public:
     // sectionSize 0 creates the mutex only (no section).
     explicit FlashPlayerPeer(std::size_t sectionSize = 65536);
-    ~FlashPlayerPeer() = default;  // unmaps, then closes the section and the mutex
+    ~FlashPlayerPeer() = default; // unmaps, then closes the section and the mutex
     FlashPlayerPeer(const FlashPlayerPeer&) = delete;
     FlashPlayerPeer& operator=(const FlashPlayerPeer&) = delete;
 

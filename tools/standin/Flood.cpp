@@ -31,15 +31,16 @@ std::vector<std::uint8_t> floodBody(const std::string& kind, const std::string& 
     putString(body, "localhost");
     putString(body, "Flood");
     std::vector<std::uint8_t> reply;
-    putString(reply, replyName);  // the first argument stands last in the body
+    putString(reply, replyName); // the first argument stands last in the body
     while (body.size() + unit.size() + reply.size() <= lc::kBodyRoom)
         body.insert(body.end(), unit.begin(), unit.end());
     body.insert(body.end(), reply.begin(), reply.end());
     return body;
 }
 
-FloodResult runFlood(FlashPlayerPeer& peer, const std::vector<std::uint8_t>& body, const std::vector<std::string>& names,
-                     unsigned seconds, unsigned drainMs, std::deque<std::pair<std::string, ReceivedMessage>>& others)
+FloodResult runFlood(FlashPlayerPeer& peer, const std::vector<std::uint8_t>& body,
+                     const std::vector<std::string>& names, unsigned seconds, unsigned drainMs,
+                     std::deque<std::pair<std::string, ReceivedMessage>>& others)
 {
     FloodResult result;
     const auto takeAnswers = [&] {

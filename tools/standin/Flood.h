@@ -21,5 +21,6 @@ std::vector<std::uint8_t> floodBody(const std::string& kind, const std::string& 
 
 // Writes `body` whenever the slot is free for `seconds`, then waits up to `drainMs` for
 // the answers of every call written. Answers that are not the flood's go to `others`.
-FloodResult runFlood(FlashPlayerPeer& peer, const std::vector<std::uint8_t>& body, const std::vector<std::string>& names,
-                     unsigned seconds, unsigned drainMs, std::deque<std::pair<std::string, ReceivedMessage>>& others);
+FloodResult runFlood(FlashPlayerPeer& peer, const std::vector<std::uint8_t>& body,
+                     const std::vector<std::string>& names, unsigned seconds, unsigned drainMs,
+                     std::deque<std::pair<std::string, ReceivedMessage>>& others);

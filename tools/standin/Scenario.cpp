@@ -45,8 +45,7 @@ BOOL CALLBACK firstWindowOfProcess(HWND window, LPARAM param)
 
 } // namespace
 
-Scenario::Scenario(const std::string& script, std::vector<HWND> windows)
-    : windows_(std::move(windows))
+Scenario::Scenario(const std::string& script, std::vector<HWND> windows) : windows_(std::move(windows))
 {
     std::string line;
     bool inString = false;
@@ -131,7 +130,7 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
         postCall(command);
     } else if (name == "wait-file") {
         transcriptLine(waitForFile(argument, static_cast<DWORD>(number(2, 60000))) ? "file " + argument
-                                                                                     : "no file " + argument);
+                                                                                   : "no file " + argument);
     } else if (name.rfind("call", 0) == 0) {
         sendCall(command, name != "call-bare");
     } else if (name == "slot-free") {
@@ -241,8 +240,8 @@ void Scenario::postCall(const Command& command)
     }
     const std::string& recipient = command.words[1];
     const std::string& method = command.words[2];
-    const std::size_t valuesAt = command.line.find(method, command.line.find(recipient) + recipient.size()) +
-                                 method.size();
+    const std::size_t valuesAt =
+        command.line.find(method, command.line.find(recipient) + recipient.size()) + method.size();
     std::vector<AmfValuePtr> values;
     ValueSyntaxError error;
     if (!parseValueList(ansiToUtf8(command.line.substr(valuesAt)), values, error)) {

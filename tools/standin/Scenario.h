@@ -50,5 +50,5 @@ private:
     std::unique_ptr<FlashPlayerPeer> peer_;
     std::string replyName_ = "tovin.game.reply";
     std::vector<std::string> listening_;
-    std::deque<std::pair<std::string, ReceivedMessage>> pending_;  // answers taken while sending
+    std::deque<std::pair<std::string, ReceivedMessage>> pending_; // answers taken while sending
 };

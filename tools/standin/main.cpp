@@ -17,7 +17,7 @@ namespace {
 LRESULT CALLBACK gameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_CLOSE)
-        return 0;  // the game decides when it ends, not the user
+        return 0; // the game decides when it ends, not the user
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -32,8 +32,8 @@ std::vector<HWND> createWindows(HINSTANCE instance, int count)
     std::vector<HWND> windows;
     for (int i = 0; i < count; ++i) {
         const std::string title = "stand-in game " + std::to_string(i + 1);
-        HWND window = CreateWindowExA(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW,
-                                      40 + 40 * i, 40 + 40 * i, 640, 480, nullptr, nullptr, instance, nullptr);
+        HWND window = CreateWindowExA(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW, 40 + 40 * i,
+                                      40 + 40 * i, 640, 480, nullptr, nullptr, instance, nullptr);
         ShowWindow(window, SW_SHOWNORMAL);
         windows.push_back(window);
     }
@@ -51,7 +51,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     const char* script = std::getenv("TOVIN_SCENARIO");
     Scenario scenario(script ? script : "", windows);
     MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue must exist before the worker posts to it
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // the queue must exist before the worker posts to it
     const DWORD mainThread = GetCurrentThreadId();
     int exitCode = 0;
     std::thread worker([&] {

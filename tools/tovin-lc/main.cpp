@@ -9,8 +9,8 @@
 #include "localconnection/LockedPass.h"
 #include "localconnection/MessageText.h"
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +22,7 @@
 namespace {
 
 constexpr int kExitBadArguments = 1;
-constexpr int kExitNoAnswer = 2;  // not listening, not written, no answer in time, mutex never free
+constexpr int kExitNoAnswer = 2; // not listening, not written, no answer in time, mutex never free
 constexpr int kExitNoFlashPlayer = 3;
 constexpr char kDefaultReply[] = "_tovin_lc";
 constexpr DWORD kDefaultTimeoutMs = 30000;
@@ -48,42 +48,39 @@ constexpr char kMainHelp[] =
     "Example:\n"
     "  tovin-lc call __qel.external.connector__ HttpDownload http://example.com/a.png C:\\Temp\\a.png";
 
-constexpr char kTableHelp[] =
-    "tovin-lc table\n"
-    "\n"
-    "Prints the Flash Player's listener table, one connection name per line, in the order\n"
-    "the names were entered. Names are never removed, so a name may belong to a program\n"
-    "that has ended.\n"
-    "\n"
-    "Example:\n"
-    "  tovin-lc table\n"
-    "  __qel.external.connector__\n"
-    "  tovin.game.reply";
+constexpr char kTableHelp[] = "tovin-lc table\n"
+                              "\n"
+                              "Prints the Flash Player's listener table, one connection name per line, in the order\n"
+                              "the names were entered. Names are never removed, so a name may belong to a program\n"
+                              "that has ended.\n"
+                              "\n"
+                              "Example:\n"
+                              "  tovin-lc table\n"
+                              "  __qel.external.connector__\n"
+                              "  tovin.game.reply";
 
-constexpr char kSlotHelp[] =
-    "tovin-lc slot\n"
-    "\n"
-    "Prints \"free\", or the message waiting in the slot as\n"
-    "  to NAME from DOMAIN: METHOD(ARGS)\n"
-    "with the arguments in the launcher's value dump text. A body that does not decode\n"
-    "prints as its recipient, its length and its first bytes in hex. Nothing is taken.\n"
-    "\n"
-    "Example:\n"
-    "  tovin-lc slot\n"
-    "  to tovin.game.reply from localhost: onHttpDownloadComplete()";
+constexpr char kSlotHelp[] = "tovin-lc slot\n"
+                             "\n"
+                             "Prints \"free\", or the message waiting in the slot as\n"
+                             "  to NAME from DOMAIN: METHOD(ARGS)\n"
+                             "with the arguments in the launcher's value dump text. A body that does not decode\n"
+                             "prints as its recipient, its length and its first bytes in hex. Nothing is taken.\n"
+                             "\n"
+                             "Example:\n"
+                             "  tovin-lc slot\n"
+                             "  to tovin.game.reply from localhost: onHttpDownloadComplete()";
 
-constexpr char kWatchHelp[] =
-    "tovin-lc watch [--seconds N]\n"
-    "\n"
-    "Takes one locked pass every 10 ms, as every participant does, and prints each message\n"
-    "it sees once, as\n"
-    "  +MS to NAME from DOMAIN: METHOD(ARGS)\n"
-    "with MS the milliseconds since the watch began. It ends after N seconds (default:\n"
-    "until Ctrl+C) with a summary line. It never takes a message: one that its addressee\n"
-    "takes between two passes is not seen.\n"
-    "\n"
-    "Example:\n"
-    "  tovin-lc watch --seconds 30";
+constexpr char kWatchHelp[] = "tovin-lc watch [--seconds N]\n"
+                              "\n"
+                              "Takes one locked pass every 10 ms, as every participant does, and prints each message\n"
+                              "it sees once, as\n"
+                              "  +MS to NAME from DOMAIN: METHOD(ARGS)\n"
+                              "with MS the milliseconds since the watch began. It ends after N seconds (default:\n"
+                              "until Ctrl+C) with a summary line. It never takes a message: one that its addressee\n"
+                              "takes between two passes is not seen.\n"
+                              "\n"
+                              "Example:\n"
+                              "  tovin-lc watch --seconds 30";
 
 constexpr char kCallHelp[] =
     "tovin-lc call [--timeout MS] [--reply NAME] CONNECTION METHOD [VALUE...]\n"
@@ -108,7 +105,7 @@ constexpr char kCallHelp[] =
 
 struct Outcome {
     int code;
-    std::string message;  // UTF-8, for standard error; empty when there is nothing to say
+    std::string message; // UTF-8, for standard error; empty when there is nothing to say
 };
 
 Outcome failure(int code, const std::string& message)
@@ -116,8 +113,8 @@ Outcome failure(int code, const std::string& message)
     return {code, "tovin-lc: " + message};
 }
 
-const Outcome kNoFlashPlayer = failure(kExitNoFlashPlayer,
-                                       "no Flash Player is running (no LocalConnection mutex or section)");
+const Outcome kNoFlashPlayer =
+    failure(kExitNoFlashPlayer, "no Flash Player is running (no LocalConnection mutex or section)");
 const Outcome kMutexBusy = failure(kExitNoAnswer, "the LocalConnection mutex stayed taken for 5 s");
 
 std::vector<std::string> utf8Arguments()
@@ -214,9 +211,8 @@ BOOL WINAPI stopWatching(DWORD)
 bool sameMessage(lc::SectionView view, const std::vector<std::uint8_t>& last)
 {
     const std::size_t size = lc::kBodyOffset + std::min<std::size_t>(lc::messageLength(view), lc::bodyRoom(view));
-    return last.size() == size &&
-           std::memcmp(view.data + lc::kTimestampOffset, last.data() + lc::kTimestampOffset,
-                       size - lc::kTimestampOffset) == 0;
+    return last.size() == size && std::memcmp(view.data + lc::kTimestampOffset, last.data() + lc::kTimestampOffset,
+                                              size - lc::kTimestampOffset) == 0;
 }
 
 Outcome watch(const std::vector<std::string>& arguments)
@@ -282,7 +278,7 @@ public:
     {
         connector_.requestStop();
         if (!connector_.waitForReceiving(kStopWaitMs))
-            ExitProcess(kExitNoAnswer);  // the thread still uses the connector: end here
+            ExitProcess(kExitNoAnswer); // the thread still uses the connector: end here
         MSG msg;
         while (PeekMessageA(&msg, window_, kAnswerMessage, kAnswerMessage, PM_REMOVE))
             take(msg);
@@ -370,9 +366,8 @@ Outcome call(const std::vector<std::string>& arguments)
     }
 
     bool listening = false;
-    const PassResult result = inPass([&](lc::SectionView view) {
-        listening = lc::findConnection(view, recipient).kind == lc::TableScan::Found;
-    });
+    const PassResult result = inPass(
+        [&](lc::SectionView view) { listening = lc::findConnection(view, recipient).kind == lc::TableScan::Found; });
     if (result != PassResult::Done)
         return passFailure(result);
     if (!listening)
