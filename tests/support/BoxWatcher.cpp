@@ -113,9 +113,9 @@ void BoxWatcher::poll()
                         seen.text = text;
                 }
             }
-            // A box still being filled in, or already on its way out, shows no text yet
-            // or no longer: read it again next round.
-            if (!isMessageBox || (seen.caption.empty() && seen.text.empty()))
+            // A box still being filled in shows its caption or its text only once it is
+            // done (every box of the launcher has both): read it again next round.
+            if (!isMessageBox || seen.caption.empty() || seen.text.empty())
                 continue;
             std::lock_guard<std::mutex> guard(lock_);
             handled_.insert(box);

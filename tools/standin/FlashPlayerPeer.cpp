@@ -6,17 +6,24 @@
 #include <algorithm>
 #include <cstring>
 
-FlashPlayerPeer::FlashPlayerPeer(std::size_t sectionSize)
-    : sectionSize_(sectionSize), mutex_(CreateMutexA(nullptr, FALSE, lc::kMutexName))
+FlashPlayerPeer::FlashPlayerPeer(std::size_t sectionSize, const std::string& firstName) : sectionSize_(sectionSize)
 {
-    if (sectionSize == 0)
-        return;
-    section_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(sectionSize),
-                                      lc::kSectionName));
-    if (section_) {
-        mapping_.reset(MapViewOfFile(section_.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
-        view_ = {static_cast<std::uint8_t*>(mapping_.get()), mapping_ ? sectionSize : 0};
+    // Made owned, so that nobody sees the section before its first name is in the table.
+    mutex_.reset(CreateMutexA(nullptr, TRUE, lc::kMutexName));
+    const bool owned = mutex_ && GetLastError() != ERROR_ALREADY_EXISTS;
+    if (sectionSize != 0) {
+        section_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                          static_cast<DWORD>(sectionSize), lc::kSectionName));
+        if (section_) {
+            mapping_.reset(MapViewOfFile(section_.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+            view_ = {static_cast<std::uint8_t*>(mapping_.get()), mapping_ ? sectionSize : 0};
+        }
+        const lc::TableScanResult scan = lc::findConnection(view_, firstName);
+        if (!firstName.empty() && scan.kind == lc::TableScan::EndOfTable)
+            lc::appendConnection(view_, scan.offset, firstName);
     }
+    if (owned)
+        ReleaseMutex(mutex_.get());
 }
 
 void FlashPlayerPeer::lock() const

@@ -23,7 +23,8 @@ struct ReceivedMessage {
 class FlashPlayerPeer {
 public:
     // sectionSize 0 creates the mutex only (no section).
-    explicit FlashPlayerPeer(std::size_t sectionSize = 65536);
+    // `firstName`, if any, is in the listener table before anyone else can open the section.
+    explicit FlashPlayerPeer(std::size_t sectionSize = 65536, const std::string& firstName = "");
     ~FlashPlayerPeer() = default; // unmaps, then closes the section and the mutex
     FlashPlayerPeer(const FlashPlayerPeer&) = delete;
     FlashPlayerPeer& operator=(const FlashPlayerPeer&) = delete;

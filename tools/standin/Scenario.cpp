@@ -109,9 +109,7 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
     } else if (name == "dialog-pick" || name == "dialog-cancel") {
         closeDialog(name == "dialog-pick" ? command.line.substr(command.line.find(name) + name.size() + 1) : "");
     } else if (name == "flash") {
-        peer_ = words.size() > 1 ? std::make_unique<FlashPlayerPeer>(static_cast<std::size_t>(number(1, 65536)))
-                                 : std::make_unique<FlashPlayerPeer>();
-        peer_->registerName(replyName_);
+        peer_ = std::make_unique<FlashPlayerPeer>(static_cast<std::size_t>(number(1, 65536)), replyName_);
         listening_.push_back(replyName_);
         transcriptLine(peer_->ok() ? "flash player ready" : "flash player failed");
     } else if (!peer_ && name != "exit") {
