@@ -185,6 +185,19 @@ bool Scenario::waitForRetitle(DWORD timeoutMs)
     return false;
 }
 
+bool Scenario::valuesAfter(const Command& command, const std::string& before, const std::string& method,
+                           std::vector<AmfValuePtr>& values)
+{
+    // The values are the rest of the line after `before` and then the method's name.
+    const std::size_t valuesAt = command.line.find(method, command.line.find(before) + before.size()) + method.size();
+    ValueSyntaxError error;
+    // The scenario comes in the ANSI code page; the value syntax reads UTF-8.
+    if (parseValueList(ansiToUtf8(command.line.substr(valuesAt)), values, error))
+        return true;
+    transcriptLine("bad values: " + error.text());
+    return false;
+}
+
 void Scenario::sendCall(const Command& command, bool withReplyName)
 {
     // call[@REPLY] METHOD VALUES...
@@ -195,14 +208,9 @@ void Scenario::sendCall(const Command& command, bool withReplyName)
         return;
     }
     const std::string& method = command.words[1];
-    const std::size_t valuesAt = command.line.find(method, command.line.find(verb) + verb.size()) + method.size();
     std::vector<AmfValuePtr> values;
-    ValueSyntaxError error;
-    // The scenario comes in the ANSI code page; the value syntax reads UTF-8.
-    if (!parseValueList(ansiToUtf8(command.line.substr(valuesAt)), values, error)) {
-        transcriptLine("bad values: " + error.text());
+    if (!valuesAfter(command, verb, method, values))
         return;
-    }
     CFlashLocalConnectionCall call("");
     if (withReplyName)
         call.addArgument(std::make_unique<CFlashAMFString>(reply), false);
@@ -238,14 +246,9 @@ void Scenario::postCall(const Command& command)
     }
     const std::string& recipient = command.words[1];
     const std::string& method = command.words[2];
-    const std::size_t valuesAt =
-        command.line.find(method, command.line.find(recipient) + recipient.size()) + method.size();
     std::vector<AmfValuePtr> values;
-    ValueSyntaxError error;
-    if (!parseValueList(ansiToUtf8(command.line.substr(valuesAt)), values, error)) {
-        transcriptLine("bad values: " + error.text());
+    if (!valuesAfter(command, recipient, method, values))
         return;
-    }
     CFlashLocalConnectionCall call("");
     for (AmfValuePtr& value : values)
         call.addArgument(std::move(value), false);

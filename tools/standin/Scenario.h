@@ -38,6 +38,10 @@ private:
     bool runCommand(const Command& command, int& exitCode);
     void reportWindows();
     bool waitForRetitle(DWORD timeoutMs);
+    // Parses the values that follow `before` and `method` on the command's line; a bad
+    // value is reported in the transcript.
+    bool valuesAfter(const Command& command, const std::string& before, const std::string& method,
+                     std::vector<AmfValuePtr>& values);
     void sendCall(const Command& command, bool withReplyName);
     void postCall(const Command& command);
     static bool waitForFile(const std::string& path, DWORD timeoutMs);
