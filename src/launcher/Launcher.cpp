@@ -25,15 +25,6 @@ BOOL CALLBACK Launcher::findGameWindow(HWND window, LPARAM launcher)
     return FALSE;
 }
 
-// A game that exits with code 259 reads as STILL_ACTIVE, so the handle's state decides too.
-bool Launcher::gameHasEnded() const
-{
-    DWORD code = 0;
-    if (!GetExitCodeProcess(gameProcess_.get(), &code))
-        return false;
-    return code != STILL_ACTIVE || WaitForSingleObject(gameProcess_.get(), 0) == WAIT_OBJECT_0;
-}
-
 LRESULT CALLBACK Launcher::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE) {
@@ -51,7 +42,7 @@ LRESULT Launcher::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         PostQuitMessage(0);
         return 0;
     case WM_TIMER:
-        if (gameHasEnded())
+        if (services_.gameHasEnded())
             PostQuitMessage(0);
         return 0;
     case kCallMessage:
@@ -76,6 +67,7 @@ int Launcher::run()
     gameProcess_ = UniqueHandle(game.hProcess);
     gameThread_ = UniqueHandle(game.hThread);
     gameProcessId_ = game.dwProcessId;
+    services_.watchGame(gameProcess_.get());
     WaitForInputIdle(gameProcess_.get(), kInputIdleWaitMs);
 
     EnumWindows(findGameWindow, reinterpret_cast<LPARAM>(this));

@@ -25,7 +25,6 @@ private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static BOOL CALLBACK findGameWindow(HWND window, LPARAM launcher);
     LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    bool gameHasEnded() const;
 
     HINSTANCE instance_;
     DWORD gameProcessId_ = 0;

@@ -21,12 +21,12 @@ std::string folderOf(const std::string& path)
     return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
-void answerCannotCreate(const std::string& replyName, const std::string& path)
+void answerCannotCreate(CLauncherServices& services, const std::string& replyName, const std::string& path)
 {
     std::vector<AmfValuePtr> values;
     values.push_back(std::make_unique<CFlashAMFString>(kCannotCreate));
     values.push_back(std::make_unique<CFlashAMFString>(path));
-    sendAnswer(replyName, "onHttpDownloadError", std::move(values));
+    services.sendAnswer(replyName, "onHttpDownloadError", std::move(values));
 }
 
 // The destination itself must take a write, not only its folder: an existing file is
@@ -75,7 +75,7 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     const std::string path = call->takeFirstArgument()->toString();
 
     if (!destinationWritable(path)) {
-        answerCannotCreate(replyName, path);
+        answerCannotCreate(*this, replyName, path);
         return;
     }
     // The body goes to a file of its own beside the destination, which it replaces only
@@ -101,7 +101,7 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     if (!stored) {
         if (beside)
             DeleteFileA(partial);
-        answerCannotCreate(replyName, path);
+        answerCannotCreate(*this, replyName, path);
         return;
     }
     sendAnswer(replyName, "onHttpDownloadComplete");

@@ -51,8 +51,16 @@ void CLauncherServices::dispatch(CFlashLocalConnectionCall* call, HWND gameWindo
     sendAnswer(replyName, "onUnknownMethod");
 }
 
-void sendAnswer(const std::string& replyName, const char* method, std::vector<AmfValuePtr> values)
+// A game that exits with code 259 reads as STILL_ACTIVE, so the handle's state decides.
+bool CLauncherServices::gameHasEnded() const
 {
+    return gameProcess_ && WaitForSingleObject(gameProcess_, 0) == WAIT_OBJECT_0;
+}
+
+void CLauncherServices::sendAnswer(const std::string& replyName, const char* method, std::vector<AmfValuePtr> values)
+{
+    if (gameHasEnded())
+        return;
     auto answer = std::make_unique<CFlashLocalConnectionCall>("");
     for (AmfValuePtr& value : values)
         answer->addArgument(std::move(value), false);
