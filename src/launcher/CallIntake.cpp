@@ -6,7 +6,11 @@
 
 namespace {
 
-constexpr DWORD kReceiveJoinMs = 3000;
+// The receive thread never waits on anything but its stop request or the mutex (which
+// the stop request interrupts), and never shows a box itself: it ends within a pass.
+// The wait is bounded all the same, so that a thread that somehow does not end can
+// never hold the launcher's exit.
+constexpr DWORD kReceiveJoinMs = 5000;
 // Boxes and dialogs run modal loops that let the next call in while they are open, and
 // that call may open another. Beyond this many calls under way, a call waits (still
 // counted against the listener's bound) until one of them has ended, so that a flood
@@ -21,14 +25,11 @@ void CallIntake::open(HWND launcherWindow)
     listener_->startReceiving();
 }
 
-void CallIntake::run(std::unique_ptr<CFlashLocalConnectionCall> call, std::uint32_t bodyLength, HWND gameWindow)
+void CallIntake::run(std::unique_ptr<CFlashLocalConnectionCall> call, HWND gameWindow)
 {
-    if (call && listener_)
-        listener_->callTaken(bodyLength);
     ++callsUnderWay_;
     try {
-        if (call)
-            lc::traceCall(*call);
+        lc::traceCall(*call);
         services_.dispatch(call.get(), gameWindow);
     } catch (const std::bad_alloc&) {
         // Out of memory ends this call only; the launcher goes on with the next.
@@ -36,25 +37,18 @@ void CallIntake::run(std::unique_ptr<CFlashLocalConnectionCall> call, std::uint3
     --callsUnderWay_;
 }
 
-void CallIntake::deliver(WPARAM wParam, LPARAM bodyLength, HWND gameWindow)
+void CallIntake::deliver(WPARAM posted, HWND gameWindow)
 {
-    std::unique_ptr<CFlashLocalConnectionCall> call(reinterpret_cast<CFlashLocalConnectionCall*>(wParam));
-    const auto length = static_cast<std::uint32_t>(bodyLength);
-    if (callsUnderWay_ >= kMaxNestedCalls) {
-        try {
-            waiting_.emplace_back(std::move(call), length);
-        } catch (const std::bad_alloc&) {
-            if (call && listener_)
-                listener_->callTaken(length); // dropped: no longer pending
-        }
+    if (!listener_ || !listener_->holdsPosted(posted))
         return;
-    }
-    run(std::move(call), length, gameWindow);
-    // Calls that waited for this level come first, in the order they arrived.
-    while (callsUnderWay_ < kMaxNestedCalls && !waiting_.empty()) {
-        auto next = std::move(waiting_.front());
-        waiting_.pop_front();
-        run(std::move(next.first), next.second, gameWindow);
+    ++owed_;
+    // A call that waited for a level comes first: the oldest record runs.
+    while (owed_ > 0 && callsUnderWay_ < kMaxNestedCalls && !services_.gameHasEnded()) {
+        --owed_;
+        std::unique_ptr<CFlashLocalConnectionCall> call = listener_->takeOldestPosted();
+        if (!call)
+            break;
+        run(std::move(call), gameWindow);
     }
 }
 

@@ -7,12 +7,9 @@
 
 #include <windows.h>
 
-#include <cstdint>
-#include <deque>
 #include <memory>
-#include <utility>
 
-constexpr UINT kCallMessage = WM_APP + 400; // 0x8190; wParam holds the call record
+constexpr UINT kCallMessage = WM_APP + 400; // 0x8190; wParam names a call record the listener holds
 constexpr char kLauncherConnectionName[] = "__qel.external.connector__";
 
 class CallIntake {
@@ -24,19 +21,21 @@ public:
 
     // Starts listening: the receive thread posts each call to the window.
     void open(HWND launcherWindow);
-    // Tells the listener that the record wParam carries (whose body length lParam carries)
-    // is taken, dispatches it, then destroys it.
-    void deliver(WPARAM wParam, LPARAM bodyLength, HWND gameWindow);
-    // Stops the receive thread and frees the listener; one still running after the
-    // wait (its box is open) keeps the listener until the process ends.
+    // A call message: when wParam names a record the listener posted and still holds,
+    // runs the oldest such record (calls run in the order they came), then destroys
+    // it. Any other wParam (forged, broadcast, or a call run already) is ignored. Once
+    // the game has ended no call runs.
+    void deliver(WPARAM posted, HWND gameWindow);
+    // Stops the receive thread and frees the listener with the calls it still holds.
     void close();
 
 private:
-    void run(std::unique_ptr<CFlashLocalConnectionCall> call, std::uint32_t bodyLength, HWND gameWindow);
+    void run(std::unique_ptr<CFlashLocalConnectionCall> call, HWND gameWindow);
 
     CLauncherServices& services_;
     std::unique_ptr<CFlashLocalConnection> listener_;
     int callsUnderWay_ = 0;
-    // Calls that came while the most calls were under way, with their body lengths.
-    std::deque<std::pair<std::unique_ptr<CFlashLocalConnectionCall>, std::uint32_t>> waiting_;
+    // Calls whose messages came while the most calls were under way: they wait in the
+    // listener (still counted against its bound) until a call under way has ended.
+    int owed_ = 0;
 };

@@ -42,11 +42,14 @@ LRESULT Launcher::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         PostQuitMessage(0);
         return 0;
     case WM_TIMER:
-        if (services_.gameHasEnded())
+        // Also ticks inside the modal loop of a box or dialog, which the quit closes.
+        if (services_.gameHasEnded()) {
+            services_.RestoreDisplayMode();
             PostQuitMessage(0);
+        }
         return 0;
     case kCallMessage:
-        intake_.deliver(wParam, lParam, gameWindow_);
+        intake_.deliver(wParam, gameWindow_);
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);

@@ -99,14 +99,10 @@ bool CFlashLocalConnection::registerConnection(lc::SectionView view, lc::BoxQueu
     const lc::TableScanResult scan = lc::findConnection(view, connectionName_);
     const bool fits = scan.kind == lc::TableScan::Found || (scan.kind == lc::TableScan::EndOfTable &&
                                                             lc::appendConnection(view, scan.offset, connectionName_));
-    if (!fits) {
-        if (scan.kind == lc::TableScan::NoView)
-            return false;
-        boxes.add("Registering failed", kRegisterCaption);
-        return false; // the caller pauses once the mutex is free again
-    }
-    registered_ = true;
-    return true;
+    registered_ = fits;
+    if (!fits && scan.kind != lc::TableScan::NoView)
+        boxes.add("Registering failed", kRegisterCaption); // the caller pauses once the mutex is free again
+    return fits;
 }
 
 bool CFlashLocalConnection::startReceiving()
@@ -151,6 +147,22 @@ DWORD WINAPI CFlashLocalConnection::receiveThreadEntry(LPVOID connector)
     return static_cast<DWORD>(static_cast<CFlashLocalConnection*>(connector)->receiveLoop());
 }
 
+namespace {
+
+// Holds an SRW lock for one scope.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+} // namespace
+
 int CFlashLocalConnection::receiveLoop()
 {
     int status = 0;
@@ -158,17 +170,18 @@ int CFlashLocalConnection::receiveLoop()
         lc::BoxQueue boxes;
         DWORD failurePause = 0; // taken after the pass: never while holding the mutex
         try {
-            lc::LockedPass pass;
+            lc::LockedPass pass(stopEvent_.get());
+            if (pass.waitResult() == lc::WaitResult::Interrupted)
+                break;
             if (pass.waitResult() != lc::WaitResult::Acquired) {
-                if (pause(kNoPassPauseMs) || pause(kPassPauseMs))
-                    break;
-                continue;
-            }
-            if (!pass.map()) {
-                boxes.add("MapViewOfFile failed", kReceiveCaption);
-                status = -1;
+                failurePause = kNoPassPauseMs;
+            } else if (!pass.map()) {
+                // A Flash Player makes its mutex a moment before its section and closes
+                // it a moment after: not there yet, or not any more. Try again later.
+                failurePause = kNoPassPauseMs;
             } else {
-                if (!registered_ && !registerConnection(pass.view(), boxes))
+                // Every pass: a table rewritten or made anew must not leave us unlisted.
+                if (!registerConnection(pass.view(), boxes))
                     failurePause = kRegisterFailedPauseMs;
                 receiveFromSlot(pass.view(), boxes);
             }
@@ -176,19 +189,31 @@ int CFlashLocalConnection::receiveLoop()
         } catch (const std::bad_alloc&) {
             // Out of memory ends this pass only; the owners have let go of the section.
         }
-        boxes.showAll();
+        boxes.openAll(); // never waits for the player: the next pass comes all the same
         if ((failurePause && pause(failurePause)) || pause(kPassPauseMs))
             break;
     }
     if (status != 0)
-        lc::report(kReceiveCaption, "Sortie de la routine du thread");
+        lc::reportWithoutWaiting(kReceiveCaption, "Sortie de la routine du thread");
     return status;
 }
 
-void CFlashLocalConnection::callTaken(std::uint32_t bodyLength)
+bool CFlashLocalConnection::holdsPosted(WPARAM posted) const
 {
-    pendingBodyBytes_ -= bodyLength;
-    --pendingCalls_;
+    ExclusiveLock hold(postedLock_);
+    return std::any_of(posted_.begin(), posted_.end(),
+                       [posted](const Posted& entry) { return reinterpret_cast<WPARAM>(entry.call.get()) == posted; });
+}
+
+std::unique_ptr<CFlashLocalConnectionCall> CFlashLocalConnection::takeOldestPosted()
+{
+    ExclusiveLock hold(postedLock_);
+    if (posted_.empty())
+        return nullptr;
+    std::unique_ptr<CFlashLocalConnectionCall> call = std::move(posted_.front().call);
+    postedBodyBytes_ -= posted_.front().bodyLength;
+    posted_.pop_front();
+    return call;
 }
 
 void CFlashLocalConnection::passOnListenersCall(lc::SectionView view, lc::BoxQueue& boxes)
@@ -201,11 +226,13 @@ void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& 
 {
     if (!lc::messagePresent(view) || !lc::messageIsFor(view, connectionName_))
         return;
-    const auto bodyLength =
-        static_cast<std::uint32_t>(std::min<std::size_t>(lc::messageLength(view), lc::bodyRoom(view)));
-    if (window_ && message_ && !beyondBound &&
-        (pendingCalls_ >= kMaxPendingCalls || pendingBodyBytes_ + bodyLength > kMaxPendingBodyBytes))
-        return; // taken once the window has caught up
+    const std::size_t bodyLength = std::min<std::size_t>(lc::messageLength(view), lc::bodyRoom(view));
+    const bool delivers = window_ && message_;
+    if (delivers && !beyondBound) {
+        ExclusiveLock hold(postedLock_);
+        if (posted_.size() >= kMaxPendingCalls || postedBodyBytes_ + bodyLength > kMaxPendingBodyBytes)
+            return; // taken once the window has caught up
+    }
     lc::HeaderProblem problem;
     std::unique_ptr<CFlashLocalConnectionCall> call;
     try {
@@ -215,25 +242,46 @@ void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& 
         lc::consumeMessage(view);
         return;
     }
+    lc::consumeMessage(view);
     if (problem.found) {
         char text[128];
         std::snprintf(text, sizeof text, "Parametre %i de type non String : %i", 1, problem.marker);
         boxes.add(text, kDecodeCaption);
     }
-    // The record belongs to the window once posted; one that cannot be posted is freed here.
-    if (call && window_ && message_) {
-        pendingBodyBytes_ += bodyLength;
-        ++pendingCalls_;
-        if (PostMessageA(window_, message_, reinterpret_cast<WPARAM>(call.get()), static_cast<LPARAM>(bodyLength)))
-            static_cast<void>(call.release());
-        else
-            callTaken(bodyLength);
+    // A record that cannot be held or posted is freed here.
+    if (!call || !delivers)
+        return;
+    const auto address = reinterpret_cast<WPARAM>(call.get());
+    {
+        ExclusiveLock hold(postedLock_);
+        try {
+            posted_.push_back({std::move(call), bodyLength});
+        } catch (const std::bad_alloc&) {
+            return; // this call only
+        }
+        postedBodyBytes_ += bodyLength;
     }
-    lc::consumeMessage(view);
+    if (!PostMessageA(window_, message_, address, 0)) {
+        // Never posted: nobody will ask for it. The newest record is this one.
+        ExclusiveLock hold(postedLock_);
+        if (!posted_.empty() && reinterpret_cast<WPARAM>(posted_.back().call.get()) == address) {
+            postedBodyBytes_ -= posted_.back().bodyLength;
+            posted_.pop_back();
+        }
+    }
 }
 
-bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call, ULONGLONG timeLimitMs)
+bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call, ULONGLONG timeLimitMs,
+                                 HANDLE giveUp)
 {
+    // A pause that ends early, with the send, once `giveUp` is signalled.
+    const auto pauseUnlessGivenUp = [giveUp](DWORD ms) {
+        if (!giveUp) {
+            Sleep(ms);
+            return false;
+        }
+        return WaitForSingleObject(giveUp, ms) == WAIT_OBJECT_0;
+    };
     if (!nameAccepted_ || !methodName)
         return false;
     int status = 0;
@@ -246,21 +294,23 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
         lc::BoxQueue boxes;
         DWORD failurePause = 0; // taken after the pass: never while holding the mutex
         {
-            lc::LockedPass pass;
+            lc::LockedPass pass(giveUp);
             switch (pass.waitResult()) {
             case lc::WaitResult::Acquired:
                 break;
+            case lc::WaitResult::Interrupted:
+                return false;
             case lc::WaitResult::Abandoned:
                 lc::report(kSendCaption, "Wait abandonned"); // spelt so on purpose
                 [[fallthrough]];
             case lc::WaitResult::TimedOut:
-                Sleep(kNoPassPauseMs);
-                Sleep(kPassPauseMs);
+                if (pauseUnlessGivenUp(kNoPassPauseMs) || pauseUnlessGivenUp(kPassPauseMs))
+                    return false;
                 continue;
             case lc::WaitResult::Failed:
                 ++failures;
-                Sleep(kMissingMutexPauseMs);
-                Sleep(kPassPauseMs);
+                if (pauseUnlessGivenUp(kMissingMutexPauseMs) || pauseUnlessGivenUp(kPassPauseMs))
+                    return false;
                 continue;
             }
             if (!pass.map()) {
@@ -289,8 +339,8 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
             reportCleanup(pass.close(), kSendCleanup, boxes, status);
         }
         boxes.showAll();
-        Sleep(failurePause);
-        Sleep(kPassPauseMs);
+        if (pauseUnlessGivenUp(failurePause) || pauseUnlessGivenUp(kPassPauseMs))
+            break;
     }
     return status == kSendWritten;
 }

@@ -13,7 +13,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 
 class CFlashLocalConnection {
 public:
@@ -43,25 +46,31 @@ public:
     // The receive thread's exit code, or STILL_ACTIVE.
     DWORD receiveExitCode() const;
 
-    // The calls posted to the window that it has not taken yet are bounded: at the bound
-    // the next call addressed to us stays in the slot, untouched, until the window has
-    // caught up (a sender waits while the slot is busy). Each posted call carries its
-    // body length in lParam; the window hands it back here as it takes the record, before
-    // it runs the call: the call's answer needs the slot, so a call under way must not
-    // keep the next one waiting there.
-    static constexpr std::uint32_t kMaxPendingCalls = 1000;
+    // The records posted to the window wait here until the window takes them: the call
+    // message carries a record's address, and only an address that names a record still
+    // held here is believed (a message can come from any program). At the bound the next
+    // call addressed to us stays in the slot, untouched, until the window has caught up
+    // (a sender waits while the slot is busy).
+    static constexpr std::size_t kMaxPendingCalls = 1000;
     // A decoded body takes at most 64 heap bytes per body byte: 1 MiB of bodies keeps the
     // decoded calls waiting for the window under 64 MiB.
-    static constexpr std::uint32_t kMaxPendingBodyBytes = 1024 * 1024;
-    void callTaken(std::uint32_t bodyLength);
+    static constexpr std::size_t kMaxPendingBodyBytes = 1024 * 1024;
+    // Whether a call message's wParam names a record this connector posted and holds.
+    bool holdsPosted(WPARAM posted) const;
+    // Takes the oldest record held (records are taken in the order they were posted), or
+    // null. Taken before the call runs: its answer needs the slot, so a call under way
+    // must not keep the next one waiting there.
+    std::unique_ptr<CFlashLocalConnectionCall> takeOldestPosted();
 
     // How long a send may keep trying before it gives up without writing.
     static constexpr ULONGLONG kSendTimeLimitMs = 10000;
 
     // Calls `methodName` on the connection of this connector's name with the record's
-    // arguments; blocks until written or given up (after `timeLimitMs` at the most).
+    // arguments; blocks until written or given up (after `timeLimitMs` at the most, or
+    // once `giveUp`, a waitable object such as the game's process, is signalled).
     // Failures are reported (lc::report); the result tells whether the call was written.
-    bool send(const char* methodName, const CFlashLocalConnectionCall* call, ULONGLONG timeLimitMs = kSendTimeLimitMs);
+    bool send(const char* methodName, const CFlashLocalConnectionCall* call, ULONGLONG timeLimitMs = kSendTimeLimitMs,
+              HANDLE giveUp = nullptr);
 
 private:
     static DWORD WINAPI receiveThreadEntry(LPVOID connector);
@@ -76,6 +85,15 @@ private:
     static void passOnListenersCall(lc::SectionView view, lc::BoxQueue& boxes);
     // Waits on the stop request; true when stop was asked.
     bool pause(DWORD ms);
+    struct Posted {
+        std::unique_ptr<CFlashLocalConnectionCall> call;
+        std::size_t bodyLength;
+    };
+    // Records the window has not taken yet, oldest first; the lock guards them between
+    // the receive thread (and a send's pass on the main thread) and the window.
+    mutable SRWLOCK postedLock_ = SRWLOCK_INIT;
+    std::deque<Posted> posted_;
+    std::size_t postedBodyBytes_ = 0;
 
     char connectionName_[256] = {};
     bool nameAccepted_ = false;
@@ -86,8 +104,6 @@ private:
     // The connector with a window and a receive thread, if any; used by sends on the
     // same (main) thread that creates and destroys it.
     static CFlashLocalConnection* listening_;
-    std::atomic<std::uint32_t> pendingCalls_{0};
-    std::atomic<std::uint32_t> pendingBodyBytes_{0};
     UniqueHandle thread_;
     UniqueHandle stopEvent_;
 };

@@ -2,9 +2,16 @@
 
 namespace lc {
 
-LockedPass::LockedPass() : mutex_(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName))
+LockedPass::LockedPass(HANDLE interrupt) : mutex_(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName))
 {
-    switch (WaitForSingleObject(mutex_.get(), kMutexWaitMs)) {
+    if (!mutex_)
+        return; // no Flash Player: Failed
+    const HANDLE objects[] = {mutex_.get(), interrupt};
+    switch (WaitForMultipleObjects(interrupt ? 2 : 1, objects, FALSE, kMutexWaitMs)) {
+    case WAIT_OBJECT_0 + 1:
+    case WAIT_ABANDONED_0 + 1:
+        wait_ = WaitResult::Interrupted;
+        break;
     case WAIT_OBJECT_0:
         ownership_.own(mutex_.get());
         wait_ = WaitResult::Acquired;

@@ -11,7 +11,7 @@ namespace lc {
 
 constexpr DWORD kMutexWaitMs = 5000;
 
-enum class WaitResult { Acquired, Abandoned, TimedOut, Failed };
+enum class WaitResult { Acquired, Abandoned, TimedOut, Failed, Interrupted };
 
 struct CleanupFailures {
     bool unmap = false;
@@ -23,8 +23,9 @@ struct CleanupFailures {
 class LockedPass {
 public:
     // Opens the mutex and waits for it. An abandoned wait made this thread the owner:
-    // the ownership is given back at once and no pass follows.
-    LockedPass();
+    // the ownership is given back at once and no pass follows. An `interrupt` object
+    // (a stop request, the game's process) that is signalled first ends the wait at once.
+    explicit LockedPass(HANDLE interrupt = nullptr);
     ~LockedPass() = default; // on an abnormal exit the owners release what is still open
     LockedPass(const LockedPass&) = delete;
     LockedPass& operator=(const LockedPass&) = delete;

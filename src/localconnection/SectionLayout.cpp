@@ -63,7 +63,7 @@ std::uint32_t messageLength(SectionView view)
 
 bool messagePresent(SectionView view)
 {
-    return view.data && view.size > kBodyOffset && view.data[kBodyOffset] != 0;
+    return messageLength(view) != 0 && view.size > kBodyOffset;
 }
 
 bool messageIsFor(SectionView view, std::string_view name)

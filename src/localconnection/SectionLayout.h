@@ -43,7 +43,8 @@ TableScanResult findConnection(SectionView view, std::string_view name);
 bool appendConnection(SectionView view, std::size_t offset, std::string_view name);
 
 std::uint32_t messageLength(SectionView view);
-// The first body byte doubles as the presence mark.
+// A message is in the slot when its length is not zero, whatever its first byte: one
+// whose first byte is zero would otherwise block the slot for every LocalConnection.
 bool messagePresent(SectionView view);
 // The recipient field of the message equals `name` exactly (both length bytes, then the
 // bytes), whatever its marker byte.

@@ -4,33 +4,41 @@
 
 #include <windows.h>
 
+#include <new>
 #include <string>
 
 namespace lc {
 
 namespace {
 
-void traceLine(const std::string& line)
+// A trace line there is no memory for is lost; the caller goes on.
+template <typename BuildLine>
+void traceLine(BuildLine build) noexcept
 {
-    OutputDebugStringA(("tovin: " + line + "\n").c_str());
+    try {
+        OutputDebugStringA(("tovin: " + build() + "\n").c_str());
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 } // namespace
 
 void traceCall(const CFlashLocalConnectionCall& call)
 {
-    traceLine("call " + callText(call.getMethodName(), call));
+    traceLine([&] { return "call " + callText(call.getMethodName(), call); });
 }
 
 void traceAnswer(const char* replyName, const char* callback, const CFlashLocalConnectionCall& arguments, bool written)
 {
-    traceLine(std::string(written ? "answer to " : "answer not sent to ") + replyName + ": " +
-              callText(callback, arguments));
+    traceLine([&] {
+        return std::string(written ? "answer to " : "answer not sent to ") + replyName + ": " +
+               callText(callback, arguments);
+    });
 }
 
 void traceBox(const char* caption, const char* text)
 {
-    traceLine(std::string("box ") + caption + ": " + text);
+    traceLine([&] { return std::string("box ") + caption + ": " + text; });
 }
 
 } // namespace lc

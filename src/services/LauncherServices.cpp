@@ -65,7 +65,7 @@ void CLauncherServices::sendAnswer(const std::string& replyName, const char* met
     for (AmfValuePtr& value : values)
         answer->addArgument(std::move(value), false);
     auto connector = std::make_unique<CFlashLocalConnection>(replyName.c_str(), nullptr, 0);
-    const bool written = connector->send(method, answer.get());
+    const bool written = connector->send(method, answer.get(), CFlashLocalConnection::kSendTimeLimitMs, gameProcess_);
     lc::traceAnswer(replyName.c_str(), method, *answer, written);
     connector.reset();
     answer.reset();

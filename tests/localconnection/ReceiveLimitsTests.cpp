@@ -45,21 +45,17 @@ public:
     {
         window_ = CreateWindowExA(0, "STATIC", "busy", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     }
-    ~BusyWindow()
-    {
-        drain();
-        DestroyWindow(window_);
-    }
+    ~BusyWindow() { DestroyWindow(window_); }
     HWND window() const { return window_; }
 
-    // Takes every posted record out of the queue; the records and their body lengths.
-    std::vector<std::pair<std::unique_ptr<CFlashLocalConnectionCall>, std::uint32_t>> drain()
+    // Takes every record posted so far from the listener, as a main thread would.
+    std::vector<std::unique_ptr<CFlashLocalConnectionCall>> drain(Listener& listener)
     {
-        std::vector<std::pair<std::unique_ptr<CFlashLocalConnectionCall>, std::uint32_t>> calls;
+        std::vector<std::unique_ptr<CFlashLocalConnectionCall>> calls;
         MSG msg;
         while (PeekMessageA(&msg, window_, kCallMessage, kCallMessage, PM_REMOVE))
-            calls.emplace_back(reinterpret_cast<CFlashLocalConnectionCall*>(msg.wParam),
-                               static_cast<std::uint32_t>(msg.lParam));
+            if (listener.connector().holdsPosted(msg.wParam))
+                calls.push_back(listener.connector().takeOldestPosted());
         return calls;
     }
 
@@ -97,11 +93,7 @@ TEST(ReceiveBound, LargeCallsWaitInTheSlotOnceAMebibyteOfBodiesIsPending)
     EXPECT_EQ(queued(window.window()), admitted);
 
     // The window catches up: the waiting call is taken, and nothing was lost.
-    for (auto& [call, length] : window.drain()) {
-        EXPECT_EQ(length, body.size());
-        call.reset();
-        listener.connector().callTaken(length);
-    }
+    EXPECT_EQ(window.drain(listener).size(), admitted);
     ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
     ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait));
     EXPECT_TRUE(boxes.boxes().empty());
@@ -120,13 +112,12 @@ TEST(ReceiveBound, SmallCallsWaitInTheSlotOnceAThousandArePending)
     Sleep(300);
     EXPECT_FALSE(peer.slotFree());
 
-    auto calls = window.drain();
-    EXPECT_EQ(calls.size(), CFlashLocalConnection::kMaxPendingCalls);
-    listener.connector().callTaken(calls.front().second);
-    calls.front().first.reset();
-    ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "one finished call lets the next in";
-    for (std::size_t i = 1; i < calls.size(); ++i)
-        listener.connector().callTaken(calls[i].second);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, window.window(), kCallMessage, kCallMessage, PM_REMOVE));
+    ASSERT_TRUE(listener.connector().holdsPosted(msg.wParam));
+    EXPECT_NE(listener.connector().takeOldestPosted(), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "one call taken lets the next in";
+    EXPECT_EQ(window.drain(listener).size(), CFlashLocalConnection::kMaxPendingCalls);
 }
 
 TEST(ReceiveMemory, OutOfMemoryWhileDecodingDropsThatCallAndReceivingGoesOn)
@@ -148,12 +139,11 @@ TEST(ReceiveMemory, OutOfMemoryWhileDecodingDropsThatCallAndReceivingGoesOn)
         EXPECT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "the call is consumed";
     }
     EXPECT_GT(refusedAllocations(), refusedBefore);
-    EXPECT_TRUE(window.drain().empty());
+    EXPECT_TRUE(window.drain(listener).empty());
 
     ASSERT_TRUE(peer.sendBody(bodyWithNulls(3), kWait));
     ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait)) << "the next call is received";
-    for (auto& [call, length] : window.drain())
-        listener.connector().callTaken(length);
+    EXPECT_EQ(window.drain(listener).size(), 1u);
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
@@ -164,28 +154,39 @@ TEST(ReceiveHeader, FirstFieldThatIsNotAStringButNamesUsIsTakenWithItsBox)
     BoxWatcher boxes(0, false);
     Listener listener(kName, window.window(), kCallMessage);
     std::vector<std::uint8_t> body = bodyWithNulls(2);
-    body[0] = 0x05;
-    ASSERT_TRUE(peer.sendBody(body, kWait));
-    ASSERT_TRUE(boxes.waitForCount(1, kWait));
-    EXPECT_TRUE(peer.slotFree()) << "nobody else would ever take it out";
-    boxes.dismissAll();
-    EXPECT_EQ(boxes.boxes()[0].caption, "deserializeRemoteCall");
-    EXPECT_EQ(boxes.boxes()[0].text, "Parametre 1 de type non String : 5");
-    EXPECT_TRUE(window.drain().empty());
+    // A first byte of zero too: the length says a message is there.
+    const std::uint8_t markers[] = {0x05, 0x00};
+    for (std::size_t i = 0; i < 2; ++i) {
+        body[0] = markers[i];
+        ASSERT_TRUE(peer.sendBody(body, kWait));
+        ASSERT_TRUE(boxes.waitForCount(i + 1, kWait));
+        EXPECT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "nobody else would ever take it out";
+        boxes.dismissAll();
+        EXPECT_EQ(boxes.boxes()[i].caption, "deserializeRemoteCall");
+        EXPECT_EQ(boxes.boxes()[i].text, "Parametre 1 de type non String : " + std::to_string(markers[i]));
+        EXPECT_TRUE(window.drain(listener).empty());
+    }
 }
 
 TEST(CallIntakeMemory, OutOfMemoryInTheDispatchDropsThatCall)
 {
-    // No game listens: the answer would only be tried. The reply name is long enough
-    // that copying it needs the heap, which refuses.
-    auto call = std::make_unique<CFlashLocalConnectionCall>("SomethingUnknown");
-    call->addArgument(std::make_unique<CFlashAMFString>(std::string(64, 'r')), false);
+    FlashPlayerPeer peer;
+    BusyWindow window;
     CLauncherServices services;
     CallIntake intake(services);
+    intake.open(window.window());
+    // No game listens: the answer would only be tried. The reply name is long enough
+    // that copying it needs the heap, which refuses.
+    CFlashLocalConnectionCall call("");
+    call.addArgument(std::make_unique<CFlashAMFString>(std::string(64, 'r')), false);
+    ASSERT_TRUE(peer.sendCall(kName, "SomethingUnknown", call, kWait));
+    MSG msg;
+    ASSERT_TRUE(waitUntil([&] { return PeekMessageA(&msg, window.window(), kCallMessage, kCallMessage, PM_REMOVE); },
+                          kWait));
     const std::size_t refusedBefore = refusedAllocations();
     {
         FailAllocationsAbove guard(32);
-        EXPECT_NO_THROW(intake.deliver(reinterpret_cast<WPARAM>(call.release()), 0, nullptr));
+        EXPECT_NO_THROW(intake.deliver(msg.wParam, nullptr));
     }
     EXPECT_GT(refusedAllocations(), refusedBefore);
 }

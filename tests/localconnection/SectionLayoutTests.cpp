@@ -129,14 +129,17 @@ TEST(MessageSlot, RecipientIsTheLengthAndBytesWhateverTheMarker)
     // it would block every LocalConnection on the machine.
     Section section;
     Bytes body = header("__qel.external.connector__", "M");
-    body[0] = 0x05;
-    section.putBody(body);
-    EXPECT_TRUE(messageIsFor(section.view(), "__qel.external.connector__"));
-    EXPECT_FALSE(messageIsFor(section.view(), "__qel.external.connectoR__"));
-    HeaderProblem problem;
-    EXPECT_EQ(deserializeRemoteCall(section.view(), &problem), nullptr);
-    EXPECT_TRUE(problem.found);
-    EXPECT_EQ(problem.marker, 5);
+    for (const std::uint8_t marker : {0x05, 0x00}) {
+        body[0] = marker;
+        section.putBody(body);
+        EXPECT_TRUE(messagePresent(section.view())) << "the length says so";
+        EXPECT_TRUE(messageIsFor(section.view(), "__qel.external.connector__"));
+        EXPECT_FALSE(messageIsFor(section.view(), "__qel.external.connectoR__"));
+        HeaderProblem problem;
+        EXPECT_EQ(deserializeRemoteCall(section.view(), &problem), nullptr);
+        EXPECT_TRUE(problem.found);
+        EXPECT_EQ(problem.marker, marker);
+    }
 }
 
 TEST(MessageSlot, ConsumptionZeroesTimestampLengthAndMark)

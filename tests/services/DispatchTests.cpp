@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -68,6 +69,33 @@ TEST_F(Dispatch, GameEndingMidConversationStillEndsTheLauncherPromptly)
     EXPECT_EQ(launcher->exitCode(), 1u);
     EXPECT_LT(GetTickCount64() - ended, 8000u);
     EXPECT_TRUE(boxes.boxes().empty());
+}
+
+// Any program can post the call message to the launcher's window, or broadcast it: only
+// a record the launcher's listener posted itself is run. The forged messages come before
+// a flood that goes past the bound of calls waiting for the window.
+TEST_F(Dispatch, ForgedCallMessagesAreIgnoredAndEveryCallIsStillAnswered)
+{
+    installGame();
+    const std::string go = dir_.file("forged");
+    auto launcher = startLauncher("wait-title 30000; flash; call Foo; answer; wait-file " + quoted(go) +
+                                  "; flood nulls 5 60000; call Foo; answer 30000; exit 0");
+    ASSERT_FALSE(waitForLine(transcript(), "answer ", kLongWait).empty());
+    HWND window = FindWindowA("TovinKorbaLauncher", nullptr);
+    ASSERT_NE(window, nullptr);
+    for (const WPARAM wParam : {WPARAM{0}, WPARAM{0x10}, WPARAM{0xDEADBEEF}, WPARAM{0x7FFE0000}, WPARAM{0x00400000}})
+        for (const LPARAM lParam : {LPARAM{0}, LPARAM{0x7FFFFFFF}, LPARAM{-1}})
+            PostMessageA(window, 0x8190, wParam, lParam);
+    PostMessageA(HWND_BROADCAST, 0x8190, 0x10, 0);
+    writeFile(go, "");
+    ASSERT_TRUE(launcher->waitForExit(120000));
+    const auto flood = linesStartingWith("flood nulls");
+    ASSERT_EQ(flood.size(), 1u) << readFile(transcript());
+    const int written = std::atoi(flood[0].c_str() + flood[0].find("written ") + 8);
+    const int answered = std::atoi(flood[0].c_str() + flood[0].find("answered ") + 9);
+    EXPECT_GT(written, 26) << "past the bound of 1 MiB of bodies waiting";
+    EXPECT_EQ(written, answered);
+    EXPECT_EQ(answers(readLines(transcript())), std::vector<std::string>(2, kUnknownAnswer));
 }
 
 // Each box lets the next call in through its modal loop, and that call may open the

@@ -17,4 +17,8 @@ mkdir "$work/sealed" && printf 'old' >"$work/sealed/x.bin"
 if chattr +i "$work/sealed" 2>/dev/null; then
   export TOVIN_SEALED_DIR="Z:${work//\//\\}\\sealed"
 fi
-"$here/../../scripts/wine-run.sh" "$@"
+# The program runs through wine-run.sh, or through another wrapper named first.
+case "$1" in
+  *.sh) "$@" ;;
+  *) "$here/../../scripts/wine-run.sh" "$@" ;;
+esac

@@ -317,12 +317,11 @@ public:
     }
 
 private:
-    // A posted record is ours; the connector counts it as pending until it is taken.
+    // The connector holds what it posted until it is taken; a message naming nothing it
+    // holds gives nothing.
     std::unique_ptr<CFlashLocalConnectionCall> take(const MSG& msg)
     {
-        std::unique_ptr<CFlashLocalConnectionCall> call(reinterpret_cast<CFlashLocalConnectionCall*>(msg.wParam));
-        connector_.callTaken(static_cast<std::uint32_t>(msg.lParam));
-        return call;
+        return connector_.holdsPosted(msg.wParam) ? connector_.takeOldestPosted() : nullptr;
     }
 
     HWND window_;

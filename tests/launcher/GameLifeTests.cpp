@@ -1,0 +1,103 @@
+// The game's end ends the launcher, whatever it is doing, with the display mode put back,
+// no queued call run and no file left half written. Runs in a Wine virtual desktop (so
+// that the mode can change) beside the test HTTP server.
+#include "support/BoxWatcher.h"
+#include "support/LauncherFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+namespace {
+
+// The test's limit; the benchmark measures the real figure against its target of 1 s.
+constexpr DWORD kEndLimitMs = 5000;
+
+std::string currentMode()
+{
+    DEVMODEA mode = {};
+    mode.dmSize = sizeof mode;
+    EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+    return std::to_string(mode.dmPelsWidth) + "x" + std::to_string(mode.dmPelsHeight);
+}
+
+class GameLife : public LauncherFixture {
+protected:
+    void SetUp() override
+    {
+        LauncherFixture::SetUp();
+        original_ = currentMode();
+    }
+    void TearDown() override
+    {
+        if (currentMode() != original_)
+            ChangeDisplaySettingsA(nullptr, 0); // the other tests start from the usual mode
+    }
+
+    static std::string url(const std::string& route)
+    {
+        const char* port = std::getenv("TOVIN_HTTP_PORT");
+        return "http://127.0.0.1:" + std::string(port ? port : "0") + route;
+    }
+
+    // Starts the game with the display switched to 800x600, then `work`; once the game
+    // has printed its pid (after `work`) and `ready` says the work is under way, ends
+    // the game and checks that the launcher follows it.
+    void endGameDuring(const std::string& work, const std::function<bool(DWORD launcherId)>& ready)
+    {
+        installGame();
+        auto launcher = startLauncher("wait-title 30000; flash; call ScreenResolutionEnable 800 600 32; answer; mode; " +
+                                      work + "; pid; sleep 120000");
+        const std::string pidLine = waitForLine(transcript(), "pid ", 120000);
+        ASSERT_FALSE(pidLine.empty()) << readFile(transcript());
+        ASSERT_EQ(linesStartingWith("mode "), std::vector<std::string>{"mode 800x600x32"});
+        ASSERT_TRUE(ready(launcher->id()));
+        terminateProcessId(std::strtoul(pidLine.c_str() + 4, nullptr, 10));
+        EXPECT_TRUE(launcher->waitForExit(kEndLimitMs)) << "the launcher outlived the game";
+        EXPECT_EQ(currentMode(), original_) << "the mode must be put back";
+    }
+
+    std::string original_;
+};
+
+// The download trickles; 60 calls wait behind it, one of which would switch the mode
+// again. None of them runs, nothing is answered, and the destination keeps its content.
+TEST_F(GameLife, EndsDuringADownloadWithCallsQueuedBehindIt)
+{
+    const std::string destination = dir_.file("kept.bin");
+    writeFile(destination, "the old content");
+    std::string queued = "call ScreenResolutionEnable 640 480 32";
+    for (int i = 1; i < 60; ++i)
+        queued += "; call Queued" + std::to_string(i);
+    endGameDuring("call HttpDownload " + quoted(url("/slow/100000/120")) + " " + quoted(destination) + "; " + queued,
+                  [](DWORD) { return true; });
+    EXPECT_EQ(readFile(destination), "the old content");
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(dir_.file("tvn*.tmp").c_str(), &entry);
+    EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "a temporary file was left: " << entry.cFileName;
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+}
+
+TEST_F(GameLife, EndsDuringAnOpenDialog)
+{
+    endGameDuring("call BrowseFile " + quoted(dir_.path()) + " \"\" null", [](DWORD launcherId) {
+        const ULONGLONG deadline = GetTickCount64() + kLongWait;
+        while (topLevelDialogs(launcherId).empty() && GetTickCount64() < deadline)
+            Sleep(100);
+        return !topLevelDialogs(launcherId).empty();
+    });
+}
+
+TEST_F(GameLife, EndsDuringACountBoxLeftOpen)
+{
+    std::unique_ptr<BoxWatcher> boxes;
+    endGameDuring("call ScreenResolutionEnable 800 600", [&boxes](DWORD launcherId) {
+        boxes = std::make_unique<BoxWatcher>(launcherId, false);
+        return boxes->waitForCount(1, kLongWait);
+    });
+}
+
+} // namespace
