@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/ia32-check.sh || { echo "demo: Wine cannot run on this machine (see above)" >&2; exit 1; }
 [ "${1:-}" = "--show" ] || unset DISPLAY
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target TovinLauncher standin_game >/dev/null
