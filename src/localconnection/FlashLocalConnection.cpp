@@ -173,11 +173,10 @@ int CFlashLocalConnection::receiveLoop()
             lc::LockedPass pass(stopEvent_.get());
             if (pass.waitResult() == lc::WaitResult::Interrupted)
                 break;
-            if (pass.waitResult() != lc::WaitResult::Acquired) {
-                failurePause = kNoPassPauseMs;
-            } else if (!pass.map()) {
-                // A Flash Player makes its mutex a moment before its section and closes
-                // it a moment after: not there yet, or not any more. Try again later.
+            // No mutex, or a mutex without its section: a Flash Player makes its mutex a
+            // moment before its section and closes it a moment after. Not there yet, or
+            // not any more: try again later.
+            if (pass.waitResult() != lc::WaitResult::Acquired || !pass.map()) {
                 failurePause = kNoPassPauseMs;
             } else {
                 // Every pass: a table rewritten or made anew must not leave us unlisted.

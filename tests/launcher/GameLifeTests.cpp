@@ -48,8 +48,9 @@ protected:
     void endGameDuring(const std::string& work, const std::function<bool(DWORD launcherId)>& ready)
     {
         installGame();
-        auto launcher = startLauncher("wait-title 30000; flash; call ScreenResolutionEnable 800 600 32; answer; mode; " +
-                                      work + "; pid; sleep 120000");
+        auto launcher =
+            startLauncher("wait-title 30000; flash; call ScreenResolutionEnable 800 600 32; answer; mode; " + work +
+                          "; pid; sleep 120000");
         const std::string pidLine = waitForLine(transcript(), "pid ", 120000);
         ASSERT_FALSE(pidLine.empty()) << readFile(transcript());
         ASSERT_EQ(linesStartingWith("mode "), std::vector<std::string>{"mode 800x600x32"});

@@ -181,8 +181,8 @@ TEST(CallIntakeMemory, OutOfMemoryInTheDispatchDropsThatCall)
     call.addArgument(std::make_unique<CFlashAMFString>(std::string(64, 'r')), false);
     ASSERT_TRUE(peer.sendCall(kName, "SomethingUnknown", call, kWait));
     MSG msg;
-    ASSERT_TRUE(waitUntil([&] { return PeekMessageA(&msg, window.window(), kCallMessage, kCallMessage, PM_REMOVE); },
-                          kWait));
+    ASSERT_TRUE(
+        waitUntil([&] { return PeekMessageA(&msg, window.window(), kCallMessage, kCallMessage, PM_REMOVE); }, kWait));
     const std::size_t refusedBefore = refusedAllocations();
     {
         FailAllocationsAbove guard(32);
