@@ -20,6 +20,9 @@ constexpr DWORD kNoPassPauseMs = 500;
 constexpr DWORD kMissingMutexPauseMs = 200;
 constexpr DWORD kNoRecipientPauseMs = 100;
 constexpr DWORD kRegisterFailedPauseMs = 500;
+// The pass that takes a last call out of the slot on the way out waits this long at
+// most: the launcher ends within a second of the game.
+constexpr DWORD kLastPassWaitMs = 200;
 constexpr int kMaxCountedFailures = 3;
 constexpr int kSendWritten = 999;
 constexpr int kSendGivenUp = 998;
@@ -194,7 +197,22 @@ int CFlashLocalConnection::receiveLoop()
     }
     if (status != 0)
         lc::reportWithoutWaiting(kReceiveCaption, "Sortie de la routine du thread");
+    else
+        dropLastCall();
     return status;
+}
+
+void CFlashLocalConnection::dropLastCall()
+{
+    try {
+        lc::LockedPass pass(nullptr, kLastPassWaitMs);
+        if (pass.waitResult() == lc::WaitResult::Acquired && pass.map() && lc::messagePresent(pass.view()) &&
+            lc::messageIsFor(pass.view(), connectionName_))
+            lc::consumeMessage(pass.view());
+        static_cast<void>(pass.close());
+    } catch (const std::bad_alloc&) {
+        // Leaving all the same.
+    }
 }
 
 bool CFlashLocalConnection::holdsPosted(WPARAM posted) const

@@ -39,7 +39,8 @@ public:
     bool registerConnection(lc::SectionView view, lc::BoxQueue& boxes);
     // Starts the receive thread (not for a refused name, nor twice); answers true whatever happened.
     bool startReceiving();
-    // Asks the receive thread to end after its current pass.
+    // Asks the receive thread to end: a wait for the mutex ends at once, a pass under way
+    // ends first. A call for us still in the slot is then taken out and dropped.
     void requestStop();
     // True when the receive thread has ended (or never ran) within the time.
     bool waitForReceiving(DWORD timeoutMs);
@@ -85,6 +86,10 @@ private:
     static void passOnListenersCall(lc::SectionView view, lc::BoxQueue& boxes);
     // Waits on the stop request; true when stop was asked.
     bool pause(DWORD ms);
+    // On the way out after a stop: a call addressed to us that is still in the slot
+    // (left there at the bound of pending calls) is taken out and dropped, so that it
+    // does not block the slot for every LocalConnection once we have gone.
+    void dropLastCall();
     struct Posted {
         std::unique_ptr<CFlashLocalConnectionCall> call;
         std::size_t bodyLength;

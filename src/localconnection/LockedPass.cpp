@@ -2,12 +2,12 @@
 
 namespace lc {
 
-LockedPass::LockedPass(HANDLE interrupt) : mutex_(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName))
+LockedPass::LockedPass(HANDLE interrupt, DWORD waitMs) : mutex_(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName))
 {
     if (!mutex_)
         return; // no Flash Player: Failed
     const HANDLE objects[] = {mutex_.get(), interrupt};
-    switch (WaitForMultipleObjects(interrupt ? 2 : 1, objects, FALSE, kMutexWaitMs)) {
+    switch (WaitForMultipleObjects(interrupt ? 2 : 1, objects, FALSE, waitMs)) {
     case WAIT_OBJECT_0 + 1:
     case WAIT_ABANDONED_0 + 1:
         wait_ = WaitResult::Interrupted;

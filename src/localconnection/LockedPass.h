@@ -25,7 +25,7 @@ public:
     // Opens the mutex and waits for it. An abandoned wait made this thread the owner:
     // the ownership is given back at once and no pass follows. An `interrupt` object
     // (a stop request, the game's process) that is signalled first ends the wait at once.
-    explicit LockedPass(HANDLE interrupt = nullptr);
+    explicit LockedPass(HANDLE interrupt = nullptr, DWORD waitMs = kMutexWaitMs);
     ~LockedPass() = default; // on an abnormal exit the owners release what is still open
     LockedPass(const LockedPass&) = delete;
     LockedPass& operator=(const LockedPass&) = delete;

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -97,6 +98,22 @@ TEST(ReceiveBound, LargeCallsWaitInTheSlotOnceAMebibyteOfBodiesIsPending)
     ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
     ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait));
     EXPECT_TRUE(boxes.boxes().empty());
+}
+
+// The game has gone and the launcher with it: a call that waited at the bound must not
+// stay in the slot, where it would block every LocalConnection for good.
+TEST(ReceiveBound, ACallWaitingInTheSlotIsTakenOutWhenTheListenerStops)
+{
+    FlashPlayerPeer peer;
+    BusyWindow window;
+    auto listener = std::make_unique<Listener>(kName, window.window(), kCallMessage);
+    const auto body = bodyWithNulls(40000);
+    for (std::size_t i = 0; i <= CFlashLocalConnection::kMaxPendingBodyBytes / body.size(); ++i)
+        ASSERT_TRUE(peer.sendBody(body, kWait)) << "call " << i;
+    Sleep(300);
+    ASSERT_FALSE(peer.slotFree());
+    listener.reset();
+    EXPECT_TRUE(peer.slotFree());
 }
 
 TEST(ReceiveBound, SmallCallsWaitInTheSlotOnceAThousandArePending)
