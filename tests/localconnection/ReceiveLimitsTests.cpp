@@ -164,6 +164,30 @@ TEST(ReceiveMemory, OutOfMemoryWhileDecodingDropsThatCallAndReceivingGoesOn)
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
+// The decoding box's report fits what the heap gives; what shows it does not. The box
+// is dropped, not the launcher.
+TEST(ReceiveMemory, OutOfMemoryWhileShowingABoxDropsThatBoxAndReceivingGoesOn)
+{
+    FlashPlayerPeer peer;
+    BusyWindow window;
+    Listener listener(kName, window.window(), kCallMessage);
+    ASSERT_TRUE(waitUntil([&] { return listener.connector().isRegistered(); }, kWait));
+    std::vector<std::uint8_t> body = bodyWithNulls(2);
+    body[0] = 0x05;
+    const std::size_t refusedBefore = refusedAllocations();
+    {
+        FailAllocationsAbove guard(40);
+        ASSERT_TRUE(peer.sendBody(body, kWait));
+        EXPECT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
+        Sleep(300); // the pass has handed its report on
+    }
+    EXPECT_GT(refusedAllocations(), refusedBefore);
+    ASSERT_TRUE(peer.sendBody(bodyWithNulls(3), kWait));
+    ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait)) << "the next call is received";
+    EXPECT_EQ(window.drain(listener).size(), 1u);
+    EXPECT_TRUE(topLevelDialogs(GetCurrentProcessId()).empty());
+}
+
 TEST(ReceiveHeader, FirstFieldThatIsNotAStringButNamesUsIsTakenWithItsBox)
 {
     FlashPlayerPeer peer;
