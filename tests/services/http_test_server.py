@@ -12,26 +12,7 @@ import http.server
 import sys
 import time
 
-
-def body(n):
-    return bytes((i * 7) % 251 for i in range(n))
-
-
-# 64 KiB whose bytes follow body()'s pattern (251 does not divide 65536, so the pattern
-# goes on across blocks: block k starts where body() would be at k * 65536).
-BLOCK = 65536
-
-
-def fast_chunks(n):
-    """body(n) in blocks, without building it byte by byte: the pattern repeats every 251."""
-    cycle = body(251)
-    tile = cycle * (BLOCK // 251 + 2)
-    sent = 0
-    while sent < n:
-        size = min(BLOCK, n - sent)
-        start = sent % 251
-        yield tile[start:start + size]
-        sent += size
+from http_test_body import body, fast_chunks
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
