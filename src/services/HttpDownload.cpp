@@ -203,7 +203,7 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     TransferEnd end = TransferEnd::Done;
     HttpDownloadResult result;
     if (worker) {
-        workerShare.release(); // the worker owns its share now
+        static_cast<void>(workerShare.release()); // the worker owns its share now
         end = awaitTransfer(worker.get(), gameProcess(), transfer->downloader);
         if (end == TransferEnd::Silent) {
             // Closing the handles ends the blocking read; the worker is not waited for
