@@ -11,10 +11,10 @@ namespace {
 
 constexpr char kCannotCreate[] = "Impossible de cr\xE9"
                                  "er le fichier de destination";
-// After closing a silent transfer's handles, how long its worker may take to let go.
-constexpr DWORD kAbandonGraceMs = 5000;
 constexpr char kNot200[] = "Code de retour Http non \xE9"
                            "gal \xE0 200";
+// After closing a silent transfer's handles, how long its worker may take to let go.
+constexpr DWORD kAbandonGraceMs = 5000;
 
 std::string folderOf(const std::string& path)
 {
