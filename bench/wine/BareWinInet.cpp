@@ -1,8 +1,10 @@
-// The floor of a download: the launcher's WinINet calls with its 1024-byte reads, each
-// chunk written straight to the file. Results go to TOVIN_BENCH_OUT.
+// The floor of a download: the launcher's WinINet calls with its read size, each read
+// written straight to the file, on one thread. Results go to TOVIN_BENCH_OUT.
 //   bench_bare_wininet URL PATH          download_ms T bytes N
 //   bench_bare_wininet --repeat N URL    growth_kib G: private memory grown over N failing
 //                                        requests made the launcher's way, after a warm-up
+#include "services/ContentLength.h"
+#include "services/HttpDownloader.h"
 #include "services/InternetHandle.h"
 
 #include <psapi.h>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -60,18 +63,25 @@ int download(const char* url, const char* path)
     {
         Request request(url);
         if (request.status == 200) {
-            DWORD announced = 0, announcedLength = sizeof announced;
-            HttpQueryInfoA(request.request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
-                           &announcedLength, nullptr);
-            if (FILE* file = std::fopen(path, "wb")) {
-                char chunk[1024];
+            char text[64] = {};
+            DWORD length = sizeof text - 1;
+            const std::optional<std::uint64_t> announced =
+                HttpQueryInfoA(request.request.get(), HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr)
+                    ? parseContentLength(text)
+                    : std::nullopt;
+            const UniqueFileHandle file(
+                CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file) {
+                std::vector<char> chunk(CHttpDownloader::kReadSize);
                 DWORD got = 0;
                 ok = true;
-                while (InternetReadFile(request.request.get(), chunk, sizeof chunk, &got) && got > 0) {
-                    ok = ok && std::fwrite(chunk, 1, got, file) == got;
+                while (InternetReadFile(request.request.get(), chunk.data(), CHttpDownloader::kReadSize, &got) &&
+                       got > 0) {
+                    DWORD written = 0;
+                    ok = ok && WriteFile(file.get(), chunk.data(), got, &written, nullptr) && written == got;
                     total += got;
                 }
-                ok = std::fclose(file) == 0 && ok && total == announced;
+                ok = ok && (!announced || static_cast<std::uint64_t>(total) == *announced);
             }
         }
     }

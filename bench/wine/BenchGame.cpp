@@ -2,7 +2,7 @@
 // run alone to hold the Flash Player's objects for a bare program). It owns a window,
 // the mutex and the section, listens on a reply name and runs one measurement:
 //   TOVIN_BENCH="roundtrip N [GAP_MS]" | "idle SECONDS" | "download URL PATH" | "soak N KIND..."
-//             | "flood KIND SECONDS URL PATH"
+//             | "flood KIND SECONDS URL PATH" | "gameend download URL PATH|dialog|box"
 // Results go to the file TOVIN_BENCH_OUT as "key value..." lines, ending with "done".
 #include "FlashPlayerPeer.h"
 #include "Flood.h"
@@ -201,6 +201,38 @@ int flood(FlashPlayerPeer& peer, Results& results, const std::string& kind, int 
     return flood.written == flood.answered && answer == "onHttpDownloadComplete" ? 0 : 1;
 }
 
+// The game ends while the launcher serves a call: a download under way, an open file
+// dialog, or an open count box (one value of three). It writes "ending" and ends at
+// once; the runner times the launcher's end from there.
+int gameEnd(FlashPlayerPeer& peer, Results& results, const std::string& kind, const std::string& url,
+            const std::string& path)
+{
+    std::vector<std::string> texts;
+    std::string method;
+    if (kind == "download") {
+        method = "HttpDownload";
+        texts = {url, path};
+    } else if (kind == "dialog") {
+        method = "BrowseFile";
+        texts = {"C:\\", "", ""};
+    } else {
+        method = "ScreenResolutionEnable";
+        texts = {"800"};
+    }
+    CFlashLocalConnectionCall arguments("");
+    arguments.addArgument(std::make_unique<CFlashAMFString>(kReply), false);
+    for (const std::string& text : texts)
+        arguments.addArgument(std::make_unique<CFlashAMFString>(text), false);
+    if (!peer.sendCall(kConnector, method, arguments, 15000)) {
+        results.line("error the call was not written");
+        return 1;
+    }
+    Sleep(2000); // the download under way, the dialog or the box open
+    results.line("ending");
+    TerminateProcess(GetCurrentProcess(), 0);
+    return 0;
+}
+
 // Calls in a row, cycling through `kinds`: "-" calls an unknown method, anything else is
 // the URL of a download that fails.
 int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<std::string>& kinds)
@@ -267,6 +299,10 @@ int run(const std::string& command)
         int seconds = 0;
         words >> kind >> seconds >> url >> path;
         status = flood(peer, results, kind, seconds, url, path);
+    } else if (mode == "gameend") {
+        std::string kind, url, path;
+        words >> kind >> url >> path;
+        status = gameEnd(peer, results, kind, url, path);
     } else if (mode == "soak") {
         int count = 0;
         words >> count;

@@ -3,8 +3,9 @@
 #include "services/HttpDownloader.h"
 #include "services/LauncherServices.h"
 
-#include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -12,6 +13,8 @@ constexpr char kCannotCreate[] = "Impossible de cr\xE9"
                                  "er le fichier de destination";
 constexpr char kNot200[] = "Code de retour Http non \xE9"
                            "gal \xE0 200";
+// After closing a silent transfer's handles, how long its worker may take to let go.
+constexpr DWORD kAbandonGraceMs = 5000;
 
 std::string folderOf(const std::string& path)
 {
@@ -50,15 +53,117 @@ bool destinationWritable(const std::string& path)
     return true;
 }
 
-// Writes the whole body; false on any failed or short write.
-bool writeWhole(const std::string& path, const std::vector<std::uint8_t>& body)
+// Where the body goes while it arrives: a file of its own beside the destination, which
+// replaces the destination only once complete. A folder that takes no new file gets one
+// in the system's temporary folder, copied over the destination at the end.
+struct PartialFile {
+    std::string path; // empty: no file could be made
+    bool copyOver = false;
+};
+
+// Some systems answer a name without having made the file: it must be there.
+std::string temporaryFileIn(const std::string& folder)
 {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
+    char name[MAX_PATH] = {};
+    if (GetTempFileNameA(folder.c_str(), "tvn", 0, name) == 0 || GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES)
+        return {};
+    return name;
+}
+
+PartialFile partialFileFor(const std::string& path)
+{
+    PartialFile partial{temporaryFileIn(folderOf(path))};
+    if (!partial.path.empty())
+        return partial;
+    char folder[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder)
+        return partial;
+    partial.path = temporaryFileIn(folder);
+    partial.copyOver = true;
+    return partial;
+}
+
+// One transfer, shared by the handler and its worker thread: whichever lets go last
+// frees it, so a worker left behind by an abandoned transfer still has all it uses.
+struct Transfer {
+    Transfer(std::string url, UniqueFileHandle file, std::string partialPath, std::string copyTo)
+        : url(std::move(url)), file(std::move(file)), partialPath(std::move(partialPath)), copyTo(std::move(copyTo))
+    {
+    }
+    const std::string url;
+    UniqueFileHandle file; // the partial file, closed by the worker once the body is in
+    const std::string partialPath;
+    const std::string copyTo; // the destination, when the partial file is copied over it
+    CHttpDownloader downloader;
+    HttpDownloadResult result; // read once the worker has ended
+};
+
+// Copies the whole partial file over the destination with the transfer's buffer, so
+// the copy too holds no more than one read. The destination is truncated at the end
+// only, to the body's size.
+bool copyOver(Transfer& transfer)
+{
+    UniqueFileHandle from(CreateFileA(transfer.partialPath.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueFileHandle to(CreateFileA(transfer.copyTo.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!from || !to)
         return false;
-    const bool written = std::fwrite(body.data(), 1, body.size(), file) == body.size();
-    const bool closed = std::fclose(file) == 0;
-    return written && closed;
+    std::vector<std::uint8_t>& chunk = transfer.downloader.chunk();
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(from.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr))
+            return false;
+        if (got == 0)
+            break;
+        DWORD written = 0;
+        if (transfer.downloader.abandoned() || !WriteFile(to.get(), chunk.data(), got, &written, nullptr) ||
+            written != got)
+            return false;
+    }
+    return SetEndOfFile(to.get()) && to.close();
+}
+
+DWORD WINAPI runTransfer(void* parameter)
+{
+    const std::unique_ptr<std::shared_ptr<Transfer>> owner(static_cast<std::shared_ptr<Transfer>*>(parameter));
+    Transfer& transfer = **owner;
+    HttpDownloadResult result = transfer.downloader.Download(transfer.url.c_str(), transfer.file.get());
+    // A write the system held back may fail only now.
+    if (!transfer.file.close())
+        result.writeFailed = true;
+    if (result.status == 200 && !result.writeFailed && !transfer.copyTo.empty() && !transfer.downloader.abandoned())
+        result.writeFailed = !copyOver(transfer);
+    transfer.result = result;
+    return 0;
+}
+
+enum class TransferEnd { Done, GameEnded, Silent };
+
+// Waits for the worker without serving any message (answers stay in call order), and
+// for the game, whose end abandons the transfer at once. The watch on silence backs up
+// WinINet's receive limit, which some versions do not apply to every read.
+TransferEnd awaitTransfer(HANDLE worker, HANDLE game, const CHttpDownloader& downloader)
+{
+    constexpr DWORD kWatchMs = 500;
+    constexpr DWORD kSilenceLimitMs = CHttpDownloader::kSilenceMs + 5000;
+    HANDLE handles[] = {worker, game};
+    DWORD count = game ? 2 : 1;
+    for (;;) {
+        const DWORD waited = WaitForMultipleObjects(count, handles, FALSE, kWatchMs);
+        if (waited == WAIT_OBJECT_0)
+            return TransferEnd::Done;
+        if (waited == WAIT_OBJECT_0 + 1)
+            return TransferEnd::GameEnded;
+        if (waited == WAIT_FAILED && count == 2)
+            count = 1; // a game handle that cannot be waited on: the exit watch tells instead
+        else if (waited == WAIT_FAILED)
+            return WaitForSingleObject(worker, INFINITE) == WAIT_OBJECT_0 ? TransferEnd::Done : TransferEnd::Silent;
+        if (GetTickCount() - downloader.lastProgress() >= kSilenceLimitMs)
+            return TransferEnd::Silent;
+    }
 }
 
 } // namespace
@@ -78,17 +183,56 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
         answerCannotCreate(*this, replyName, path);
         return;
     }
-    // The body goes to a file of its own beside the destination, which it replaces only
-    // once complete: a failed download leaves an existing file as it was. A folder that
-    // takes no new file gets the body written into the destination in place.
-    char partial[MAX_PATH] = {};
-    // Some systems answer a name without having made the file: it must be there.
-    const bool beside = GetTempFileNameA(folderOf(path).c_str(), "tvn", 0, partial) != 0 &&
-                        GetFileAttributesA(partial) != INVALID_FILE_ATTRIBUTES;
-    const HttpDownloadResult result = CHttpDownloader().Download(url.c_str());
+    const PartialFile partial = partialFileFor(path);
+    UniqueFileHandle file;
+    if (!partial.path.empty()) {
+        // Shared for deletion: the handler removes the file at once when the game ends,
+        // while the worker may still be blocked in a read with the file open.
+        file.reset(CreateFileA(partial.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                               TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+            DeleteFileA(partial.path.c_str());
+    }
+    if (!file) {
+        answerCannotCreate(*this, replyName, path);
+        return;
+    }
+    auto transfer = std::make_shared<Transfer>(url, std::move(file), partial.path, partial.copyOver ? path : "");
+    auto workerShare = std::make_unique<std::shared_ptr<Transfer>>(transfer);
+    const UniqueHandle worker(CreateThread(nullptr, 0, runTransfer, workerShare.get(), 0, nullptr));
+    TransferEnd end = TransferEnd::Done;
+    HttpDownloadResult result;
+    if (worker) {
+        static_cast<void>(workerShare.release()); // the worker owns its share now
+        end = awaitTransfer(worker.get(), gameProcess(), transfer->downloader);
+        if (end == TransferEnd::Silent) {
+            // Closing the handles ends the blocking read; the worker is not waited for
+            // past the grace, and the body counts as cut either way.
+            transfer->downloader.abandon();
+            const HANDLE handles[] = {worker.get(), gameProcess()};
+            if (WaitForMultipleObjects(handles[1] ? 2 : 1, handles, FALSE, kAbandonGraceMs) == WAIT_OBJECT_0 + 1)
+                end = TransferEnd::GameEnded;
+            result.status = 5;
+        } else if (end == TransferEnd::Done) {
+            result = transfer->result;
+        }
+    } else {
+        runTransfer(workerShare.release()); // no thread to spare: the transfer holds this one
+        result = transfer->result;
+    }
+    // The game has ended: nobody is left to answer, and the launcher ends next.
+    if (end == TransferEnd::GameEnded || gameHasEnded()) {
+        transfer->downloader.abandon();
+        DeleteFileA(partial.path.c_str());
+        return;
+    }
+    if (result.writeFailed || result.status != 200)
+        DeleteFileA(partial.path.c_str());
+    if (result.writeFailed) {
+        answerCannotCreate(*this, replyName, path);
+        return;
+    }
     if (result.status != 200) {
-        if (beside)
-            DeleteFileA(partial);
         std::vector<AmfValuePtr> values;
         values.push_back(std::make_unique<CFlashAMFString>(kNot200));
         values.push_back(std::make_unique<CFlashAMFNumber>(result.status));
@@ -96,11 +240,10 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
         return;
     }
     const bool stored =
-        beside ? writeWhole(partial, result.data) && MoveFileExA(partial, path.c_str(), MOVEFILE_REPLACE_EXISTING)
-               : writeWhole(path, result.data);
+        partial.copyOver || MoveFileExA(partial.path.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    if (partial.copyOver || !stored)
+        DeleteFileA(partial.path.c_str());
     if (!stored) {
-        if (beside)
-            DeleteFileA(partial);
         answerCannotCreate(*this, replyName, path);
         return;
     }

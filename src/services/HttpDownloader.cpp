@@ -1,16 +1,13 @@
 #include "services/HttpDownloader.h"
 
-#include "services/InternetHandle.h"
+#include "services/ContentLength.h"
 
-#include <windows.h>
-
-#include <new>
-#include <stdexcept>
+#include <optional>
+#include <string_view>
 
 namespace {
 
 constexpr char kUserAgent[] = "Tovin-HTTP-Agent";
-constexpr DWORD kChunkSize = 1024;
 
 std::int32_t leadingNumber(const char* text)
 {
@@ -20,24 +17,81 @@ std::int32_t leadingNumber(const char* text)
     return value;
 }
 
+// Read as text: the numeric query gives 32 bits, and bodies may be larger.
+std::optional<std::uint64_t> announcedLength(HINTERNET request)
+{
+    char text[64] = {};
+    DWORD length = sizeof text - 1;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr))
+        return std::nullopt;
+    return parseContentLength(std::string_view(text, length < sizeof text ? length : sizeof text - 1));
+}
+
+bool writeAll(HANDLE file, const std::uint8_t* bytes, DWORD count)
+{
+    while (count > 0) {
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, count, &written, nullptr) || written == 0)
+            return false;
+        bytes += written;
+        count -= written;
+    }
+    return true;
+}
+
 } // namespace
 
-HttpDownloadResult CHttpDownloader::Download(const char* url)
+HINTERNET CHttpDownloader::adopt(UniqueInternetHandle& slot, HINTERNET handle)
 {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (abandoned_) {
+        if (handle)
+            InternetCloseHandle(handle);
+        return nullptr;
+    }
+    slot.reset(handle);
+    return handle;
+}
+
+void CHttpDownloader::closeHandles()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    request_.close(); // before its session
+    internet_.close();
+}
+
+void CHttpDownloader::abandon()
+{
+    abandoned_ = true;
+    closeHandles();
+}
+
+HttpDownloadResult CHttpDownloader::Download(const char* url, HANDLE file)
+{
+    struct Closer {
+        CHttpDownloader& downloader;
+        ~Closer() { downloader.closeHandles(); }
+    } closer{*this};
     HttpDownloadResult result;
-    UniqueInternetHandle internet(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    lastProgress_ = GetTickCount();
+    const HINTERNET internet =
+        adopt(internet_, InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) {
         result.status = 1;
         return result;
     }
-    UniqueInternetHandle request(InternetOpenUrlA(internet.get(), url, nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+    // WinINet's own limit can be an hour; the request inherits the session's.
+    DWORD timeout = kSilenceMs;
+    InternetSetOptionA(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    const HINTERNET request = adopt(request_, InternetOpenUrlA(internet, url, nullptr, 0, INTERNET_FLAG_RELOAD, 0));
     if (!request) {
         result.status = 2;
         return result;
     }
+    InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
     char statusText[32] = {};
     DWORD statusLength = sizeof statusText;
-    if (!HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE, statusText, &statusLength, nullptr)) {
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE, statusText, &statusLength, nullptr)) {
         result.status = 3;
         return result;
     }
@@ -45,45 +99,29 @@ HttpDownloadResult CHttpDownloader::Download(const char* url)
     if (result.status >= 400)
         return result;
 
-    DWORD announced = 0;
-    DWORD announcedLength = sizeof announced;
-    const bool hasLength = HttpQueryInfoA(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
-                                          &announcedLength, nullptr) != FALSE;
-    std::uint8_t chunk[kChunkSize];
-    DWORD got = 0;
-    bool readFailed = InternetReadFile(request.get(), chunk, kChunkSize, &got) == FALSE;
-    if (readFailed) {
-        result.status = 4;
-        return result;
-    }
-    try {
-        // Room for the announced body at once: no copy on growth and no second buffer
-        // beside the first. A length the process cannot hold up front is read as it comes.
-        if (hasLength) {
-            try {
-                result.data.reserve(announced);
-            } catch (const std::exception&) {
-            }
+    const std::optional<std::uint64_t> announced = announcedLength(request);
+    const bool keep = result.status == 200;
+    std::uint64_t total = 0;
+    bool readFailed = false;
+    for (;;) {
+        DWORD got = 0;
+        if (!InternetReadFile(request, chunk_.data(), kReadSize, &got) || abandoned_) {
+            readFailed = true;
+            break;
         }
-        while (!readFailed && got > 0) {
-            result.data.insert(result.data.end(), chunk, chunk + got);
-            readFailed = InternetReadFile(request.get(), chunk, kChunkSize, &got) == FALSE;
+        if (got == 0)
+            break;
+        lastProgress_ = GetTickCount();
+        total += got;
+        if (keep && !writeAll(file, chunk_.data(), got)) {
+            result.writeFailed = true;
+            break;
         }
-    } catch (const std::bad_alloc&) {
-        result.data = {};
-        result.status = 5;
-        return result;
     }
-    if (result.data.empty()) {
+    result.size = static_cast<std::int64_t>(total);
+    if (total == 0)
         result.status = 4;
-        return result;
-    }
-    // A body cut short is no download: the file would hold a torn copy.
-    if (readFailed || (hasLength && result.data.size() < announced)) {
-        result.data = {};
+    else if (readFailed || (announced && total < *announced)) // a torn copy is no download
         result.status = 5;
-        return result;
-    }
-    result.size = static_cast<std::int32_t>(result.data.size());
     return result;
 }

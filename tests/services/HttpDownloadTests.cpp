@@ -29,10 +29,10 @@ protected:
     }
 
     // Downloads `route` into `destination` and returns the game's answer line.
-    std::string download(const std::string& route, const std::string& destination, const std::string& extra = "")
+    std::string download(const std::string& route, const std::string& destination, int answerMs = 60000)
     {
-        converse("call HttpDownload " + quoted(url(route)) + " " + quoted(destination) + extra +
-                 "; answer 60000; exit 0");
+        converse("call HttpDownload " + quoted(url(route)) + " " + quoted(destination) + "; answer " +
+                 std::to_string(answerMs) + "; exit 0");
         const auto found = linesStartingWith("answer ");
         return found.empty() ? "no answer" : found[0];
     }
@@ -55,12 +55,13 @@ protected:
                ", String : " + path + ") from localhost";
     }
 
-    // The launcher's temporary files (tvn*.tmp) left in the test folder.
-    std::vector<std::string> leftovers() const
+    // The launcher's temporary files (tvn*.tmp) left in the test folder (or another).
+    std::vector<std::string> leftovers(const std::string& folder = "") const
     {
         std::vector<std::string> names;
         WIN32_FIND_DATAA entry;
-        HANDLE find = FindFirstFileA(dir_.file("tvn*.tmp").c_str(), &entry);
+        const std::string pattern = folder.empty() ? dir_.file("tvn*.tmp") : folder + "tvn*.tmp";
+        HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
         if (find == INVALID_HANDLE_VALUE)
             return names;
         do
@@ -73,12 +74,15 @@ protected:
     const std::string complete_ = "answer tovin.game.reply onHttpDownloadComplete() from localhost";
 };
 
+// Read after read into the file: every block boundary lands where it should.
 TEST_F(HttpDownload, LargeBodyArrivesByteForByte)
 {
+    constexpr std::size_t kSize = 64u << 20;
     const std::string destination = dir_.file("big.bin");
     writeFile(destination, "old content");
-    EXPECT_EQ(download("/body/3000000", destination), complete_);
-    EXPECT_TRUE(readFile(destination) == expectedBody(3000000)) << "the file must hold the body exactly";
+    EXPECT_EQ(download("/fast/" + std::to_string(kSize), destination), complete_);
+    EXPECT_TRUE(readFile(destination) == expectedBody(kSize)) << "the file must hold the body exactly";
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
 TEST_F(HttpDownload, RedirectIsFollowed)
@@ -175,41 +179,86 @@ TEST_F(HttpDownload, DestinationLockedDuringTheTransferIsAFailedWrite)
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
-// A folder that refuses new files but lets its file be written: no temporary file can
-// be made beside the destination, so the body is written into it in place; a new name
-// there is refused before any request.
-TEST_F(HttpDownload, FolderThatTakesNoNewFileGetsTheBodyInPlace)
+// A folder that refuses new files but lets its file be written: the body goes to a
+// file in the system's temporary folder, copied over the destination once whole (a
+// cut body leaves it as it was); a new name there is refused before any request.
+TEST_F(HttpDownload, FolderThatTakesNoNewFileGetsTheBodyThroughTheTemporaryFolder)
 {
     const char* sealed = std::getenv("TOVIN_SEALED_DIR");
     if (!sealed)
         GTEST_SKIP() << "the file system here cannot seal a folder";
+    char temporary[MAX_PATH + 1] = {};
+    ASSERT_NE(GetTempPathA(sizeof temporary, temporary), 0u);
+    const std::vector<std::string> before = leftovers(temporary);
     const std::string destination = std::string(sealed) + "\\x.bin";
     ASSERT_EQ(readFile(destination), "old");
-    EXPECT_EQ(download("/body/100", destination), complete_);
-    EXPECT_EQ(readFile(destination), expectedBody(100));
+    EXPECT_EQ(download("/cut", destination), error(kNot200, 5));
+    EXPECT_EQ(readFile(destination), "old");
+    std::remove(transcript().c_str());
+    EXPECT_EQ(download("/fast/300000", destination), complete_);
+    EXPECT_TRUE(readFile(destination) == expectedBody(300000));
+    EXPECT_EQ(leftovers(temporary), before);
     std::remove(transcript().c_str());
     const std::string fresh = std::string(sealed) + "\\new.bin";
-    const std::string before = requests();
+    const std::string requested = requests();
     EXPECT_EQ(download("/body/10", fresh), cannotCreate(fresh));
-    EXPECT_EQ(requests(), before) << "no request may reach the server";
+    EXPECT_EQ(requests(), requested) << "no request may reach the server";
 }
 
+// Cut early, or late in a large body already streamed to the partial file.
 TEST_F(HttpDownload, BodyCutShortFailsAndKeepsTheOldFile)
 {
     const std::string destination = dir_.file("kept.bin");
     writeFile(destination, "the old content");
-    EXPECT_EQ(download("/cut", destination), error(kNot200, 5));
+    const std::string lateCut = "/fast-cut/" + std::to_string(40u << 20) + "/" + std::to_string(64u << 20);
+    for (const std::string& route : {std::string("/cut"), lateCut}) {
+        std::remove(transcript().c_str());
+        EXPECT_EQ(download(route, destination), error(kNot200, 5)) << route;
+        EXPECT_EQ(readFile(destination), "the old content") << route;
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << route;
+    }
+}
+
+// A body that stops arriving holds nobody for long: after a minute without a byte it
+// is a cut body like any other.
+TEST_F(HttpDownload, BodyThatStopsArrivingIsACutBody)
+{
+    const std::string destination = dir_.file("kept.bin");
+    writeFile(destination, "the old content");
+    EXPECT_EQ(download("/silent/100000/200", destination, 120000), error(kNot200, 5));
     EXPECT_EQ(readFile(destination), "the old content");
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
-// The announced length is taken as room up front; one the process cannot hold must not
-// end the download differently from any other body cut short.
-TEST_F(HttpDownload, AnnouncedLengthBeyondMemoryIsACutBody)
+// The game's end abandons the download under way: nothing written, and the launcher
+// ends at once instead of finishing the transfer.
+TEST_F(HttpDownload, GameEndDuringADownloadEndsTheLauncherAndLeavesNoTrace)
 {
     const std::string destination = dir_.file("kept.bin");
     writeFile(destination, "the old content");
-    for (const char* announced : {"/cut/4000000000", "/cut/1900000000"}) {
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; flash; call HttpDownload " + quoted(url("/slow/2000000/60")) +
+                                  " " + quoted(destination) + "; pid; sleep 120000; exit 0");
+    const std::string pidLine = waitForLine(transcript(), "pid ", 60000);
+    ASSERT_FALSE(pidLine.empty());
+    // The body is under way: its partial file is there.
+    for (int i = 0; i < 600 && leftovers().empty(); ++i)
+        Sleep(50);
+    ASSERT_FALSE(leftovers().empty()) << "the transfer never started";
+    Sleep(500);
+    terminateProcessId(std::strtoul(pidLine.c_str() + 4, nullptr, 10));
+    EXPECT_TRUE(launcher->waitForExit(5000)) << "the launcher outlived the game";
+    launcher->waitForExit(60000);
+    EXPECT_EQ(readFile(destination), "the old content");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+// Lengths past 2 and 4 GiB are read whole: a body short of them is cut like any other.
+TEST_F(HttpDownload, LargeAnnouncedLengthOfAShortBodyIsACutBody)
+{
+    const std::string destination = dir_.file("kept.bin");
+    writeFile(destination, "the old content");
+    for (const char* announced : {"/cut/5000000000", "/cut/4000000000", "/cut/2200000000"}) {
         EXPECT_EQ(download(announced, destination), error(kNot200, 5)) << announced;
         EXPECT_EQ(readFile(destination), "the old content") << announced;
     }

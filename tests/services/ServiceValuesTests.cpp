@@ -1,4 +1,5 @@
 // The display mode fields and the dialogs' text buffers, computed from the game's values.
+#include "services/ContentLength.h"
 #include "services/DialogBuffer.h"
 #include "services/DisplayModeField.h"
 
@@ -54,6 +55,33 @@ TEST(DialogBuffer, CutsTheTextToTheBufferWithItsNul)
 
     const std::vector<char> shortText = dialogBuffer("abc", 8);
     EXPECT_EQ(std::vector<char>(shortText.begin(), shortText.end()), (std::vector<char>{'a', 'b', 'c', 0, 0, 0, 0, 0}));
+}
+
+// The announced length is text read into 64 bits: bodies past 2 and 4 GiB keep their
+// length, and one past 64 bits can never arrive whole.
+TEST(ContentLength, ReadsTheDecimalTextInto64Bits)
+{
+    const struct {
+        const char* text;
+        std::optional<std::uint64_t> length;
+    } rows[] = {
+        {"0", 0},
+        {"2147483648", 2147483648u},                                         // 2^31
+        {"4294967297", 4294967297u},                                         // 2^32 + 1
+        {" 5368709120\t", 5368709120u},                                      // 5 GiB, blanks around
+        {"9223372036854775809", 9223372036854775809u},                       // 2^63 + 1
+        {"18446744073709551616", std::numeric_limits<std::uint64_t>::max()}, // 2^64
+        {"99999999999999999999999", std::numeric_limits<std::uint64_t>::max()},
+        {"", std::nullopt},
+        {"  ", std::nullopt},
+        {"12abc", std::nullopt},
+        {"-1", std::nullopt},
+        {"+5", std::nullopt},
+        {"1 2", std::nullopt},
+        {"0x10", std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(parseContentLength(row.text), row.length) << row.text;
 }
 
 } // namespace

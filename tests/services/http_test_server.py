@@ -3,15 +3,16 @@
 
 Writes its port to argv[1] once listening and appends every request path to argv[2].
 Routes: /body/N (200, N bytes), /404, /empty, /204, /206, /redirect, /cut, /cut/ANNOUNCED,
-/slow/N/SECONDS (200, N bytes trickled over about SECONDS seconds).
+/slow/N/SECONDS (200, N bytes trickled over about SECONDS seconds),
+/silent/N/SECONDS (200, N bytes of a longer announced body, then silence for SECONDS),
+/fast/N and /fast-cut/N/ANNOUNCED (N bytes of the repeated block pattern, fast; the
+second announces more and closes after N).
 """
 import http.server
 import sys
 import time
 
-
-def body(n):
-    return bytes((i * 7) % 251 for i in range(n))
+from http_test_body import body, fast_chunks
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -54,6 +55,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             self.close_connection = True
             self.connection.shutdown(2)
+        elif path.startswith("/fast/") or path.startswith("/fast-cut/"):
+            parts = [int(part) for part in path.split("/")[2:]]
+            size, announced = parts[0], parts[-1]
+            self.send_response(200)
+            self.send_header("Content-Length", str(announced))
+            self.end_headers()
+            for chunk in fast_chunks(size):
+                self.wfile.write(chunk)
+            self.wfile.flush()
+            if announced != size:
+                self.close_connection = True
+                self.connection.shutdown(2)
+        elif path.startswith("/silent/"):
+            size, seconds = (int(part) for part in path[8:].split("/"))
+            self.send_response(200)
+            self.send_header("Content-Length", str(size + 1000))
+            self.end_headers()
+            self.wfile.write(body(size))
+            self.wfile.flush()
+            time.sleep(seconds)
+            self.close_connection = True
         elif path.startswith("/slow/"):
             size, seconds = (int(part) for part in path[6:].split("/"))
             payload = body(size)
