@@ -60,6 +60,19 @@ protected:
         EXPECT_EQ(currentMode(), original_) << "the mode must be put back";
     }
 
+    // Polls `probe` until it gives something, for at most kLongWait.
+    template <typename Probe>
+    static auto waitFor(Probe probe)
+    {
+        const ULONGLONG deadline = GetTickCount64() + kLongWait;
+        auto found = probe();
+        while (found == decltype(found){} && GetTickCount64() < deadline) {
+            Sleep(50);
+            found = probe();
+        }
+        return found;
+    }
+
     std::string original_;
 };
 
@@ -72,23 +85,24 @@ TEST_F(GameLife, EndsDuringADownloadWithCallsQueuedBehindIt)
     std::string queued = "call ScreenResolutionEnable 640 480 32";
     for (int i = 1; i < 60; ++i)
         queued += "; call Queued" + std::to_string(i);
-    endGameDuring("call HttpDownload " + quoted(url("/slow/100000/120")) + " " + quoted(destination) + "; " + queued,
-                  [](DWORD) { return true; });
-    EXPECT_EQ(readFile(destination), "the old content");
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(dir_.file("tvn*.tmp").c_str(), &entry);
-    EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "a temporary file was left: " << entry.cFileName;
-    if (find != INVALID_HANDLE_VALUE)
+    const auto partialFile = [this] {
+        WIN32_FIND_DATAA entry;
+        HANDLE find = FindFirstFileA(dir_.file("tvn*.tmp").c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE)
+            return std::string();
         FindClose(find);
+        return std::string(entry.cFileName);
+    };
+    endGameDuring("call HttpDownload " + quoted(url("/slow/100000/120")) + " " + quoted(destination) + "; " + queued,
+                  [&](DWORD) { return !waitFor(partialFile).empty(); }); // the body is under way
+    EXPECT_EQ(readFile(destination), "the old content");
+    EXPECT_EQ(partialFile(), "") << "a temporary file was left";
 }
 
 TEST_F(GameLife, EndsDuringAnOpenDialog)
 {
     endGameDuring("call BrowseFile " + quoted(dir_.path()) + " \"\" null", [](DWORD launcherId) {
-        const ULONGLONG deadline = GetTickCount64() + kLongWait;
-        while (topLevelDialogs(launcherId).empty() && GetTickCount64() < deadline)
-            Sleep(100);
-        return !topLevelDialogs(launcherId).empty();
+        return !waitFor([launcherId] { return topLevelDialogs(launcherId); }).empty();
     });
 }
 

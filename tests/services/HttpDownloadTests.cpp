@@ -230,29 +230,6 @@ TEST_F(HttpDownload, BodyThatStopsArrivingIsACutBody)
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
-// The game's end abandons the download under way: nothing written, and the launcher
-// ends at once instead of finishing the transfer.
-TEST_F(HttpDownload, GameEndDuringADownloadEndsTheLauncherAndLeavesNoTrace)
-{
-    const std::string destination = dir_.file("kept.bin");
-    writeFile(destination, "the old content");
-    installGame();
-    auto launcher = startLauncher("wait-title 30000; flash; call HttpDownload " + quoted(url("/slow/2000000/60")) +
-                                  " " + quoted(destination) + "; pid; sleep 120000; exit 0");
-    const std::string pidLine = waitForLine(transcript(), "pid ", 60000);
-    ASSERT_FALSE(pidLine.empty());
-    // The body is under way: its partial file is there.
-    for (int i = 0; i < 600 && leftovers().empty(); ++i)
-        Sleep(50);
-    ASSERT_FALSE(leftovers().empty()) << "the transfer never started";
-    Sleep(500);
-    terminateProcessId(std::strtoul(pidLine.c_str() + 4, nullptr, 10));
-    EXPECT_TRUE(launcher->waitForExit(5000)) << "the launcher outlived the game";
-    launcher->waitForExit(60000);
-    EXPECT_EQ(readFile(destination), "the old content");
-    EXPECT_EQ(leftovers(), std::vector<std::string>{});
-}
-
 // Lengths past 2 and 4 GiB are read whole: a body short of them is cut like any other.
 TEST_F(HttpDownload, LargeAnnouncedLengthOfAShortBodyIsACutBody)
 {
