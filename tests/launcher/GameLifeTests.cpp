@@ -15,14 +15,6 @@ namespace {
 // The test's limit; the benchmark measures the real figure against its target of 1 s.
 constexpr DWORD kEndLimitMs = 5000;
 
-std::string currentMode()
-{
-    DEVMODEA mode = {};
-    mode.dmSize = sizeof mode;
-    EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
-    return std::to_string(mode.dmPelsWidth) + "x" + std::to_string(mode.dmPelsHeight);
-}
-
 class GameLife : public LauncherFixture {
 protected:
     void SetUp() override

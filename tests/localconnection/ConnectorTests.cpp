@@ -83,6 +83,16 @@ std::unique_ptr<CFlashLocalConnectionCall> callWith(std::initializer_list<const 
     return call;
 }
 
+// A body for the launcher whose method name is not a string but this marker.
+std::vector<std::uint8_t> headerWithMethodMarker(std::uint8_t marker)
+{
+    std::vector<std::uint8_t> body = stringValue(kName);
+    const auto domain = stringValue("localhost");
+    body.insert(body.end(), domain.begin(), domain.end());
+    body.push_back(marker);
+    return body;
+}
+
 // Takes and releases the mutex over and over from its own thread, the way another Flash
 // Player would, and counts the waits that took long: a pause or a box while the mutex
 // is held makes one in every pass that takes it. A busy machine makes one now and then.
@@ -242,10 +252,7 @@ TEST(ConnectorReceiving, HeaderThatIsNotAStringIsReportedAfterThePass)
     CallSink sink;
     BoxWatcher boxes(0, false);
     Listener listener(kName, sink.window(), kCallMessage);
-    std::vector<std::uint8_t> body = stringValue(kName);
-    const auto domain = stringValue("localhost");
-    body.insert(body.end(), domain.begin(), domain.end());
-    body.push_back(0x05); // a null where the method name should be
+    const auto body = headerWithMethodMarker(0x05); // a null where the method name should be
     ASSERT_TRUE(peer.sendBody(body, kWait));
     ASSERT_TRUE(boxes.waitForCount(1, kWait));
     // The box is up: the section must not be locked meanwhile.
@@ -349,10 +356,7 @@ TEST(ConnectorPassFailures, OpenBoxesNeitherStopReceivingNorPileUp)
     CallSink sink;
     BoxWatcher boxes(0, false);
     Listener listener(kName, sink.window(), kCallMessage);
-    std::vector<std::uint8_t> body = stringValue(kName);
-    const auto domain = stringValue("localhost");
-    body.insert(body.end(), domain.begin(), domain.end());
-    body.push_back(0x00); // a number where the method name should be
+    const auto body = headerWithMethodMarker(0x00); // a number where the method name should be
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(peer.sendBody(body, kWait));
         ASSERT_TRUE(boxes.waitForCount(1, kWait));

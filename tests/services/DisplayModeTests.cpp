@@ -6,14 +6,6 @@
 
 namespace {
 
-std::string currentMode()
-{
-    DEVMODEA mode = {};
-    mode.dmSize = sizeof mode;
-    EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
-    return std::to_string(mode.dmPelsWidth) + "x" + std::to_string(mode.dmPelsHeight);
-}
-
 class DisplayMode : public LauncherFixture {
 protected:
     void SetUp() override

@@ -9,6 +9,15 @@
 
 constexpr DWORD kLongWait = 30000; // Wine's first user32 call can take seconds
 
+// The display's width and height, as "800x600".
+inline std::string currentMode()
+{
+    DEVMODEA mode = {};
+    mode.dmSize = sizeof mode;
+    EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+    return std::to_string(mode.dmPelsWidth) + "x" + std::to_string(mode.dmPelsHeight);
+}
+
 // A text as a quoted string of the stand-in game's scenarios.
 inline std::string quoted(const std::string& text)
 {
