@@ -49,13 +49,18 @@ public:
     ~BusyWindow() { DestroyWindow(window_); }
     HWND window() const { return window_; }
 
-    // Takes every record posted so far from the listener, as a main thread would.
+    // Takes the records of every message posted so far from the listener. The messages
+    // are read first: a record taken frees room, and the call that waited for it must
+    // not slip into this drain.
     std::vector<std::unique_ptr<CFlashLocalConnectionCall>> drain(Listener& listener)
     {
-        std::vector<std::unique_ptr<CFlashLocalConnectionCall>> calls;
+        std::vector<WPARAM> posted;
         MSG msg;
         while (PeekMessageA(&msg, window_, kCallMessage, kCallMessage, PM_REMOVE))
-            if (listener.connector().holdsPosted(msg.wParam))
+            posted.push_back(msg.wParam);
+        std::vector<std::unique_ptr<CFlashLocalConnectionCall>> calls;
+        for (const WPARAM record : posted)
+            if (listener.connector().holdsPosted(record))
                 calls.push_back(listener.connector().takeOldestPosted());
         return calls;
     }
@@ -134,6 +139,7 @@ TEST(ReceiveBound, SmallCallsWaitInTheSlotOnceAThousandArePending)
     ASSERT_TRUE(listener.connector().holdsPosted(msg.wParam));
     EXPECT_NE(listener.connector().takeOldestPosted(), nullptr);
     ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "one call taken lets the next in";
+    ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == CFlashLocalConnection::kMaxPendingCalls; }, kWait));
     EXPECT_EQ(window.drain(listener).size(), CFlashLocalConnection::kMaxPendingCalls);
 }
 
