@@ -397,7 +397,7 @@ std::string valueWord(const CFlashAMFObject* value)
 {
     if (value && value->getType() == kAmfString) {
         const std::string& ansi = static_cast<const CFlashAMFString*>(value)->value;
-        const std::string utf8 = ansiToUtf8(ansi);
+        std::string utf8 = ansiToUtf8(ansi);
         // Quoted too when a reader's eye or a shell would miss it: empty, control
         // characters, white space at an end.
         const bool plain = !utf8.empty() && utf8.front() != ' ' && utf8.back() != ' ' &&

@@ -585,10 +585,10 @@ Outcome call(const std::vector<std::string>& arguments)
     if (!listening)
         return failure(kExitNoAnswer, "nobody listens on " + arguments[at] + "; nothing was sent");
 
-    const ULONGLONG start = GetTickCount64();
     ReplyListener listener(replyName);
     if (!listener.waitForRegistration(kRegisterWaitMs))
         return failure(kExitNoAnswer, "the reply name " + reply + " could not be entered in the listener table");
+    const ULONGLONG start = GetTickCount64();
     if (!CFlashLocalConnection(recipient.c_str(), nullptr, 0).send(method.c_str(), &outgoing))
         return failure(kExitNoAnswer, "the call to " + arguments[at] + " was not written");
     const std::unique_ptr<CFlashLocalConnectionCall> answer = listener.waitForAnswer(timeoutMs);
