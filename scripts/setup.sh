@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Installs what the builds and tests need; safe to run again (does nothing when all is there).
+# Installs what the builds and tests need; safe to run again (silent, and does nothing,
+# when all is there). When apt cannot do it, says which index or package failed and
+# what to try, keeps apt's own text in a log, and ends with exit code 1.
+#   TOVIN_SETUP_TRIES (default 3) and TOVIN_SETUP_PAUSE (seconds, default 20): apt-get
+#   update is tried again after a pause, as an index caught in a mirror's sync often
+#   is complete a little later.
 set -euo pipefail
 
 need=(g++-mingw-w64-i686 wine wine32 xvfb x11-utils cmake ninja-build clang libclang-rt-14-dev
       libgtest-dev googletest binutils-mingw-w64-i686 python3
-      libbenchmark-dev librtmp-dev curl procps
+      libbenchmark-dev librtmp-dev curl procps nlohmann-json3-dev
       lld clang-tidy clang-format shellcheck unzip)
 
 missing=()
@@ -18,6 +23,52 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+tries=${TOVIN_SETUP_TRIES:-3}
+pause=${TOVIN_SETUP_PAUSE:-20}
+log=$(mktemp "${TMPDIR:-/tmp}/tovin-setup.XXXXXX.log")
+
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+# apt-get update ends with 100 when any index failed, even though the others are fresh.
+updated=no
+for try in $(seq "$tries"); do
+  if apt-get update -qq >>"$log" 2>&1; then
+    updated=yes
+    break
+  fi
+  if [ "$try" -lt "$tries" ]; then
+    echo "setup: apt-get update failed (try $try of $tries); trying again in $pause s" >&2
+    sleep "$pause"
+  fi
+done
+failed_indexes=$(sed -n 's/^E: Failed to fetch \([^ ]*\) *\(.*\)/  \1: \2/p' "$log" | sort -u)
+
+if apt-get install -y -qq --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
+  [ "$updated" = yes ] ||
+    echo "setup: installed, though these indexes failed to download:"$'\n'"$failed_indexes" >&2
+  exit 0
+fi
+
+# What apt names: "PKG : Depends: ..." and "Unable to locate package PKG".
+packages=$(sed -n -e 's/^ *\([^ ]*\) : Depends:.*/\1/p' -e 's/^E: Unable to locate package \(.*\)/\1/p' "$log" |
+  sort -u | tr '\n' ' ')
+{
+  echo "setup: apt-get could not install: ${packages:-${missing[*]}}"
+  if [ -n "$failed_indexes" ]; then
+    echo "setup: these package indexes failed to download:"
+    echo "$failed_indexes"
+  fi
+  cat <<'EOF'
+setup: a Debian mirror may be in the middle of a sync: try again in an hour or so.
+setup: Wine's 32-bit packages need the same version of each library for i386 and amd64;
+       when the security index of one architecture is out of step with the main one,
+       this holds the security suite back (run as root, then run this script again):
+
+  printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >/etc/apt/preferences.d/tovin-security-sync
+  apt-get update
+
+       and remove /etc/apt/preferences.d/tovin-security-sync once the mirror has caught up.
+EOF
+  echo "setup: failed: the packages above were not installed (apt's own output: $log)"
+} >&2
+exit 1

@@ -2,357 +2,348 @@
 
 #include "amf/TextEncoding.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
-#include <cstdlib>
+#include <cmath>
+#include <cstdint>
 #include <iterator>
 #include <limits>
 #include <string>
 
 namespace {
 
+using Json = nlohmann::ordered_json;
+
 bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-void appendUtf8(std::string& out, unsigned long codePoint)
-{
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (codePoint >> 18));
-        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
-
-// A strict JSON reader over one text, positioned by the caller.
-class JsonReader {
-public:
-    JsonReader(std::string_view text, std::size_t at, ValueSyntaxError& error, ValueOrder order)
-        : text_(text), at_(at), error_(error), order_(order)
-    {
-    }
-
-    std::size_t at() const { return at_; }
-
-    AmfValuePtr value(int depth)
-    {
-        skipSpace();
-        if (at_ >= text_.size())
-            return fail("a value is missing");
-        switch (text_[at_]) {
-        case '"': {
-            std::string utf8;
-            if (!string(utf8))
-                return nullptr;
-            return std::make_unique<CFlashAMFString>(utf8ToAnsi(utf8));
-        }
-        case '[':
-            return array(depth + 1);
-        case '{':
-            return object(depth + 1);
-        default:
-            return scalar();
-        }
-    }
-
-    // The length of a JSON number at the start of `text`, or 0.
-    static std::size_t numberLength(std::string_view text)
-    {
-        std::size_t i = 0;
-        if (i < text.size() && text[i] == '-')
-            ++i;
-        if (i >= text.size() || !isDigit(text[i]))
-            return 0;
-        if (text[i] == '0')
-            ++i;
-        else
-            while (i < text.size() && isDigit(text[i]))
-                ++i;
-        if (i < text.size() && text[i] == '.') {
-            if (i + 1 >= text.size() || !isDigit(text[i + 1]))
-                return 0;
-            for (++i; i < text.size() && isDigit(text[i]);)
-                ++i;
-        }
-        if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-            std::size_t j = i + 1;
-            if (j < text.size() && (text[j] == '+' || text[j] == '-'))
-                ++j;
-            if (j >= text.size() || !isDigit(text[j]))
-                return 0;
-            while (j < text.size() && isDigit(text[j]))
-                ++j;
-            i = j;
-        }
-        return i;
-    }
-
-    static double numberValue(std::string_view digits) { return std::strtod(std::string(digits).c_str(), nullptr); }
-
-    void skipSpace()
-    {
-        while (at_ < text_.size() && isSpace(text_[at_]))
-            ++at_;
-    }
-
-    std::nullptr_t fail(const char* message)
-    {
-        if (error_.message.empty()) {
-            error_.message = message;
-            // Characters, not bytes: a UTF-8 continuation byte does not start one.
-            std::size_t characters = 0;
-            for (std::size_t i = 0; i < at_ && i < text_.size(); ++i)
-                characters += (static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80;
-            error_.position = characters + 1;
-        }
-        return nullptr;
-    }
-
-private:
-    bool hex4(unsigned long& out)
-    {
-        if (at_ + 4 > text_.size())
-            return fail("\\u needs four hex digits"), false;
-        out = 0;
-        for (int i = 0; i < 4; ++i) {
-            const char c = text_[at_ + i];
-            const int digit = isDigit(c)               ? c - '0'
-                              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                       : -1;
-            if (digit < 0)
-                return fail("\\u needs four hex digits"), false;
-            out = out * 16 + static_cast<unsigned long>(digit);
-        }
-        at_ += 4;
-        return true;
-    }
-
-    bool string(std::string& out)
-    {
-        ++at_; // the opening quote
-        while (at_ < text_.size()) {
-            const char c = text_[at_];
-            if (c == '"') {
-                ++at_;
-                return true;
-            }
-            if (static_cast<unsigned char>(c) < 0x20)
-                return fail("a control character must be escaped in a string"), false;
-            if (c != '\\') {
-                out += c;
-                ++at_;
-                continue;
-            }
-            if (++at_ >= text_.size())
-                break;
-            const char escaped = text_[at_++];
-            switch (escaped) {
-            case '"':
-                out += '"';
-                break;
-            case '\\':
-                out += '\\';
-                break;
-            case '/':
-                out += '/';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'u': {
-                unsigned long code = 0;
-                if (!hex4(code))
-                    return false;
-                if (code >= 0xD800 && code <= 0xDBFF) {
-                    unsigned long low = 0;
-                    if (at_ + 2 > text_.size() || text_[at_] != '\\' || text_[at_ + 1] != 'u')
-                        return fail("a lone surrogate"), false;
-                    at_ += 2;
-                    if (!hex4(low))
-                        return false;
-                    if (low < 0xDC00 || low > 0xDFFF)
-                        return fail("a lone surrogate"), false;
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                } else if (code >= 0xDC00 && code <= 0xDFFF) {
-                    return fail("a lone surrogate"), false;
-                }
-                appendUtf8(out, code);
-                break;
-            }
-            default:
-                --at_;
-                return fail("an unknown escape"), false;
-            }
-        }
-        return fail("the string is not closed"), false;
-    }
-
-    AmfValuePtr array(int depth)
-    {
-        if (depth > kMaxValueNesting)
-            return fail("containers are nested too deep");
-        ++at_;
-        std::vector<AmfValuePtr> items;
-        skipSpace();
-        if (at_ < text_.size() && text_[at_] == ']') {
-            ++at_;
-            return std::make_unique<CFlashAMFArray>();
-        }
-        for (;;) {
-            AmfValuePtr item = value(depth);
-            if (!item)
-                return nullptr;
-            items.push_back(std::move(item));
-            skipSpace();
-            if (at_ < text_.size() && text_[at_] == ',') {
-                ++at_;
-                continue;
-            }
-            if (at_ < text_.size() && text_[at_] == ']')
-                break;
-            return fail("',' or ']' expected");
-        }
-        ++at_;
-        if (order_ == ValueOrder::ForTheWire)
-            std::reverse(items.begin(), items.end());
-        auto array = std::make_unique<CFlashAMFArray>();
-        for (AmfValuePtr& item : items)
-            array->push(std::move(item));
-        return array;
-    }
-
-    AmfValuePtr object(int depth)
-    {
-        if (depth > kMaxValueNesting)
-            return fail("containers are nested too deep");
-        ++at_;
-        std::vector<CFlashAMFAssociativeArray::Member> members;
-        std::size_t dateAt = 0;
-        skipSpace();
-        if (at_ < text_.size() && text_[at_] == '}') {
-            ++at_;
-            return std::make_unique<CFlashAMFAssociativeArray>();
-        }
-        for (;;) {
-            skipSpace();
-            if (at_ >= text_.size() || text_[at_] != '"')
-                return fail("a quoted key expected");
-            std::string key;
-            if (!string(key))
-                return nullptr;
-            skipSpace();
-            if (at_ >= text_.size() || text_[at_] != ':')
-                return fail("':' expected");
-            ++at_;
-            skipSpace();
-            if (key == "$date")
-                dateAt = at_;
-            AmfValuePtr member = value(depth);
-            if (!member)
-                return nullptr;
-            members.emplace_back(utf8ToAnsi(key), std::move(member));
-            skipSpace();
-            if (at_ < text_.size() && text_[at_] == ',') {
-                ++at_;
-                continue;
-            }
-            if (at_ < text_.size() && text_[at_] == '}')
-                break;
-            return fail("',' or '}' expected");
-        }
-        // {"$date": MS} alone is a date; with other members "$date" is just a key.
-        if (members.size() == 1 && dateAt) {
-            const CFlashAMFObject* time = members[0].second.get();
-            if (time->getType() != kAmfNumber) {
-                at_ = dateAt;
-                return fail("\"$date\" takes milliseconds since 1970");
-            }
-            ++at_;
-            return std::make_unique<CFlashAMFDate>(time->toNumber(), 0);
-        }
-        ++at_;
-        if (order_ == ValueOrder::ForTheWire)
-            std::reverse(members.begin(), members.end());
-        auto object = std::make_unique<CFlashAMFAssociativeArray>();
-        object->addMembers(std::make_move_iterator(members.begin()), std::make_move_iterator(members.end()));
-        return object;
-    }
-
-    AmfValuePtr scalar()
-    {
-        const std::string_view rest = text_.substr(at_);
-        for (const char* word : {"true", "false", "null"}) {
-            const std::string_view literal(word);
-            if (rest.substr(0, literal.size()) == literal) {
-                at_ += literal.size();
-                if (literal == "null")
-                    return std::make_unique<CFlashAMFNull>();
-                return std::make_unique<CFlashAMFBoolean>(literal == "true");
-            }
-        }
-        const std::size_t length = numberLength(rest);
-        if (length == 0)
-            return fail("a value expected");
-        at_ += length;
-        return std::make_unique<CFlashAMFNumber>(numberValue(rest.substr(0, length)));
-    }
-
-    std::string_view text_;
-    std::size_t at_;
-    ValueSyntaxError& error_;
-    ValueOrder order_;
-};
 
 bool startsJson(char c)
 {
     return c == '"' || c == '[' || c == '{';
 }
 
+bool isWordCharacter(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '+' || c == '-' ||
+           c == '.';
+}
+
+std::size_t characterCount(std::string_view text)
+{
+    // A UTF-8 continuation byte does not start a character.
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// What JSON cannot say, taken out before the library reads the text: the spelt numbers
+// become a 0 padded to the same length (so that positions stay true), every number is
+// listed in order so that the reader can put them back, and the extent of one value and
+// the place where it first nests too deep are found on the way.
+struct Prepared {
+    std::string json;
+    std::vector<double> numbers;         // a spelt number's value, in the order of all numbers
+    std::vector<bool> spelt;             // the number was NaN, Infinity or -Infinity
+    std::vector<bool> negative;          // its text begins with '-' (for -0)
+    std::vector<std::size_t> objectEnds; // each '}' in the order objects close
+    std::size_t end = std::string::npos; // just past the first value, when it closes
+    std::size_t tooDeepAt = std::string::npos;
+};
+
+Prepared prepare(std::string_view text)
+{
+    Prepared prepared;
+    prepared.json.assign(text);
+    std::string& json = prepared.json;
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+                if (depth == 0) {
+                    prepared.end = i + 1;
+                    return prepared;
+                }
+            }
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxValueNesting && prepared.tooDeepAt == std::string::npos)
+                prepared.tooDeepAt = i;
+        } else if (c == ']' || c == '}') {
+            if (c == '}')
+                prepared.objectEnds.push_back(i);
+            if (--depth <= 0) {
+                prepared.end = i + 1;
+                return prepared;
+            }
+        } else if (isWordCharacter(c)) {
+            std::size_t j = i;
+            while (j < json.size() && isWordCharacter(json[j]))
+                ++j;
+            const std::string_view word = std::string_view(json).substr(i, j - i);
+            double value = 0;
+            bool spelt = true;
+            if (word == "NaN")
+                value = std::numeric_limits<double>::quiet_NaN();
+            else if (word == "Infinity" || word == "-Infinity")
+                value = (word[0] == '-' ? -1 : 1) * std::numeric_limits<double>::infinity();
+            else
+                spelt = false;
+            if (spelt || c == '-' || (c >= '0' && c <= '9')) {
+                prepared.numbers.push_back(value);
+                prepared.spelt.push_back(spelt);
+                prepared.negative.push_back(c == '-');
+            }
+            if (spelt)
+                json.replace(i, j - i, "0" + std::string(j - i - 1, ' '));
+            i = j - 1;
+        }
+    }
+    return prepared;
+}
+
+// Builds the AMF values straight from the library's events, in the order they come.
+class AmfBuilder {
+public:
+    AmfBuilder(const Prepared& prepared, ValueOrder order) : prepared_(prepared), order_(order) {}
+
+    AmfValuePtr result;
+    std::string message;
+    std::size_t position = 0; // bytes before the fault
+
+    bool null() { return add(std::make_unique<CFlashAMFNull>()); }
+    bool boolean(bool value) { return add(std::make_unique<CFlashAMFBoolean>(value)); }
+    bool number_integer(Json::number_integer_t value) { return number(static_cast<double>(value)); }
+    bool number_unsigned(Json::number_unsigned_t value) { return number(static_cast<double>(value)); }
+    bool number_float(Json::number_float_t value, const std::string&) { return number(value); }
+    bool string(std::string& value) { return add(std::make_unique<CFlashAMFString>(utf8ToAnsi(value))); }
+    bool binary(Json::binary_t&) { return false; }
+
+    bool start_object(std::size_t) { return open(true); }
+    bool key(std::string& key)
+    {
+        frames_.back().key = utf8ToAnsi(key);
+        frames_.back().keyIsDate = key == "$date";
+        return true;
+    }
+    bool end_object()
+    {
+        Frame frame = std::move(frames_.back());
+        frames_.pop_back();
+        const std::size_t at = objectsClosed_ < prepared_.objectEnds.size() ? prepared_.objectEnds[objectsClosed_] : 0;
+        ++objectsClosed_;
+        // {"$date": MS} alone is a date; with other members "$date" is just a key.
+        if (frame.members.size() == 1 && frame.dateOnly) {
+            const CFlashAMFObject* time = frame.members[0].second.get();
+            if (time->getType() != kAmfNumber)
+                return fail("\"$date\" takes milliseconds since 1970", at);
+            return add(std::make_unique<CFlashAMFDate>(time->toNumber(), 0));
+        }
+        if (order_ == ValueOrder::ForTheWire)
+            std::reverse(frame.members.begin(), frame.members.end());
+        auto object = std::make_unique<CFlashAMFAssociativeArray>();
+        object->addMembers(std::make_move_iterator(frame.members.begin()),
+                           std::make_move_iterator(frame.members.end()));
+        return add(std::move(object));
+    }
+    bool start_array(std::size_t) { return open(false); }
+    bool end_array()
+    {
+        Frame frame = std::move(frames_.back());
+        frames_.pop_back();
+        if (order_ == ValueOrder::ForTheWire)
+            std::reverse(frame.items.begin(), frame.items.end());
+        auto array = std::make_unique<CFlashAMFArray>();
+        array->reserve(frame.items.size());
+        for (AmfValuePtr& item : frame.items)
+            array->push(std::move(item));
+        return add(std::move(array));
+    }
+
+    bool parse_error(std::size_t byte, const std::string&, const nlohmann::detail::exception& fault)
+    {
+        // "[json.exception.parse_error.101] parse error at line 1, column 6: syntax error
+        // while parsing array - unexpected end of input; expected ']'" keeps its end: the
+        // place is given in characters of the whole text.
+        std::string what = fault.what();
+        for (const char* lead : {": ", " - "}) {
+            const std::size_t cut = what.find(lead);
+            if (cut != std::string::npos)
+                what.erase(0, cut + 2 + (lead[0] == ' '));
+        }
+        return fail(what, byte > 0 ? byte - 1 : 0);
+    }
+
+private:
+    struct Frame {
+        bool object = false;
+        bool dateOnly = true; // an object whose keys so far are all "$date"
+        bool keyIsDate = false;
+        std::string key;
+        std::vector<AmfValuePtr> items;
+        std::vector<CFlashAMFAssociativeArray::Member> members;
+    };
+
+    bool fail(std::string text, std::size_t at)
+    {
+        if (message.empty()) {
+            message = std::move(text);
+            position = at;
+        }
+        return false;
+    }
+
+    bool open(bool object)
+    {
+        if (frames_.size() >= static_cast<std::size_t>(kMaxValueNesting))
+            return fail("containers are nested too deep", prepared_.tooDeepAt);
+        frames_.emplace_back();
+        frames_.back().object = object;
+        return true;
+    }
+
+    bool number(double value)
+    {
+        const std::size_t index = numbersTaken_++;
+        if (index < prepared_.numbers.size()) {
+            if (prepared_.spelt[index])
+                value = prepared_.numbers[index];
+            else if (value == 0 && prepared_.negative[index])
+                value = -0.0; // the library reads -0 as the integer 0
+        }
+        return add(std::make_unique<CFlashAMFNumber>(value));
+    }
+
+    bool add(AmfValuePtr value)
+    {
+        if (frames_.empty()) {
+            result = std::move(value);
+            return true;
+        }
+        Frame& frame = frames_.back();
+        if (!frame.object) {
+            frame.items.push_back(std::move(value));
+            return true;
+        }
+        frame.dateOnly = frame.dateOnly && frame.keyIsDate;
+        frame.members.emplace_back(std::move(frame.key), std::move(value));
+        return true;
+    }
+
+    const Prepared& prepared_;
+    ValueOrder order_;
+    std::vector<Frame> frames_;
+    std::size_t numbersTaken_ = 0;
+    std::size_t objectsClosed_ = 0;
+};
+
+// One JSON value (with the additions) at the start of `text`; `used` is where it ended.
+AmfValuePtr parseJson(std::string_view text, std::size_t offset, bool whole, ValueSyntaxError& error, ValueOrder order,
+                      std::size_t& used)
+{
+    const std::string_view from = text.substr(offset);
+    const Prepared prepared = prepare(from);
+    used = whole || prepared.end == std::string::npos ? from.size() : prepared.end;
+    AmfBuilder builder(prepared, order);
+    const std::string_view json = std::string_view(prepared.json).substr(0, used);
+    if (Json::sax_parse(json.begin(), json.end(), &builder) && builder.result)
+        return std::move(builder.result);
+    error.message = builder.message.empty() ? "not a value" : builder.message;
+    error.position = characterCount(text.substr(0, offset + std::min(builder.position, used))) + 1;
+    return nullptr;
+}
+
 // A word that does not begin like a container or a string: a JSON literal or number
-// when it is exactly one, else the word itself as a string.
+// (or a spelt one) when it is exactly one, else the word itself as a string.
 AmfValuePtr bareWord(std::string_view word)
 {
-    if (word == "true" || word == "false")
-        return std::make_unique<CFlashAMFBoolean>(word == "true");
-    if (word == "null")
-        return std::make_unique<CFlashAMFNull>();
-    // Numbers JSON cannot write but ActionScript can send, spelt as ActionScript spells them.
-    if (word == "NaN")
-        return std::make_unique<CFlashAMFNumber>(std::numeric_limits<double>::quiet_NaN());
-    if (word == "Infinity" || word == "-Infinity")
-        return std::make_unique<CFlashAMFNumber>(word[0] == '-' ? -std::numeric_limits<double>::infinity()
-                                                                : std::numeric_limits<double>::infinity());
-    if (!word.empty() && JsonReader::numberLength(word) == word.size())
-        return std::make_unique<CFlashAMFNumber>(JsonReader::numberValue(word));
+    if (!word.empty() && (isWordCharacter(word[0]))) {
+        ValueSyntaxError ignored;
+        std::size_t used = 0;
+        if (std::all_of(word.begin(), word.end(), isWordCharacter))
+            if (AmfValuePtr value = parseJson(word, 0, true, ignored, ValueOrder::AsTyped, used))
+                return value;
+    }
     return std::make_unique<CFlashAMFString>(utf8ToAnsi(word));
+}
+
+std::string jsonString(const std::string& ansi)
+{
+    return Json(ansiToUtf8(ansi)).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string numberText(double value)
+{
+    if (std::isnan(value))
+        return "NaN";
+    if (std::isinf(value))
+        return value < 0 ? "-Infinity" : "Infinity";
+    // Whole numbers as integers (404, not 404.0), up to where every integer is exact.
+    constexpr double kExact = 9007199254740992.0;
+    if (value == std::trunc(value) && std::fabs(value) <= kExact && !(value == 0 && std::signbit(value)))
+        return std::to_string(static_cast<std::int64_t>(value));
+    return Json(value).dump(); // the shortest text that reads back as the same double
+}
+
+void appendText(std::string& out, const CFlashAMFObject* value, int depth)
+{
+    if (!value || depth > kMaxValueNesting) {
+        out += "null";
+        return;
+    }
+    switch (value->getType()) {
+    case kAmfNumber:
+        out += numberText(static_cast<const CFlashAMFNumber*>(value)->value);
+        return;
+    case kAmfBoolean:
+        out += value->toBoolean() ? "true" : "false";
+        return;
+    case kAmfString:
+    case kAmfXml:
+        out += jsonString(value->toString());
+        return;
+    case kAmfDate:
+        out += "{\"$date\":" + numberText(static_cast<const CFlashAMFDate*>(value)->time) + "}";
+        return;
+    case kAmfArray: {
+        out += '[';
+        const auto& items = static_cast<const CFlashAMFArray*>(value)->items();
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (i)
+                out += ',';
+            appendText(out, items[i].get(), depth + 1);
+        }
+        out += ']';
+        return;
+    }
+    case kAmfAssociativeArray: {
+        // (An object whose one member is "$date" with a number has no form of its own:
+        // it reads back as a date.)
+        const auto& members = static_cast<const CFlashAMFAssociativeArray*>(value)->members();
+        out += '{';
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            if (i)
+                out += ',';
+            out += jsonString(members[i].first);
+            out += ':';
+            appendText(out, members[i].second.get(), depth + 1);
+        }
+        out += '}';
+        return;
+    }
+    default:
+        out += "null";
+        return;
+    }
 }
 
 } // namespace
@@ -368,14 +359,8 @@ AmfValuePtr parseValueWord(std::string_view word, ValueSyntaxError& error, Value
     const std::size_t first = word.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos || !startsJson(word[first]))
         return bareWord(word);
-    JsonReader reader(word, 0, error, order);
-    AmfValuePtr value = reader.value(0);
-    if (!value)
-        return nullptr;
-    reader.skipSpace();
-    if (reader.at() != word.size())
-        return reader.fail("nothing may follow the value");
-    return value;
+    std::size_t used = 0;
+    return parseJson(word, 0, true, error, order, used);
 }
 
 bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, ValueSyntaxError& error, ValueOrder order)
@@ -388,13 +373,14 @@ bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, Val
         if (at >= text.size())
             return true;
         if (startsJson(text[at])) {
-            JsonReader reader(text, at, error, order);
-            AmfValuePtr value = reader.value(0);
+            std::size_t used = 0;
+            AmfValuePtr value = parseJson(text, at, false, error, order, used);
             if (!value)
                 return false;
-            at = reader.at();
+            at += used;
             if (at < text.size() && !isSpace(text[at])) {
-                reader.fail("white space expected after a value");
+                error.message = "white space expected after a value";
+                error.position = characterCount(text.substr(0, at)) + 1;
                 return false;
             }
             values.push_back(std::move(value));
@@ -405,4 +391,23 @@ bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, Val
             ++at;
         values.push_back(bareWord(text.substr(start, at - start)));
     }
+}
+
+std::string valueWord(const CFlashAMFObject* value)
+{
+    if (value && value->getType() == kAmfString) {
+        const std::string& ansi = static_cast<const CFlashAMFString*>(value)->value;
+        std::string utf8 = ansiToUtf8(ansi);
+        // Quoted too when a reader's eye or a shell would miss it: empty, control
+        // characters, white space at an end.
+        const bool plain = !utf8.empty() && utf8.front() != ' ' && utf8.back() != ' ' &&
+                           std::none_of(utf8.begin(), utf8.end(), [](char c) { return c >= 0 && c < 0x20; });
+        ValueSyntaxError error;
+        const AmfValuePtr back = plain ? parseValueWord(utf8, error) : nullptr;
+        if (back && back->getType() == kAmfString && back->toString() == ansi)
+            return utf8;
+    }
+    std::string text;
+    appendText(text, value, 0);
+    return text;
 }

@@ -1,9 +1,11 @@
-// AMF values written as text, for the console tool's arguments and the stand-in game's
-// scenarios. A value is JSON: numbers, true, false, null, "text", [...] a strict array,
-// {"key": ...} an associative (ECMA) array, {"$date": MS} a date. A word that is not
-// JSON is a string as it stands, so paths and URLs need no quotes; a word that begins
-// with '"', '[' or '{' must be JSON. The words NaN, Infinity and -Infinity are numbers. The text is UTF-8; strings come
-// out in the ANSI code page, as every text inside the launcher.
+// AMF values written as text, for the console tool's arguments and output and the stand-in
+// game's scenarios. A value is JSON: numbers, true, false, null, "text", [...] a strict
+// array, {"key": ...} an associative (ECMA) array. On top of JSON: {"$date": MS} alone is
+// a date, the words NaN, Infinity and -Infinity are numbers (inside containers too), and
+// a word that is not JSON is a string as it stands, so paths and URLs need no quotes (a
+// word that begins with '"', '[' or '{' must be JSON). The JSON itself is read and written
+// by nlohmann::json. The text is UTF-8; strings come out in the ANSI code page, as every
+// text inside the launcher.
 #pragma once
 
 #include "amf/AmfValues.h"
@@ -34,3 +36,10 @@ AmfValuePtr parseValueWord(std::string_view word, ValueSyntaxError& error, Value
 // Values separated by white space (a scenario line); a bare word ends at white space.
 bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, ValueSyntaxError& error,
                     ValueOrder order = ValueOrder::AsTyped);
+
+// The word that parseValueWord(word, ForTheWire) turns back into a value that travels as
+// the same bytes as `value` does, for a value held in the order it was read off the wire.
+// A string is bare when it reads back as itself. What the syntax has no form for comes out
+// as its nearest kind: a date's time zone is dropped, XML is a string, a typed object an
+// object, an absent element null. UTF-8; a null pointer is null.
+std::string valueWord(const CFlashAMFObject* value);

@@ -2,6 +2,13 @@
 // on: a debugger, DebugView on Windows, WINEDEBUG=+debugstr under Wine. One line per
 // call received, answer sent and box shown. It writes nothing a peer can see, and
 // nothing per pass, so an idle launcher traces nothing.
+//
+// Each line reads "tovin: call METHOD(ARGS)", "tovin: answer to NAME: CALLBACK(ARGS)"
+// (or "answer not sent to"), "tovin: box CAPTION: TEXT", then, for programs, " |amf "
+// and the event's AMF0 values in hex: the method and the arguments; the reply name, the
+// callback and the arguments; the caption and the text. The writer puts containers out
+// last to first, as on the wire. The tail is left out when the line would be too long
+// to reach a listener whole.
 #pragma once
 
 #include "localconnection/FlashLocalConnectionCall.h"

@@ -1,5 +1,7 @@
 #include "amf/ValueSyntax.h"
 
+#include "AmfTestUtil.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -65,8 +67,10 @@ TEST(ValueSyntax, NaNAndInfinitiesAreNumbersAsActionScriptSpellsThem)
     }
     EXPECT_TRUE(std::isnan(parseValueWord("NaN", error)->toNumber()));
     EXPECT_EQ(parseValueWord("-Infinity", error)->toNumber(), -std::numeric_limits<double>::infinity());
-    // Inside JSON they stay what JSON makes of them: not a value.
-    EXPECT_EQ(dumpWord("[NaN]"), "error: a value expected at character 2");
+    // Inside containers too, but never inside a string or as part of a longer word.
+    EXPECT_EQ(dumpWord(R"([NaN, {"a": -Infinity}, "NaN"])"),
+              "Array : {Number : nan, Array : {a => Number : -inf}, String : NaN}");
+    EXPECT_EQ(dumpWord("[NaNa]"), "error: invalid literal; last read: '[N' at character 2");
 }
 
 TEST(ValueSyntax, DateObjectIsAnAmfDate)
@@ -144,22 +148,26 @@ TEST(ValueSyntax, NestingKeepsOrderAndStopsAtTheBound)
 
 TEST(ValueSyntax, BadJsonNamesWhatAndWhere)
 {
+    // The library's own words, after the place it names in lines and columns.
     const Row rows[] = {
-        {"[1, 2", "error: ',' or ']' expected at character 6"},
-        {"[1 2]", "error: ',' or ']' expected at character 4"},
-        {"[1,]", "error: a value expected at character 4"},
-        {"[abc]", "error: a value expected at character 2"},
-        {"{\"a\" 1}", "error: ':' expected at character 6"},
-        {"{a: 1}", "error: a quoted key expected at character 2"},
-        {"{\"a\": 1,}", "error: a quoted key expected at character 9"},
-        {"\"open", "error: the string is not closed at character 6"},
-        {"\"\\q\"", "error: an unknown escape at character 3"},
-        {"\"\\u12\"", "error: \\u needs four hex digits at character 4"},
-        {"\"\\udc00\"", "error: a lone surrogate at character 8"},
-        {"\"a\tb\"", "error: a control character must be escaped in a string at character 3"},
-        {"[1] x", "error: nothing may follow the value at character 5"},
-        {"{\"$date\": \"today\"}", "error: \"$date\" takes milliseconds since 1970 at character 11"},
-        {"[\"\xC3\xA9\xC3\xA9\", x]", "error: a value expected at character 8"}, // characters, not bytes
+        {"[1, 2", "error: unexpected end of input; expected ']' at character 6"},
+        {"[1 2]", "error: unexpected number literal; expected ']' at character 4"},
+        {"[1,]", "error: unexpected ']'; expected '[', '{', or a literal at character 4"},
+        {"{\"a\" 1}", "error: unexpected number literal; expected ':' at character 6"},
+        {"{\"a\": 1,}", "error: unexpected '}'; expected string literal at character 9"},
+        {"\"open", "error: invalid string: missing closing quote; last read: '\"open' at character 6"},
+        {"\"\\q\"", "error: invalid string: forbidden character after backslash; last read: '\"\\q' at character 3"},
+        {"[abc]", "error: invalid literal; last read: '[a' at character 2"},
+        {"{a: 1}", "error: invalid literal; last read: '{a'; expected string literal at character 2"},
+        {"\"\\u12\"",
+         "error: invalid string: '\\u' must be followed by 4 hex digits; last read: '\"\\u12\"' at character 6"},
+        {"\"\\udc00\"", "error: invalid string: surrogate U+DC00..U+DFFF must follow U+D800..U+DBFF; last read: "
+                        "'\"\\udc00' at character 7"},
+        {"\"a\tb\"", "error: invalid string: control character U+0009 (HT) must be escaped to \\u0009 or \\t; last "
+                     "read: '\"a<U+0009>' at character 3"},
+        {"[1] x", "error: invalid literal; last read: '1] x'; expected end of input at character 5"},
+        {"{\"$date\": \"today\"}", "error: \"$date\" takes milliseconds since 1970 at character 18"},
+        {"[\"\xC3\xA9\xC3\xA9\", x]", "error: invalid literal; last read: '\"\xC3\xA9\xC3\xA9\", x' at character 8"},
     };
     for (const Row& row : rows)
         EXPECT_EQ(dumpWord(row.in), row.dump) << row.in;
@@ -172,8 +180,52 @@ TEST(ValueSyntax, ListsSplitAtWhiteSpaceOutsideValues)
               "String : C:\\ | String :  | Array : {0 => String : Saves, 1 => String : *.sav} | null");
     EXPECT_EQ(dumpList("http://x/a b"), "String : http://x/a | String : b");
     EXPECT_EQ(dumpList(""), "");
-    EXPECT_EQ(dumpList("1 [2, 3"), "error: ',' or ']' expected at character 8");
+    EXPECT_EQ(dumpList("1 [2, 3"), "error: unexpected end of input; expected ']' at character 8");
     EXPECT_EQ(dumpList("\"a\"b"), "error: white space expected after a value at character 4");
+}
+
+// What valueWord prints, typed back as a call's argument, travels as the same bytes.
+TEST(ValueSyntax, PrintedWordsTravelBackAsTheSameBytes)
+{
+    const Row rows[] = {
+        {"12", "12"},
+        {"-0", "-0.0"},
+        {"-0.0", "-0.0"},
+        {"0.1", "0.1"},
+        {"1e300", "1e+300"},
+        {"9007199254740993", "9007199254740992"},
+        {"NaN", "NaN"},
+        {"-Infinity", "-Infinity"},
+        {"true", "true"},
+        {"null", "null"},
+        {"C:\\Games\\a b.png", "C:\\Games\\a b.png"},
+        {"caf\xC3\xA9", "caf\xC3\xA9"},
+        {"\"12\"", "\"12\""},
+        {"\"NaN\"", "\"NaN\""},
+        {"\"\"", "\"\""},
+        {"\" [x\"", "\" [x\""},
+        {"\"tab\\there\"", "\"tab\\there\""},
+        {"\" x \"", "\" x \""},
+        {"{\"$date\": 1700000000000}", "{\"$date\":1700000000000}"},
+        {"{\"$date\": NaN}", "{\"$date\":NaN}"},
+        {"[1, [2, {\"b\": Infinity, \"a\": [\"x\", NaN]}], {\"$date\": -1.5}]",
+         "[1,[2,{\"b\":Infinity,\"a\":[\"x\",NaN]}],{\"$date\":-1.5}]"},
+        {"{\"k\": 1, \"k\": 2, \"$date\": 3}", "{\"k\":1,\"k\":2,\"$date\":3}"},
+        {"{}", "{}"},
+    };
+    for (const Row& row : rows) {
+        ValueSyntaxError error;
+        const AmfValuePtr typed = parseValueWord(row.in, error, ValueOrder::ForTheWire);
+        ASSERT_TRUE(typed) << row.in << ": " << error.text();
+        const Bytes wire = encodeOne(typed.get());
+        const Decoded received = decodeOne(wire);
+        ASSERT_TRUE(received.value) << row.in;
+        const std::string printed = valueWord(received.value.get());
+        EXPECT_EQ(printed, row.dump) << row.in;
+        const AmfValuePtr again = parseValueWord(printed, error, ValueOrder::ForTheWire);
+        ASSERT_TRUE(again) << printed << ": " << error.text();
+        EXPECT_EQ(toHex(encodeOne(again.get())), toHex(wire)) << row.in;
+    }
 }
 
 } // namespace

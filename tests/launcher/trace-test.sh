@@ -19,9 +19,10 @@ expect() {
         status=1
     fi
 }
-expect 'OutputDebugStringA "tovin: call Foo(String : tovin.game.reply, Number : 1.500000, String : x y, Array : {Boolean : true})\n"'
-expect 'OutputDebugStringA "tovin: answer to tovin.game.reply: onUnknownMethod()\n"'
-expect 'OutputDebugStringA "tovin: call ScreenResolutionEnable(String : tovin.game.reply, Number : 800.000000)\n"'
+# Each line's text, then the same event for programs (" |amf " and hex).
+expect 'OutputDebugStringA "tovin: call Foo(String : tovin.game.reply, Number : 1.500000, String : x y, Array : {Boolean : true}) |amf '
+expect 'OutputDebugStringA "tovin: answer to tovin.game.reply: onUnknownMethod() |amf '
+expect 'OutputDebugStringA "tovin: call ScreenResolutionEnable(String : tovin.game.reply, Number : 800.000000) |amf '
 expect 'OutputDebugStringA "tovin: box Alert: '
 if [ $status -ne 0 ]; then
     echo "--- trace lines seen:"

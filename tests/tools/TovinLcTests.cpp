@@ -3,6 +3,7 @@
 #include "support/LauncherFixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 
@@ -10,6 +11,17 @@ namespace {
 
 constexpr char kLauncherName[] = "__qel.external.connector__";
 constexpr int kFileTypes = 0x470; // cmb1
+
+using Json = nlohmann::ordered_json;
+
+// The JSON objects of a run's output, one a line.
+std::vector<Json> jsonLines(const std::vector<std::string>& lines)
+{
+    std::vector<Json> objects;
+    for (const std::string& line : lines)
+        objects.push_back(Json::parse(line, nullptr, false));
+    return objects;
+}
 
 struct ToolRun {
     DWORD exitCode = 99;
@@ -97,6 +109,10 @@ TEST_F(TovinLc, TableListsTheLauncherAndTheGameAndSlotShowsFreeThenAHeldMessage)
     // The stand-in writes with the launcher's writer, which sends elements last to first.
     EXPECT_EQ(held.out, std::vector<std::string>{"to nobody.home from localhost: Hello(Number : 1.500000, "
                                                  "String : caf\xC3\xA9, Array : {null, Boolean : true})"});
+    // Each argument as the word that call reads back into the same bytes.
+    EXPECT_EQ(tool("slot --json").out,
+              std::vector<std::string>{R"({"kind":"message","connection":"nobody.home","domain":"localhost",)"
+                                       R"("method":"Hello","args":["1.5","caf\xC3\xA9","[null,true]"]})"});
 }
 
 TEST_F(TovinLc, CallPrintsTheAnswerOrEndsWithCodeTwoWhenNobodyListens)
@@ -134,6 +150,17 @@ TEST_F(TovinLc, HttpDownloadCompletesAndARefusedConnectionKeepsItsAccentsInUtf8)
     EXPECT_EQ(refused.exitCode, 0u) << refused.err;
     EXPECT_EQ(refused.out, std::vector<std::string>{"onHttpDownloadError(String : Code de retour Http non "
                                                     "\xC3\xA9gal \xC3\xA0 200, Number : 2.000000)"});
+
+    const ToolRun json = tool(std::string("call --json ") + kLauncherName + " HttpDownload http://127.0.0.1:1/x " +
+                              dir_.file("never.bin"));
+    EXPECT_EQ(json.exitCode, 0u) << json.err;
+    ASSERT_EQ(json.out.size(), 1u);
+    Json answer = Json::parse(json.out[0], nullptr, false);
+    ASSERT_TRUE(answer.is_object()) << json.out[0];
+    EXPECT_TRUE(answer["time"].is_number_unsigned());
+    answer.erase("time");
+    EXPECT_EQ(answer.dump(), R"({"kind":"answer","connection":"_tovin_lc","method":"onHttpDownloadError",)"
+                             R"("args":["Code de retour Http non \xC3\xA9gal \xC3\xA0 200","2"]})");
 }
 
 TEST_F(TovinLc, BrowseFileOpensTheDialogWithTheOneJsonFilterType)
@@ -163,9 +190,27 @@ TEST_F(TovinLc, BrowseFileOpensTheDialogWithTheOneJsonFilterType)
     EXPECT_EQ(run.out, std::vector<std::string>{"onBrowseFileCancel()"});
 }
 
+// Ends once the trace listens: its events exist then.
+bool waitForTraceListening(DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (HANDLE ready = OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_DATA_READY")) {
+            CloseHandle(ready);
+            return true;
+        }
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(50);
+    }
+}
+
 TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
 {
     startSession();
+    auto trace = startTool("trace --seconds 40", "trace");
+    ASSERT_TRUE(waitForTraceListening(kLongWait));
+    const ULONGLONG traceStarted = GetTickCount64();
     auto watch = startTool("watch --seconds 12", "watch");
     const std::string call = std::string(" to ") + kLauncherName +
                              " from localhost: Bar(String : _tovin_lc, Array : {Number : 1.000000, Number : 2.000000})";
@@ -177,7 +222,9 @@ TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
     };
     // The watcher takes one pass every 10 ms like the launcher, so it sees a message only
     // when its pass comes before the addressee's: a few calls make both sure.
-    for (int i = 0; i < 12 && !(seen(call) && seen(answer)); ++i)
+    int calls = 0;
+    // (All within the trace's time, so that it can see every one.)
+    for (; calls < 12 && !(seen(call) && seen(answer)) && GetTickCount64() - traceStarted < 25000; ++calls)
         EXPECT_EQ(tool(std::string("call ") + kLauncherName + " Bar [1,2]").exitCode, 0u);
     const ToolRun run = finishTool(*watch, "watch", 20000);
     EXPECT_EQ(run.exitCode, 0u) << run.err;
@@ -187,6 +234,83 @@ TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
     EXPECT_EQ(run.out.front()[0], '+');
     EXPECT_EQ(run.out.back().rfind("watched ", 0), 0u) << run.out.back();
     EXPECT_NE(run.out.back().find(" passes"), std::string::npos);
+
+    // The trace beside it saw every one of those calls and answers.
+    const ToolRun traced = finishTool(*trace, "trace", 60000);
+    EXPECT_EQ(traced.exitCode, 0u) << traced.err;
+    const std::string pid = " pid " + std::to_string(launcher_->id()) + ": tovin: ";
+    const auto count = [&](const std::string& text) {
+        return std::count_if(traced.out.begin(), traced.out.end(), [&](const std::string& line) {
+            return line[0] == '+' && line.find(pid + text) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(count("call Bar(String : _tovin_lc, Array : {Number : 1.000000, Number : 2.000000})"), calls);
+    EXPECT_EQ(count("answer to _tovin_lc: onUnknownMethod()"), calls);
+    ASSERT_FALSE(traced.out.empty());
+    const std::string& summary = traced.out.back();
+    const std::string counts = " calls, " + std::to_string(calls) + " answers, 0 boxes";
+    EXPECT_EQ(summary.rfind("traced ", 0), 0u) << summary;
+    EXPECT_NE(summary.find(", " + std::to_string(calls) + counts), std::string::npos) << summary;
+}
+
+TEST_F(TovinLc, TraceJsonSeesEachCallAnswerAndBoxOfAConversationInOrder)
+{
+    // Calls with every kind of value, a count that shows the "Alert" box, a download that
+    // fails, and an unknown method: the game goes on once the trace listens.
+    startSession("wait-file " + dir_.file("go") + " 120000; call Foo 1.5 \"x y\" [true, NaN] {\"$date\": 0} -0.0; " +
+                 "answer 30000; call ScreenResolutionEnable 800; no-answer 1500; call HttpDownload " +
+                 "http://127.0.0.1:1/x " + dir_.file("never.bin") + "; answer 30000; call Qux; answer 30000");
+    BoxWatcher boxes(launcher_->id());
+    auto trace = startTool("trace --json --seconds 45", "trace");
+    ASSERT_TRUE(waitForTraceListening(kLongWait));
+    const ToolRun second = tool("trace --seconds 1");
+    EXPECT_EQ(second.exitCode, 2u);
+    EXPECT_NE(second.err.find("reads the debug output already"), std::string::npos) << second.err;
+    writeFile(dir_.file("go"), "");
+    // The session's first answer, then the conversation's three.
+    const ULONGLONG deadline = GetTickCount64() + 40000;
+    while (linesStartingWith("answer ").size() < 4 && GetTickCount64() < deadline)
+        Sleep(200);
+    EXPECT_EQ(linesStartingWith("answer ").size(), 4u) << readFile(transcript());
+
+    const ToolRun run = finishTool(*trace, "trace", 60000);
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    std::vector<std::string> events; // the launcher's, as kind, connection, method and args
+    std::vector<Json> boxLines;
+    const std::vector<Json> lines = jsonLines(run.out);
+    ASSERT_FALSE(lines.empty());
+    for (const Json& line : lines) {
+        ASSERT_TRUE(line.is_object());
+        if (line["kind"] == "box")
+            boxLines.push_back(line);
+        else if ((line["kind"] == "call" || line["kind"] == "answer") && line["pid"] == launcher_->id())
+            events.push_back(line["kind"].get<std::string>() + " " + line["connection"].get<std::string>() + " " +
+                             line["method"].get<std::string>() + " " + line["args"].dump());
+    }
+    const std::string game = "tovin.game.reply";
+    const std::vector<std::string> expected = {
+        "call __qel.external.connector__ Foo " +
+            Json::array({game, "1.5", "x y", "[NaN,true]", R"({"$date":0})", "-0.0"}).dump(),
+        "answer " + game + " onUnknownMethod []",
+        "call __qel.external.connector__ ScreenResolutionEnable " + Json::array({game, "800"}).dump(),
+        "call __qel.external.connector__ HttpDownload " +
+            Json::array({game, "http://127.0.0.1:1/x", dir_.file("never.bin")}).dump(),
+        "answer " + game + " onHttpDownloadError " +
+            Json::array({"Code de retour Http non \xC3\xA9gal \xC3\xA0 200", "2"}).dump(),
+        "call __qel.external.connector__ Qux " + Json::array({game}).dump(),
+        "answer " + game + " onUnknownMethod []",
+    };
+    EXPECT_EQ(events, expected);
+    ASSERT_EQ(boxLines.size(), 1u);
+    EXPECT_EQ(boxLines[0]["caption"], "Alert");
+    EXPECT_EQ(boxLines[0]["text"], "Nombre de param\xC3\xA8tres incorrect : 1");
+    EXPECT_EQ(boxes.boxes().size(), 1u);
+    const Json& summary = lines.back();
+    EXPECT_EQ(summary["kind"], "summary");
+    EXPECT_EQ(summary["calls"], 4);
+    EXPECT_EQ(summary["answers"], 3);
+    EXPECT_EQ(summary["boxes"], 1);
+    EXPECT_EQ(summary["lines"], lines.size() - 1);
 }
 
 TEST_F(TovinLc, WithoutAFlashPlayerEveryCommandEndsWithCodeThree)
@@ -210,12 +334,17 @@ TEST_F(TovinLc, BadArgumentsEndWithCodeOneAndHelpDescribesEachCommand)
 
     const ToolRun help = tool("--help");
     EXPECT_EQ(help.exitCode, 0u);
-    for (const char* command : {"table", "slot", "watch", "call"}) {
+    for (const char* command : {"table", "slot", "watch", "trace", "call"}) {
         const ToolRun commandHelp = tool(std::string(command) + " --help");
         EXPECT_EQ(commandHelp.exitCode, 0u);
         ASSERT_FALSE(commandHelp.out.empty());
         EXPECT_EQ(commandHelp.out[0].rfind(std::string("tovin-lc ") + command, 0), 0u);
-        EXPECT_NE(readFile(dir_.file("run" + std::to_string(runs_) + ".out")).find("Example"), std::string::npos);
+        const std::string text = readFile(dir_.file("run" + std::to_string(runs_) + ".out"));
+        EXPECT_NE(text.find("Example"), std::string::npos);
+        // One line end after the last line, and no blank line.
+        EXPECT_TRUE(text.size() > 4 && text.substr(text.size() - 2) == "\r\n" &&
+                    text.substr(text.size() - 4) != "\r\n\r\n")
+            << command;
     }
 }
 

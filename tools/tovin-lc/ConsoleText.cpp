@@ -44,3 +44,16 @@ void writeUtf8Line(Stream stream, std::string_view utf8)
 {
     write(stream, widen(utf8, CP_UTF8) + L"\r\n");
 }
+
+void writeUtf8Text(Stream stream, std::string_view utf8)
+{
+    std::wstring text;
+    for (std::size_t start = 0; start < utf8.size();) {
+        std::size_t end = utf8.find('\n', start);
+        if (end == std::string_view::npos)
+            end = utf8.size();
+        text += widen(utf8.substr(start, end - start), CP_UTF8) + L"\r\n";
+        start = end + 1;
+    }
+    write(stream, text);
+}

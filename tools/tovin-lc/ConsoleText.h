@@ -11,3 +11,5 @@ enum class Stream { Out, Err };
 void writeLine(Stream stream, std::string_view ansi);
 // The same for text that is already UTF-8 (the program's own texts and its arguments).
 void writeUtf8Line(Stream stream, std::string_view utf8);
+// UTF-8 text of whole lines, each ending with '\n' (written as a Windows line end).
+void writeUtf8Text(Stream stream, std::string_view utf8);

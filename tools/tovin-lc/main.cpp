@@ -2,13 +2,17 @@
 // line, with the launcher's own codec and transport. It never shows a box: what the
 // transport would report in one goes to standard error.
 #include "ConsoleText.h"
+#include "DebugOutput.h"
+#include "TraceLine.h"
 
+#include "amf/AmfReader.h"
 #include "amf/TextEncoding.h"
 #include "amf/ValueSyntax.h"
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/LockedPass.h"
 #include "localconnection/MessageText.h"
 
+#include <nlohmann/json.hpp>
 #include <shellapi.h>
 #include <windows.h>
 
@@ -33,20 +37,26 @@ constexpr DWORD kStopWaitMs = 6000;
 constexpr UINT kAnswerMessage = WM_APP + 1;
 constexpr unsigned long kMaxSeconds = 7 * 24 * 3600;
 
+using Json = nlohmann::ordered_json;
+
 constexpr char kMainHelp[] =
     "tovin-lc: see and drive LocalConnection traffic (the game's Flash content and the launcher).\n"
     "\n"
     "  tovin-lc table                 the names that listen, one per line\n"
-    "  tovin-lc slot                  the message waiting in the slot, or \"free\"\n"
-    "  tovin-lc watch [--seconds N]   every message that passes, until N seconds or Ctrl+C\n"
-    "  tovin-lc call [--timeout MS] [--reply NAME] CONNECTION METHOD [VALUE...]\n"
+    "  tovin-lc slot [--json]         the message waiting in the slot, or \"free\"\n"
+    "  tovin-lc watch [--seconds N] [--json]\n"
+    "                                 the messages seen in the slot, until N seconds or Ctrl+C\n"
+    "  tovin-lc trace [--seconds N] [--json]\n"
+    "                                 every line the launcher traces: each call, answer and box\n"
+    "  tovin-lc call [--timeout MS] [--reply NAME] [--json] CONNECTION METHOD [VALUE...]\n"
     "                                 call METHOD(reply name, VALUE...) and print the answer\n"
     "\n"
+    "With --json each event is one JSON object on a line of its own.\n"
     "tovin-lc COMMAND --help describes one command. Exit codes: 0 done, 1 bad arguments,\n"
     "2 nobody listening or no answer in time, 3 no Flash Player running.\n"
     "\n"
     "Example:\n"
-    "  tovin-lc call __qel.external.connector__ HttpDownload http://example.com/a.png C:\\Temp\\a.png";
+    "  tovin-lc call __qel.external.connector__ HttpDownload http://example.com/a.png C:\\Temp\\a.png\n";
 
 constexpr char kTableHelp[] = "tovin-lc table\n"
                               "\n"
@@ -57,51 +67,70 @@ constexpr char kTableHelp[] = "tovin-lc table\n"
                               "Example:\n"
                               "  tovin-lc table\n"
                               "  __qel.external.connector__\n"
-                              "  tovin.game.reply";
+                              "  tovin.game.reply\n";
 
-constexpr char kSlotHelp[] = "tovin-lc slot\n"
+constexpr char kSlotHelp[] = "tovin-lc slot [--json]\n"
                              "\n"
                              "Prints \"free\", or the message waiting in the slot as\n"
                              "  to NAME from DOMAIN: METHOD(ARGS)\n"
                              "with the arguments in the launcher's value dump text. A body that does not decode\n"
                              "prints as its recipient, its length and its first bytes in hex. Nothing is taken.\n"
+                             "With --json: {\"kind\":\"free\"}, or kind \"message\" with connection, domain, method\n"
+                             "and args (each a VALUE as call reads it), or kind \"undecodable\" with its text.\n"
                              "\n"
                              "Example:\n"
                              "  tovin-lc slot\n"
-                             "  to tovin.game.reply from localhost: onHttpDownloadComplete()";
+                             "  to tovin.game.reply from localhost: onHttpDownloadComplete()\n";
 
-constexpr char kWatchHelp[] = "tovin-lc watch [--seconds N]\n"
+constexpr char kWatchHelp[] = "tovin-lc watch [--seconds N] [--json]\n"
                               "\n"
                               "Takes one locked pass every 10 ms, as every participant does, and prints each message\n"
                               "it sees once, as\n"
                               "  +MS to NAME from DOMAIN: METHOD(ARGS)\n"
                               "with MS the milliseconds since the watch began. It ends after N seconds (default:\n"
                               "until Ctrl+C) with a summary line. It never takes a message: one that its addressee\n"
-                              "takes between two passes is not seen.\n"
+                              "takes between two passes is not seen (tovin-lc trace sees all the launcher's).\n"
+                              "With --json each message is a line as slot --json prints it, with its time.\n"
                               "\n"
                               "Example:\n"
-                              "  tovin-lc watch --seconds 30";
+                              "  tovin-lc watch --seconds 30\n";
+
+constexpr char kTraceHelp[] =
+    "tovin-lc trace [--seconds N] [--json]\n"
+    "\n"
+    "Prints every line that a program writes with OutputDebugStringA, as it comes, as\n"
+    "  +MS pid PID: LINE\n"
+    "with MS the milliseconds since the trace began and PID the writer's process id. The\n"
+    "launcher's lines begin with \"tovin: \": every call it takes, every answer it sends and\n"
+    "every box it shows, in order. It ends after N seconds (default: until Ctrl+C) with a\n"
+    "summary of the lines, calls, answers and boxes. It reads the system's debug-output\n"
+    "buffer as debuggers do, so it cannot run beside a debugger or DebugView, nor twice.\n"
+    "With --json each line is an object: kind call, answer or box with connection, method\n"
+    "and args (each a VALUE as call reads it), or kind line with its text.\n"
+    "\n"
+    "Example:\n"
+    "  tovin-lc trace --seconds 60\n";
 
 constexpr char kCallHelp[] =
-    "tovin-lc call [--timeout MS] [--reply NAME] CONNECTION METHOD [VALUE...]\n"
+    "tovin-lc call [--timeout MS] [--reply NAME] [--json] CONNECTION METHOD [VALUE...]\n"
     "\n"
     "Enters the reply name (default _tovin_lc) in the listener table if it is not there,\n"
     "sends METHOD(reply name, VALUE...) to CONNECTION once the slot is free, waits for the\n"
     "first message addressed to the reply name (default 30000 ms), takes it and prints it\n"
     "as CALLBACK(ARGS). A CONNECTION that is not listening, or no answer in time, ends\n"
-    "with exit code 2.\n"
+    "with exit code 2. With --json the answer is one line: time (ms since the call), kind,\n"
+    "connection, method and args, each a VALUE that reads back as the same bytes.\n"
     "\n"
     "A VALUE is JSON: 12.5, true, false, null, \"text\", [...] a strict array,\n"
-    "{\"key\": ...} an associative array, {\"$date\": MS} a date; NaN, Infinity, -Infinity.\n"
-    "A word that is not JSON is\n"
-    "a string as it stands, so paths and URLs need no quotes; a word that begins with\n"
-    "\", [ or { must be JSON.\n"
+    "{\"key\": ...} an associative array, {\"$date\": MS} a date; NaN, Infinity and\n"
+    "-Infinity are numbers. A word that is not JSON is a string as it stands, so paths\n"
+    "and URLs need no quotes; a word that begins with \", [ or { must be JSON.\n"
     "\n"
     "Examples:\n"
     "  tovin-lc call __qel.external.connector__ Foo\n"
     "  onUnknownMethod()\n"
     "  tovin-lc call __qel.external.connector__ BrowseFile C:\\Games \"\" {\"0\":\"Images\",\"1\":\"*.png\"}\n"
-    "  tovin-lc call __qel.external.connector__ ScreenResolutionEnable 800 600 32";
+    "  tovin-lc call __qel.external.connector__ ScreenResolutionEnable 800 600 32\n";
 
 struct Outcome {
     int code;
@@ -173,6 +202,72 @@ bool parseCount(const std::string& text, unsigned long maximum, unsigned long& v
     return value > 0 && value <= maximum;
 }
 
+void writeJson(const Json& line)
+{
+    writeUtf8Line(Stream::Out, line.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+// Each argument as the word that call reads back into the same bytes.
+template <typename Values>
+Json argumentWords(const Values& arguments)
+{
+    Json words = Json::array();
+    for (const auto& argument : arguments)
+        words.push_back(valueWord(argument.get()));
+    return words;
+}
+
+// The slot's message as one JSON object ("time" first when given).
+Json slotJson(const std::vector<std::uint8_t>& slot, const Json& time = nullptr)
+{
+    Json line;
+    if (!time.is_null())
+        line["time"] = time;
+    if (slot.size() <= lc::kBodyOffset) {
+        line["kind"] = "free";
+        return line;
+    }
+    const lc::SectionView view{const_cast<std::uint8_t*>(slot.data()), slot.size()};
+    lc::HeaderProblem problem;
+    const std::unique_ptr<CFlashLocalConnectionCall> call = lc::deserializeRemoteCall(view, &problem);
+    if (!call) {
+        line["kind"] = "undecodable";
+        line["text"] = ansiToUtf8(lc::messageText(slot));
+        return line;
+    }
+    // The call decoded, so its two leading strings do too.
+    CFlashAMFReader reader(slot.data() + lc::kBodyOffset, slot.size() - lc::kBodyOffset);
+    reader.readByte();
+    const std::string recipient = reader.readShortString();
+    reader.readByte();
+    const std::string domain = reader.readShortString();
+    line["kind"] = "message";
+    line["connection"] = ansiToUtf8(recipient);
+    line["domain"] = ansiToUtf8(domain);
+    line["method"] = ansiToUtf8(call->getMethodName());
+    line["args"] = argumentWords(call->getArguments());
+    return line;
+}
+
+// Options of watch and trace: [--seconds N] [--json], in any order.
+bool readRunOptions(const std::vector<std::string>& arguments, unsigned long& seconds, bool& json, Outcome& bad)
+{
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--json") {
+            json = true;
+        } else if (arguments[i] == "--seconds" && i + 1 < arguments.size()) {
+            if (!parseCount(arguments[++i], kMaxSeconds, seconds)) {
+                bad = failure(kExitBadArguments, "--seconds takes a whole number of seconds from 1 to 604800");
+                return false;
+            }
+        } else {
+            bad = failure(kExitBadArguments, "unknown option " + arguments[i] + " (only --seconds N and --json)");
+            return false;
+        }
+    }
+    return true;
+}
+
 Outcome table(const std::vector<std::string>& arguments)
 {
     if (!arguments.empty())
@@ -188,13 +283,17 @@ Outcome table(const std::vector<std::string>& arguments)
 
 Outcome slot(const std::vector<std::string>& arguments)
 {
-    if (!arguments.empty())
-        return failure(kExitBadArguments, "slot takes no arguments");
+    const bool json = arguments.size() == 1 && arguments[0] == "--json";
+    if (!arguments.empty() && !json)
+        return failure(kExitBadArguments, "slot takes only --json");
     std::vector<std::uint8_t> copy;
     const PassResult result = inPass([&](lc::SectionView view) { copy = lc::copySlot(view); });
     if (result != PassResult::Done)
         return passFailure(result);
-    writeLine(Stream::Out, lc::messageText(copy));
+    if (json)
+        writeJson(slotJson(copy));
+    else
+        writeLine(Stream::Out, lc::messageText(copy));
     return {0, ""};
 }
 
@@ -218,12 +317,10 @@ bool sameMessage(lc::SectionView view, const std::vector<std::uint8_t>& last)
 Outcome watch(const std::vector<std::string>& arguments)
 {
     unsigned long seconds = 0;
-    if (arguments.size() == 2 && arguments[0] == "--seconds") {
-        if (!parseCount(arguments[1], kMaxSeconds, seconds))
-            return failure(kExitBadArguments, "--seconds takes a whole number of seconds from 1 to 604800");
-    } else if (!arguments.empty()) {
-        return failure(kExitBadArguments, "watch takes only --seconds N");
-    }
+    bool json = false;
+    Outcome bad;
+    if (!readRunOptions(arguments, seconds, json, bad))
+        return bad;
     UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     g_watchStop = stop.get();
     SetConsoleCtrlHandler(stopWatching, TRUE);
@@ -252,14 +349,120 @@ Outcome watch(const std::vector<std::string>& arguments)
         }
         if (fresh) {
             ++seen;
-            writeLine(Stream::Out, "+" + std::to_string(GetTickCount64() - start) + " " + lc::messageText(last));
+            const ULONGLONG at = GetTickCount64() - start;
+            if (json)
+                writeJson(slotJson(last, at));
+            else
+                writeLine(Stream::Out, "+" + std::to_string(at) + " " + lc::messageText(last));
         }
     } while (WaitForSingleObject(stop.get(), kPassPauseMs) == WAIT_TIMEOUT &&
              (seconds == 0 || GetTickCount64() - start < seconds * 1000ULL));
     SetConsoleCtrlHandler(stopWatching, FALSE);
+    const double watched = static_cast<double>(GetTickCount64() - start) / 1000.0;
+    if (json) {
+        writeJson(Json{{"kind", "summary"}, {"seconds", watched}, {"messages", seen}, {"passes", passes}});
+        return {0, ""};
+    }
     char summary[128];
-    std::snprintf(summary, sizeof summary, "watched %.1f s: %llu messages seen in %llu passes",
-                  static_cast<double>(GetTickCount64() - start) / 1000.0, seen, passes);
+    std::snprintf(summary, sizeof summary, "watched %.1f s: %llu messages seen in %llu passes", watched, seen, passes);
+    writeLine(Stream::Out, summary);
+    return {0, ""};
+}
+
+Json traceJson(const TraceEvent& event, ULONGLONG at, DWORD processId)
+{
+    Json line{{"time", at}, {"pid", processId}};
+    switch (event.kind) {
+    case TraceEvent::Kind::Call:
+        line["kind"] = "call";
+        break;
+    case TraceEvent::Kind::Answer:
+        line["kind"] = "answer";
+        line["sent"] = event.sent;
+        break;
+    case TraceEvent::Kind::Box:
+        line["kind"] = "box";
+        break;
+    case TraceEvent::Kind::Line:
+        line["kind"] = "line";
+        break;
+    }
+    if (!event.exact) {
+        // Not the launcher's, or too long for the values to come with it.
+        line["text"] = ansiToUtf8(event.text);
+    } else if (event.kind == TraceEvent::Kind::Box) {
+        line["caption"] = ansiToUtf8(event.method);
+        line["text"] = ansiToUtf8(event.boxText);
+    } else {
+        line["connection"] = ansiToUtf8(event.connection);
+        line["method"] = ansiToUtf8(event.method);
+        line["args"] = argumentWords(event.arguments);
+    }
+    return line;
+}
+
+Outcome trace(const std::vector<std::string>& arguments)
+{
+    unsigned long seconds = 0;
+    bool json = false;
+    Outcome bad;
+    if (!readRunOptions(arguments, seconds, json, bad))
+        return bad;
+    DebugOutputListener listener;
+    switch (listener.open()) {
+    case DebugOutputListener::Opened::Listening:
+        break;
+    case DebugOutputListener::Opened::Taken:
+        return failure(kExitNoAnswer, "another program (a debugger, DebugView) reads the debug output already");
+    case DebugOutputListener::Opened::Failed:
+        return failure(kExitNoAnswer, "the debug-output buffer could not be made");
+    }
+    UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    g_watchStop = stop.get();
+    SetConsoleCtrlHandler(stopWatching, TRUE);
+
+    const ULONGLONG start = GetTickCount64();
+    const ULONGLONG end = seconds ? start + seconds * 1000ULL : ~0ULL;
+    unsigned long long counts[4] = {}; // by TraceEvent::Kind
+    unsigned long long lines = 0;
+    DebugLine line;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end)
+            break;
+        const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(end - now, 1000));
+        const DebugOutputListener::Wait result = listener.next(stop.get(), wait, line);
+        if (result == DebugOutputListener::Wait::Stopped)
+            break;
+        if (result != DebugOutputListener::Wait::Line)
+            continue;
+        const ULONGLONG at = GetTickCount64() - start;
+        const TraceEvent event = readTraceLine(line.text);
+        ++lines;
+        ++counts[static_cast<int>(event.kind)];
+        if (json)
+            writeJson(traceJson(event, at, line.processId));
+        else
+            writeLine(Stream::Out,
+                      "+" + std::to_string(at) + " pid " + std::to_string(line.processId) + ": " + event.text);
+    }
+    SetConsoleCtrlHandler(stopWatching, FALSE);
+    const double traced = static_cast<double>(GetTickCount64() - start) / 1000.0;
+    const auto calls = counts[static_cast<int>(TraceEvent::Kind::Call)];
+    const auto answers = counts[static_cast<int>(TraceEvent::Kind::Answer)];
+    const auto boxes = counts[static_cast<int>(TraceEvent::Kind::Box)];
+    if (json) {
+        writeJson(Json{{"kind", "summary"},
+                       {"seconds", traced},
+                       {"lines", lines},
+                       {"calls", calls},
+                       {"answers", answers},
+                       {"boxes", boxes}});
+        return {0, ""};
+    }
+    char summary[160];
+    std::snprintf(summary, sizeof summary, "traced %.1f s: %llu lines, %llu calls, %llu answers, %llu boxes", traced,
+                  lines, calls, answers, boxes);
     writeLine(Stream::Out, summary);
     return {0, ""};
 }
@@ -332,15 +535,24 @@ Outcome call(const std::vector<std::string>& arguments)
 {
     unsigned long timeoutMs = kDefaultTimeoutMs;
     std::string reply = kDefaultReply;
+    bool json = false;
     std::size_t at = 0;
-    for (; at + 1 < arguments.size() && arguments[at].rfind("--", 0) == 0; at += 2) {
-        if (arguments[at] == "--timeout") {
-            if (!parseCount(arguments[at + 1], 24 * 3600 * 1000UL, timeoutMs))
+    while (at < arguments.size() && arguments[at].rfind("--", 0) == 0) {
+        const std::string& option = arguments[at++];
+        if (option == "--json") {
+            json = true;
+            continue;
+        }
+        if (at >= arguments.size())
+            return failure(kExitBadArguments, option + " needs a value (see tovin-lc call --help)");
+        const std::string& value = arguments[at++];
+        if (option == "--timeout") {
+            if (!parseCount(value, 24 * 3600 * 1000UL, timeoutMs))
                 return failure(kExitBadArguments, "--timeout takes a whole number of milliseconds from 1 to 86400000");
-        } else if (arguments[at] == "--reply") {
-            reply = arguments[at + 1];
+        } else if (option == "--reply") {
+            reply = value;
         } else {
-            return failure(kExitBadArguments, "unknown option " + arguments[at] + " (see tovin-lc call --help)");
+            return failure(kExitBadArguments, "unknown option " + option + " (see tovin-lc call --help)");
         }
     }
     if (arguments.size() < at + 2)
@@ -375,12 +587,20 @@ Outcome call(const std::vector<std::string>& arguments)
     ReplyListener listener(replyName);
     if (!listener.waitForRegistration(kRegisterWaitMs))
         return failure(kExitNoAnswer, "the reply name " + reply + " could not be entered in the listener table");
+    const ULONGLONG start = GetTickCount64();
     if (!CFlashLocalConnection(recipient.c_str(), nullptr, 0).send(method.c_str(), &outgoing))
         return failure(kExitNoAnswer, "the call to " + arguments[at] + " was not written");
     const std::unique_ptr<CFlashLocalConnectionCall> answer = listener.waitForAnswer(timeoutMs);
     if (!answer)
         return failure(kExitNoAnswer, "no answer on " + reply + " within " + std::to_string(timeoutMs) + " ms");
-    writeLine(Stream::Out, lc::callText(answer->getMethodName(), *answer));
+    if (json)
+        writeJson(Json{{"time", GetTickCount64() - start},
+                       {"kind", "answer"},
+                       {"connection", reply},
+                       {"method", ansiToUtf8(answer->getMethodName())},
+                       {"args", argumentWords(answer->getArguments())}});
+    else
+        writeLine(Stream::Out, lc::callText(answer->getMethodName(), *answer));
     return {0, ""};
 }
 
@@ -391,10 +611,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"table", table, kTableHelp},
-    {"slot", slot, kSlotHelp},
-    {"watch", watch, kWatchHelp},
-    {"call", call, kCallHelp},
+    {"table", table, kTableHelp}, {"slot", slot, kSlotHelp}, {"watch", watch, kWatchHelp},
+    {"trace", trace, kTraceHelp}, {"call", call, kCallHelp},
 };
 
 bool asksForHelp(const std::string& word)
@@ -407,14 +625,14 @@ Outcome run(const std::vector<std::string>& arguments)
     if (arguments.empty())
         return {kExitBadArguments, kMainHelp};
     if (asksForHelp(arguments[0])) {
-        writeUtf8Line(Stream::Out, kMainHelp);
+        writeUtf8Text(Stream::Out, kMainHelp);
         return {0, ""};
     }
     for (const Command& command : kCommands) {
         if (arguments[0] != command.name)
             continue;
         if (arguments.size() > 1 && asksForHelp(arguments[1])) {
-            writeUtf8Line(Stream::Out, command.help);
+            writeUtf8Text(Stream::Out, command.help);
             return {0, ""};
         }
         return command.run(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
@@ -433,6 +651,6 @@ int main()
     } catch (const std::bad_alloc&) {
     }
     if (!outcome.message.empty())
-        writeUtf8Line(Stream::Err, outcome.message);
+        writeUtf8Text(Stream::Err, outcome.message.back() == '\n' ? outcome.message : outcome.message + '\n');
     return outcome.code;
 }
