@@ -1,11 +1,11 @@
 #include "launcher/Launcher.h"
+#include "resources/Texts.h"
 
 #include "launcher/BilingualStrings.h"
 
 namespace {
 
 constexpr char kWindowClassName[] = "TovinKorbaLauncher";
-constexpr char kGameWindowTitle[] = "Tovin  ";
 constexpr DWORD kInputIdleWaitMs = 5000;
 constexpr DWORD kFinalGameWaitMs = 1000;
 constexpr UINT_PTR kWatchTimerId = 1;
@@ -76,7 +76,7 @@ int Launcher::run()
     EnumWindows(findGameWindow, reinterpret_cast<LPARAM>(this));
     if (!gameWindow_)
         return kExitCode;
-    SetWindowTextA(gameWindow_, kGameWindowTitle);
+    SetWindowTextA(gameWindow_, texts::kGameWindowTitle);
 
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;

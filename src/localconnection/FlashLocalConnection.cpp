@@ -1,4 +1,5 @@
 #include "localconnection/FlashLocalConnection.h"
+#include "resources/Texts.h"
 
 #include "localconnection/LockedPass.h"
 
@@ -11,10 +12,7 @@
 
 namespace {
 
-constexpr char kReceiveCaption[] = "LocalCOnnection"; // the capital O is what players have always seen: keep it
-constexpr char kRegisterCaption[] = "LocalConnection";
-constexpr char kDecodeCaption[] = "deserializeRemoteCall";
-constexpr char kSendCaption[] = "LocalConnection:call";
+using namespace texts;
 constexpr DWORD kPassPauseMs = 10;
 constexpr DWORD kNoPassPauseMs = 500;
 constexpr DWORD kMissingMutexPauseMs = 200;
@@ -45,10 +43,10 @@ struct CleanupTexts {
     const char* closeMutex;
 };
 
-constexpr CleanupTexts kReceiveCleanup = {kReceiveCaption, "UnmapViewOfFile failed", "CloseHandle failed",
-                                          "ReleaseMutex failed", "CloseHandle failed"};
-constexpr CleanupTexts kSendCleanup = {kSendCaption, "UnmapViewOfFile failed", "Close handle Failed",
-                                       "Release Mutex Failed", "Close Handle Failed"};
+constexpr CleanupTexts kReceiveCleanup = {kReceiveCaption, kReceiveUnmapFailed, kReceiveCloseFailed,
+                                          kReceiveReleaseFailed, kReceiveCloseFailed};
+constexpr CleanupTexts kSendCleanup = {kSendCaption, kSendUnmapFailed, kSendCloseSectionFailed, kSendReleaseFailed,
+                                       kSendCloseMutexFailed};
 
 // Queues one box per failed step; the status becomes that of the last failure.
 void reportCleanup(const lc::CleanupFailures& failed, const CleanupTexts& texts, lc::BoxQueue& boxes, int& status)
@@ -74,7 +72,7 @@ void reportCleanup(const lc::CleanupFailures& failed, const CleanupTexts& texts,
 CFlashLocalConnection::CFlashLocalConnection(const char* connectionName, HWND window, UINT message)
 {
     if (connectionName == nullptr) {
-        std::printf("Assertion failed (connectionName != NULL) at %s (%d)", baseName(__FILE__), __LINE__);
+        std::printf(kNullNameAssertion, baseName(__FILE__), __LINE__);
         std::fflush(stdout);
         std::exit(1);
     }
@@ -104,7 +102,7 @@ bool CFlashLocalConnection::registerConnection(lc::SectionView view, lc::BoxQueu
                                                             lc::appendConnection(view, scan.offset, connectionName_));
     registered_ = fits;
     if (!fits && scan.kind != lc::TableScan::NoView)
-        boxes.add("Registering failed", kRegisterCaption); // the caller pauses once the mutex is free again
+        boxes.add(kRegisteringFailed, kRegisterCaption); // the caller pauses once the mutex is free again
     return fits;
 }
 
@@ -196,7 +194,7 @@ int CFlashLocalConnection::receiveLoop()
             break;
     }
     if (status != 0)
-        lc::reportWithoutWaiting(kReceiveCaption, "Sortie de la routine du thread");
+        lc::reportWithoutWaiting(kReceiveCaption, kReceiveThreadEnded);
     else
         dropLastCall();
     return status;
@@ -262,7 +260,7 @@ void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& 
     lc::consumeMessage(view);
     if (problem.found) {
         char text[128];
-        std::snprintf(text, sizeof text, "Parametre %i de type non String : %i", 1, problem.marker);
+        std::snprintf(text, sizeof text, kHeaderNotString, 1, problem.marker);
         boxes.add(text, kDecodeCaption);
     }
     // A record that cannot be held or posted is freed here.
@@ -318,7 +316,7 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
             case lc::WaitResult::Interrupted:
                 return false;
             case lc::WaitResult::Abandoned:
-                lc::report(kSendCaption, "Wait abandonned"); // spelt so on purpose
+                lc::report(kSendCaption, kSendWaitAbandoned);
                 [[fallthrough]];
             case lc::WaitResult::TimedOut:
                 if (pauseUnlessGivenUp(kNoPassPauseMs) || pauseUnlessGivenUp(kPassPauseMs))
@@ -331,12 +329,12 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                 continue;
             }
             if (!pass.map()) {
-                boxes.add("MapViewOfFile Failed", kSendCaption);
+                boxes.add(kSendMapFailed, kSendCaption);
                 status = -1;
             } else {
                 const lc::SectionView view = pass.view();
                 if (lc::findConnection(view, connectionName_).kind != lc::TableScan::Found) {
-                    boxes.add("No connected Recipient", kSendCaption);
+                    boxes.add(kSendNoRecipient, kSendCaption);
                     ++failures;
                     failurePause = kNoRecipientPauseMs;
                 } else {

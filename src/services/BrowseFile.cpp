@@ -1,5 +1,6 @@
 // BrowseFile and BrowseFileToSave: the system's open and save dialogs, owned by the
 // game's window, answered with the chosen path(s) or a cancel.
+#include "resources/Texts.h"
 #include "services/DialogBuffer.h"
 #include "services/FilterText.h"
 #include "services/LauncherServices.h"
@@ -82,7 +83,7 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, const std::s
     call->takeFirstArgument();
     const int count = static_cast<int>(call->getArguments().size());
     if (count < 3)
-        showCountAlert("Nombre de param\xE8tres insuffisant : %i", count);
+        showCountAlert(texts::kCountInsufficient, count);
     const std::string initialDirectory = MakeAbsoluteDirectory(textOf(call->takeFirstArgument()));
     const std::string initialName = textOf(call->takeFirstArgument());
     const AmfValuePtr filterList = call->takeFirstArgument();

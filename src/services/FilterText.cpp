@@ -1,10 +1,11 @@
 #include "services/FilterText.h"
 
+#include "resources/Texts.h"
+
 std::string BuildFilterText(const CFlashAMFObject* filterList)
 {
-    using namespace std::string_literals;
     if (!filterList || filterList->getType() != kAmfAssociativeArray)
-        return "All Files\0*.*\0\0"s;
+        return std::string(texts::kAllFilesName) + '\0' + texts::kAllFilesPattern + '\0' + '\0';
     const auto* list = static_cast<const CFlashAMFAssociativeArray*>(filterList);
     std::string text;
     for (int i = 0; i < list->count(); i += 2) {

@@ -1,5 +1,6 @@
 // HttpDownload: one URL into one local file, answered with the outcome.
 #include "localconnection/WinHandles.h"
+#include "resources/Texts.h"
 #include "services/HttpDownloader.h"
 #include "services/LauncherServices.h"
 
@@ -9,10 +10,6 @@
 
 namespace {
 
-constexpr char kCannotCreate[] = "Impossible de cr\xE9"
-                                 "er le fichier de destination";
-constexpr char kNot200[] = "Code de retour Http non \xE9"
-                           "gal \xE0 200";
 // After closing a silent transfer's handles, how long its worker may take to let go.
 constexpr DWORD kAbandonGraceMs = 5000;
 
@@ -27,7 +24,7 @@ std::string folderOf(const std::string& path)
 void answerCannotCreate(CLauncherServices& services, const std::string& replyName, const std::string& path)
 {
     std::vector<AmfValuePtr> values;
-    values.push_back(std::make_unique<CFlashAMFString>(kCannotCreate));
+    values.push_back(std::make_unique<CFlashAMFString>(texts::kCannotCreateDestination));
     values.push_back(std::make_unique<CFlashAMFString>(path));
     services.sendAnswer(replyName, "onHttpDownloadError", std::move(values));
 }
@@ -173,7 +170,7 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     call->takeFirstArgument();
     const int count = static_cast<int>(call->getArguments().size());
     if (count != 2)
-        showCountAlert("Nombre de param\xE8tres incorrect : %i", count);
+        showCountAlert(texts::kCountIncorrect, count);
     if (count < 2)
         return;
     const std::string url = call->takeFirstArgument()->toString();
@@ -234,7 +231,7 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     }
     if (result.status != 200) {
         std::vector<AmfValuePtr> values;
-        values.push_back(std::make_unique<CFlashAMFString>(kNot200));
+        values.push_back(std::make_unique<CFlashAMFString>(texts::kHttpStatusNot200));
         values.push_back(std::make_unique<CFlashAMFNumber>(result.status));
         sendAnswer(replyName, "onHttpDownloadError", std::move(values));
         return;

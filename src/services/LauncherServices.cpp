@@ -1,4 +1,5 @@
 #include "services/LauncherServices.h"
+#include "resources/Texts.h"
 
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/Trace.h"
@@ -75,6 +76,6 @@ void showCountAlert(const char* format, int count)
 {
     char text[1024];
     std::snprintf(text, sizeof text, format, count);
-    lc::traceBox("Alert", text);
-    MessageBoxA(nullptr, text, "Alert", MB_OK);
+    lc::traceBox(texts::kCountCaption, text);
+    MessageBoxA(nullptr, text, texts::kCountCaption, MB_OK);
 }

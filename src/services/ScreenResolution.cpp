@@ -1,4 +1,5 @@
 // ScreenResolutionEnable and the restore of the mode in force before the first switch.
+#include "resources/Texts.h"
 #include "services/LauncherServices.h"
 
 #include "services/DisplayModeField.h"
@@ -36,7 +37,7 @@ void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, 
     const auto& arguments = call->getArguments();
     const int count = static_cast<int>(arguments.size()) - 1;
     if (count != 3) {
-        showCountAlert("Nombre de param\xE8tres incorrect : %i", count);
+        showCountAlert(texts::kCountIncorrect, count);
         return;
     }
     DWORD fields[3];

@@ -1,4 +1,5 @@
 // The real launcher starting the stand-in game under Wine.
+#include "resources/Texts.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 
@@ -45,7 +46,8 @@ TEST_F(LauncherStartup, RetitlesTheGameWindowAndEndsWithTheGame)
     auto launcher = startLauncher("wait-title 30000; report-windows; exit 0", "1", "--windowed extra arguments");
     ASSERT_TRUE(launcher->waitForExit(kLongWait));
     EXPECT_EQ(launcher->exitCode(), 1u);
-    EXPECT_EQ(linesStartingWith("window "), std::vector<std::string>{"window 1 title=[Tovin  ] first"});
+    EXPECT_EQ(linesStartingWith("window "),
+              std::vector<std::string>{"window 1 title=[" + std::string(texts::kGameWindowTitle) + "] first"});
     EXPECT_EQ(linesStartingWith("end "), std::vector<std::string>{"end 0"});
 }
 
@@ -59,7 +61,7 @@ TEST_F(LauncherStartup, OnlyTheFirstEnumeratedOfTwoWindowsIsRetitled)
     ASSERT_EQ(windows.size(), 2u);
     int retitled = 0;
     for (const auto& line : windows) {
-        const bool isTovin = line.find("title=[Tovin  ]") != std::string::npos;
+        const bool isTovin = line.find("title=[" + std::string(texts::kGameWindowTitle) + "]") != std::string::npos;
         retitled += isTovin;
         EXPECT_EQ(isTovin, line.find(" first") != std::string::npos) << line;
     }

@@ -1,5 +1,7 @@
 // The connector against real kernel objects: the test plays the Flash Player.
 #include "localconnection/FlashLocalConnection.h"
+#include "resources/FilledText.h"
+#include "resources/Texts.h"
 
 #include "FlashPlayerPeer.h"
 #include "Listener.h"
@@ -162,8 +164,8 @@ TEST(ConnectorRegistration, FullTableShowsItsBoxEveryPassAndReceivingGoesOn)
     Listener listener(kName, sink.window(), kCallMessage);
     ASSERT_TRUE(boxes.waitForCount(2, kWait));
     for (const SeenBox& box : boxes.boxes()) {
-        EXPECT_EQ(box.caption, "LocalConnection");
-        EXPECT_EQ(box.text, "Registering failed");
+        EXPECT_EQ(box.caption, texts::kRegisterCaption);
+        EXPECT_EQ(box.text, texts::kRegisteringFailed);
         EXPECT_TRUE(box.hasIcon);
     }
     EXPECT_FALSE(listener.connector().isRegistered());
@@ -260,8 +262,8 @@ TEST(ConnectorReceiving, HeaderThatIsNotAStringIsReportedAfterThePass)
     EXPECT_EQ(lc::messageLength(peer.view()), 0u);
     ReleaseMutex(peer.mutex());
     boxes.dismissAll();
-    EXPECT_EQ(boxes.boxes()[0].caption, "deserializeRemoteCall");
-    EXPECT_EQ(boxes.boxes()[0].text, "Parametre 1 de type non String : 5");
+    EXPECT_EQ(boxes.boxes()[0].caption, texts::kDecodeCaption);
+    EXPECT_EQ(boxes.boxes()[0].text, filledText(texts::kHeaderNotString, 1, 5));
     EXPECT_TRUE(sink.collect(listener, 1, 300).empty());
 }
 
@@ -371,8 +373,8 @@ TEST(ConnectorPassFailures, OpenBoxesNeitherStopReceivingNorPileUp)
     Sleep(5000); // about ten failing passes
     const auto seen = boxes.boxes();
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].text, "Parametre 1 de type non String : 0");
-    EXPECT_EQ(seen[1].text, "Registering failed");
+    EXPECT_EQ(seen[0].text, filledText(texts::kHeaderNotString, 1, 0));
+    EXPECT_EQ(seen[1].text, texts::kRegisteringFailed);
     listener.connector().requestStop();
     EXPECT_TRUE(listener.connector().waitForReceiving(2000)) << "open boxes do not hold the thread";
     for (int i = 0; i < 20; ++i, Sleep(100))
@@ -428,9 +430,9 @@ TEST(ConnectorReportSink, TakesEveryReportInsteadOfABoxAndGivesThemBackWhenClear
     lc::setReportSink(nullptr);
     std::lock_guard<std::mutex> hold(g_reportsLock);
     using Report = std::pair<std::string, std::string>;
-    EXPECT_EQ(g_reports[0], Report("LocalConnection:call", "MapViewOfFile Failed"));
+    EXPECT_EQ(g_reports[0], Report(texts::kSendCaption, texts::kSendMapFailed));
     for (std::size_t i = 1; i < g_reports.size(); ++i)
-        EXPECT_EQ(g_reports[i], Report("LocalConnection", "Registering failed")) << "one in each pass";
+        EXPECT_EQ(g_reports[i], Report(texts::kRegisterCaption, texts::kRegisteringFailed)) << "one in each pass";
 }
 
 class ConnectorSending : public ::testing::Test {
@@ -486,8 +488,8 @@ TEST_F(ConnectorSending, MissingRecipientGivesThreeBoxesAndWritesNothing)
     // send shows its boxes itself and returns once the last is closed: all three are seen.
     ASSERT_EQ(boxes.boxes().size(), 3u);
     for (const SeenBox& box : boxes.boxes()) {
-        EXPECT_EQ(box.text, "No connected Recipient");
-        EXPECT_EQ(box.caption, "LocalConnection:call");
+        EXPECT_EQ(box.text, texts::kSendNoRecipient);
+        EXPECT_EQ(box.caption, texts::kSendCaption);
     }
     EXPECT_TRUE(peer_.slotFree());
 }

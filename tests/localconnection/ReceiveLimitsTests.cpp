@@ -3,6 +3,8 @@
 // running out of memory ends one call, never the receiving or the launcher.
 #include "launcher/CallIntake.h"
 #include "localconnection/FlashLocalConnection.h"
+#include "resources/FilledText.h"
+#include "resources/Texts.h"
 
 #include "FlashPlayerPeer.h"
 #include "Listener.h"
@@ -209,8 +211,8 @@ TEST(ReceiveHeader, FirstFieldThatIsNotAStringButNamesUsIsTakenWithItsBox)
         ASSERT_TRUE(boxes.waitForCount(i + 1, kWait));
         EXPECT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "nobody else would ever take it out";
         boxes.dismissAll();
-        EXPECT_EQ(boxes.boxes()[i].caption, "deserializeRemoteCall");
-        EXPECT_EQ(boxes.boxes()[i].text, "Parametre 1 de type non String : " + std::to_string(markers[i]));
+        EXPECT_EQ(boxes.boxes()[i].caption, texts::kDecodeCaption);
+        EXPECT_EQ(boxes.boxes()[i].text, filledText(texts::kHeaderNotString, 1, markers[i]));
         EXPECT_TRUE(window.drain(listener).empty());
     }
 }

@@ -1,4 +1,6 @@
 // BrowseFile and BrowseFileToSave, driving the real dialogs that the launcher opens.
+#include "resources/FilledText.h"
+#include "resources/Texts.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 #include "support/Wait.h"
@@ -96,7 +98,7 @@ TEST_F(BrowseDialog, OpenWithFiltersRelativeFolderAndInitialName)
     start("call BrowseFile \"saves\" \"start.png\" {\"0\": \"Images\", \"1\": \"*.png;*.jpg\"}; answer 60000");
     HWND dialog = waitForDialog();
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), "Tovin  ") << "owned by the game window";
+    EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), texts::kGameWindowTitle) << "owned by the game window";
     EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{"Images"});
     EXPECT_EQ(windowText(nameField(dialog)), "start.png");
     choose(dialog, "pic.png");
@@ -111,7 +113,7 @@ TEST_F(BrowseDialog, FilterListsThatAreNoObjectGiveAllFilesAndCancelIsAnswered)
     for (int i = 0; i < 3; ++i) {
         HWND dialog = waitForDialog();
         ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{"All Files"}) << i;
+        EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{texts::kAllFilesName}) << i;
         cancel(dialog);
     }
     EXPECT_EQ(finish(), std::vector<std::string>(3, answer("onBrowseFileCancel")));
@@ -124,9 +126,9 @@ TEST_F(BrowseDialog, TooFewArgumentsShowTheCountBoxThenOpenWithDefaults)
     HWND dialog = waitForDialog();
     ASSERT_NE(dialog, nullptr);
     ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes()[0].caption, "Alert");
-    EXPECT_EQ(boxes.boxes()[0].text, "Nombre de param\xE8tres insuffisant : 0");
-    EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{"All Files"});
+    EXPECT_EQ(boxes.boxes()[0].caption, texts::kCountCaption);
+    EXPECT_EQ(boxes.boxes()[0].text, filledText(texts::kCountInsufficient, 0));
+    EXPECT_EQ(fileTypes(dialog), std::vector<std::string>{texts::kAllFilesName});
     cancel(dialog);
     EXPECT_EQ(finish(), std::vector<std::string>{answer("onBrowseFileCancel")});
 }
@@ -215,13 +217,13 @@ TEST_F(BrowseDialog, SaveDialogIsOwnedByTheGameWithARelativeFolderOrNone)
     start("call BrowseFileToSave \"saves\" \"\"; answer 60000; call BrowseFileToSave; answer 60000");
     HWND dialog = waitForDialog();
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), "Tovin  ") << "owned by the game window";
+    EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), texts::kGameWindowTitle) << "owned by the game window";
     choose(dialog, "slot.sav");
     // No folder given: the system's choice, the current directory, which the first
     // dialog left in the folder it closed in.
     dialog = waitForDialog();
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), "Tovin  ");
+    EXPECT_EQ(windowText(GetWindow(dialog, GW_OWNER)), texts::kGameWindowTitle);
     choose(dialog, "free.sav");
     EXPECT_EQ(finish(), (std::vector<std::string>{
                             answer("onBrowseFileToSaveSelect", "String : " + dir_.file("saves\\slot.sav")),

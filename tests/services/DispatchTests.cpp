@@ -1,4 +1,5 @@
 // The game talking to the launcher end to end: method names, reply names, order.
+#include "resources/Texts.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 
@@ -140,8 +141,8 @@ TEST_F(Dispatch, SectionSmallerThanTheTableIsUsedWithinItsView)
     std::size_t registering = 0;
     std::size_t noRecipient = 0;
     for (const SeenBox& box : boxes.boxes()) {
-        registering += box.text == "Registering failed";
-        noRecipient += box.text == "No connected Recipient";
+        registering += box.text == texts::kRegisteringFailed;
+        noRecipient += box.text == texts::kSendNoRecipient;
     }
     EXPECT_GE(registering, 1u) << "no table in the view";
     EXPECT_EQ(noRecipient, 3u) << "the answer finds no reply name";

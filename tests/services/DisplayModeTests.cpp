@@ -1,4 +1,6 @@
 // ScreenResolutionEnable and ScreenResolutionDisable inside a Wine virtual desktop.
+#include "resources/FilledText.h"
+#include "resources/Texts.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 
@@ -69,9 +71,9 @@ TEST_F(DisplayMode, WrongCountShowsTheBoxAndNonNumbersDoNothing)
     BoxWatcher boxes(launcher->id());
     ASSERT_TRUE(launcher->waitForExit(60000));
     ASSERT_EQ(boxes.boxes().size(), 2u);
-    EXPECT_EQ(boxes.boxes()[0].text, "Nombre de param\xE8tres incorrect : 2");
-    EXPECT_EQ(boxes.boxes()[0].caption, "Alert");
-    EXPECT_EQ(boxes.boxes()[1].text, "Nombre de param\xE8tres incorrect : 0");
+    EXPECT_EQ(boxes.boxes()[0].text, filledText(texts::kCountIncorrect, 2));
+    EXPECT_EQ(boxes.boxes()[0].caption, texts::kCountCaption);
+    EXPECT_EQ(boxes.boxes()[1].text, filledText(texts::kCountIncorrect, 0));
     EXPECT_EQ(linesStartingWith("call ScreenResolutionEnable(String : tovin.game.reply, Number : nan").size(), 1u)
         << "the game sent a NaN";
     EXPECT_EQ(linesStartingWith("no answer").size(), 5u);

@@ -1,3 +1,4 @@
+#include "resources/Texts.h"
 #include "services/FilterText.h"
 
 #include <gtest/gtest.h>
@@ -46,7 +47,7 @@ TEST(FilterText, PairsOfStringMembersInIndexOrder)
 
 TEST(FilterText, AnythingButAnAssociativeArrayGivesAllFiles)
 {
-    const std::string allFiles = "All Files\0*.*\0\0"s;
+    const std::string allFiles = std::string(texts::kAllFilesName) + '\0' + texts::kAllFilesPattern + '\0' + '\0';
     EXPECT_EQ(BuildFilterText(nullptr), allFiles);
     EXPECT_EQ(BuildFilterText(str("*.txt").get()), allFiles);
     EXPECT_EQ(BuildFilterText(std::make_unique<CFlashAMFNumber>(4).get()), allFiles);

@@ -1,4 +1,6 @@
 // HttpDownload against a real HTTP server on 127.0.0.1 (started by the test's wrapper).
+#include "resources/FilledText.h"
+#include "resources/Texts.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 
@@ -8,9 +10,8 @@
 
 namespace {
 
-const char kNot200[] = "Code de retour Http non \xE9gal \xE0 200";
-const char kCannotCreate[] = "Impossible de cr\xE9"
-                             "er le fichier de destination";
+const std::string kNot200 = texts::kHttpStatusNot200;
+const std::string kCannotCreate = texts::kCannotCreateDestination;
 
 std::string expectedBody(std::size_t n)
 {
@@ -251,8 +252,8 @@ TEST_F(HttpDownload, ThreeArgumentsShowTheCountBoxThenDownload)
     BoxWatcher boxes(launcher->id());
     ASSERT_TRUE(launcher->waitForExit(120000));
     ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes()[0].caption, "Alert");
-    EXPECT_EQ(boxes.boxes()[0].text, "Nombre de param\xE8tres incorrect : 3");
+    EXPECT_EQ(boxes.boxes()[0].caption, texts::kCountCaption);
+    EXPECT_EQ(boxes.boxes()[0].text, filledText(texts::kCountIncorrect, 3));
     EXPECT_FALSE(boxes.boxes()[0].hasIcon);
     EXPECT_EQ(linesStartingWith("answer "), std::vector<std::string>{complete_});
     EXPECT_EQ(readFile(destination), expectedBody(100));
@@ -266,7 +267,7 @@ TEST_F(HttpDownload, OneArgumentShowsTheCountBoxAndNothingElse)
     BoxWatcher boxes(launcher->id());
     ASSERT_TRUE(launcher->waitForExit(120000));
     ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes()[0].text, "Nombre de param\xE8tres incorrect : 1");
+    EXPECT_EQ(boxes.boxes()[0].text, filledText(texts::kCountIncorrect, 1));
     EXPECT_EQ(linesStartingWith("no answer"), std::vector<std::string>{"no answer"});
 }
 

@@ -1,4 +1,7 @@
 // tovin-lc against the real launcher and the stand-in game, its output read from files.
+#include "amf/TextEncoding.h"
+#include "resources/FilledText.h"
+#include "resources/Texts.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 
@@ -8,6 +11,9 @@
 #include <algorithm>
 
 namespace {
+
+// The download's error text as it travels: UTF-8.
+const std::string kNot200 = ansiToUtf8(texts::kHttpStatusNot200);
 
 constexpr char kLauncherName[] = "__qel.external.connector__";
 constexpr int kFileTypes = 0x470; // cmb1
@@ -148,8 +154,8 @@ TEST_F(TovinLc, HttpDownloadCompletesAndARefusedConnectionKeepsItsAccentsInUtf8)
     const ToolRun refused = tool(std::string("call --reply other.reply ") + kLauncherName +
                                  " HttpDownload http://127.0.0.1:1/x " + dir_.file("never.bin"));
     EXPECT_EQ(refused.exitCode, 0u) << refused.err;
-    EXPECT_EQ(refused.out, std::vector<std::string>{"onHttpDownloadError(String : Code de retour Http non "
-                                                    "\xC3\xA9gal \xC3\xA0 200, Number : 2.000000)"});
+    EXPECT_EQ(refused.out,
+              std::vector<std::string>{"onHttpDownloadError(String : " + kNot200 + ", Number : 2.000000)"});
 
     const ToolRun json = tool(std::string("call --json ") + kLauncherName + " HttpDownload http://127.0.0.1:1/x " +
                               dir_.file("never.bin"));
@@ -160,7 +166,8 @@ TEST_F(TovinLc, HttpDownloadCompletesAndARefusedConnectionKeepsItsAccentsInUtf8)
     EXPECT_TRUE(answer["time"].is_number_unsigned());
     answer.erase("time");
     EXPECT_EQ(answer.dump(), R"({"kind":"answer","connection":"_tovin_lc","method":"onHttpDownloadError",)"
-                             R"("args":["Code de retour Http non \xC3\xA9gal \xC3\xA0 200","2"]})");
+                             R"("args":[")" +
+                                 kNot200 + R"(","2"]})");
 }
 
 TEST_F(TovinLc, BrowseFileOpensTheDialogWithTheOneJsonFilterType)
@@ -295,15 +302,14 @@ TEST_F(TovinLc, TraceJsonSeesEachCallAnswerAndBoxOfAConversationInOrder)
         "call __qel.external.connector__ ScreenResolutionEnable " + Json::array({game, "800"}).dump(),
         "call __qel.external.connector__ HttpDownload " +
             Json::array({game, "http://127.0.0.1:1/x", dir_.file("never.bin")}).dump(),
-        "answer " + game + " onHttpDownloadError " +
-            Json::array({"Code de retour Http non \xC3\xA9gal \xC3\xA0 200", "2"}).dump(),
+        "answer " + game + " onHttpDownloadError " + Json::array({kNot200, "2"}).dump(),
         "call __qel.external.connector__ Qux " + Json::array({game}).dump(),
         "answer " + game + " onUnknownMethod []",
     };
     EXPECT_EQ(events, expected);
     ASSERT_EQ(boxLines.size(), 1u);
-    EXPECT_EQ(boxLines[0]["caption"], "Alert");
-    EXPECT_EQ(boxLines[0]["text"], "Nombre de param\xC3\xA8tres incorrect : 1");
+    EXPECT_EQ(boxLines[0]["caption"], texts::kCountCaption);
+    EXPECT_EQ(boxLines[0]["text"], ansiToUtf8(filledText(texts::kCountIncorrect, 1)));
     EXPECT_EQ(boxes.boxes().size(), 1u);
     const Json& summary = lines.back();
     EXPECT_EQ(summary["kind"], "summary");

@@ -1,6 +1,8 @@
 // tovin-lc's reading of the launcher's trace lines: the names and values come from the
 // AMF tail exactly, containers in the order the wire carries them.
 #include "TraceLine.h"
+#include "resources/FilledText.h"
+#include "resources/Texts.h"
 
 #include "amf/AmfWriter.h"
 #include "amf/ValueSyntax.h"
@@ -69,7 +71,7 @@ TEST(TraceLine, CallsAnswersAndBoxesComeBackExactly)
     EXPECT_EQ(words(answer), (std::vector<std::string>{R"(["C:\\a.png","C:\\b.png"])"}));
 
     const CFlashAMFString caption("Alert: x");
-    const CFlashAMFString text("Nombre de param\xE8tres incorrect : 1");
+    const CFlashAMFString text(filledText(texts::kCountIncorrect, 1));
     const TraceEvent box = readTraceLine(traceLine("tovin: box Alert: x: Nombre", {&caption, &text}));
     EXPECT_EQ(box.kind, TraceEvent::Kind::Box);
     ASSERT_TRUE(box.exact);
