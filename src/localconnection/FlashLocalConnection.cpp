@@ -2,6 +2,7 @@
 #include "resources/Texts.h"
 
 #include "localconnection/LockedPass.h"
+#include "localconnection/Pauses.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,11 +14,7 @@
 namespace {
 
 using namespace texts;
-constexpr DWORD kPassPauseMs = 10;
-constexpr DWORD kNoPassPauseMs = 500;
-constexpr DWORD kMissingMutexPauseMs = 200;
-constexpr DWORD kNoRecipientPauseMs = 100;
-constexpr DWORD kRegisterFailedPauseMs = 500;
+using namespace lc::pauses;
 // The pass that takes a last call out of the slot on the way out waits this long at
 // most: the launcher ends within a second of the game.
 constexpr DWORD kLastPassWaitMs = 200;
@@ -178,11 +175,11 @@ int CFlashLocalConnection::receiveLoop()
             // moment before its section and closes it a moment after. Not there yet, or
             // not any more: try again later.
             if (pass.waitResult() != lc::WaitResult::Acquired || !pass.map()) {
-                failurePause = kNoPassPauseMs;
+                failurePause = kNoFlashPlayerMs;
             } else {
                 // Every pass: a table rewritten or made anew must not leave us unlisted.
                 if (!registerConnection(pass.view(), boxes))
-                    failurePause = kRegisterFailedPauseMs;
+                    failurePause = kAfterRegisterFailedMs;
                 receiveFromSlot(pass.view(), boxes);
             }
             reportCleanup(pass.close(), kReceiveCleanup, boxes, status);
@@ -190,7 +187,7 @@ int CFlashLocalConnection::receiveLoop()
             // Out of memory ends this pass only; the owners have let go of the section.
         }
         boxes.openAll(); // never waits for the player: the next pass comes all the same
-        if ((failurePause && pause(failurePause)) || pause(kPassPauseMs))
+        if ((failurePause && pause(failurePause)) || pause(kAfterReceivePassMs))
             break;
     }
     if (status != 0)
@@ -319,12 +316,12 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                 lc::report(kSendCaption, kSendWaitAbandoned);
                 [[fallthrough]];
             case lc::WaitResult::TimedOut:
-                if (pauseUnlessGivenUp(kNoPassPauseMs) || pauseUnlessGivenUp(kPassPauseMs))
+                if (pauseUnlessGivenUp(kSendAfterFailedWaitMs) || pauseUnlessGivenUp(kAfterSendAttemptMs))
                     return false;
                 continue;
             case lc::WaitResult::Failed:
                 ++failures;
-                if (pauseUnlessGivenUp(kMissingMutexPauseMs) || pauseUnlessGivenUp(kPassPauseMs))
+                if (pauseUnlessGivenUp(kSendNoMutexMs) || pauseUnlessGivenUp(kAfterSendAttemptMs))
                     return false;
                 continue;
             }
@@ -336,7 +333,7 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                 if (lc::findConnection(view, connectionName_).kind != lc::TableScan::Found) {
                     boxes.add(kSendNoRecipient, kSendCaption);
                     ++failures;
-                    failurePause = kNoRecipientPauseMs;
+                    failurePause = kSendNoRecipientMs;
                 } else {
                     passOnListenersCall(view, boxes);
                     switch (lc::writeCall(view, connectionName_, methodName, call, GetTickCount())) {
@@ -354,7 +351,7 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
             reportCleanup(pass.close(), kSendCleanup, boxes, status);
         }
         boxes.showAll();
-        if (pauseUnlessGivenUp(failurePause) || pauseUnlessGivenUp(kPassPauseMs))
+        if (pauseUnlessGivenUp(failurePause) || pauseUnlessGivenUp(kAfterSendAttemptMs))
             break;
     }
     return status == kSendWritten;

@@ -11,6 +11,7 @@
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/LockedPass.h"
 #include "localconnection/MessageText.h"
+#include "localconnection/Pauses.h"
 
 #include <nlohmann/json.hpp>
 #include <shellapi.h>
@@ -30,7 +31,8 @@ constexpr int kExitNoAnswer = 2; // not listening, not written, no answer in tim
 constexpr int kExitNoFlashPlayer = 3;
 constexpr char kDefaultReply[] = "_tovin_lc";
 constexpr DWORD kDefaultTimeoutMs = 30000;
-constexpr DWORD kPassPauseMs = 10;
+// The watch paces its passes as the launcher's receive loop does.
+constexpr DWORD kPassPauseMs = lc::pauses::kAfterReceivePassMs;
 // Longer than a pass that waits the whole 5 s for a mutex someone else holds.
 constexpr DWORD kRegisterWaitMs = 12000;
 constexpr DWORD kStopWaitMs = 6000;
