@@ -3,6 +3,7 @@
 // for the number of seconds given on the command line. With TOVIN_BENCH_OUT set it
 // writes the mean period of one pass and its pause there ("period_ms T"): the floor of a
 // call answered back to back.
+#include "localconnection/Pauses.h"
 #include "localconnection/SectionLayout.h"
 #include "localconnection/WinHandles.h"
 
@@ -28,7 +29,7 @@ int main(int argc, char** argv)
             ReleaseMutex(mutex.get());
         }
         mutex.close();
-        Sleep(10);
+        Sleep(lc::pauses::kAfterReceivePassMs);
     }
     const char* out = std::getenv("TOVIN_BENCH_OUT");
     FILE* results = out ? std::fopen(out, "a") : nullptr;
