@@ -5,7 +5,7 @@
 // call answered back to back.
 #include "localconnection/Pauses.h"
 #include "localconnection/SectionLayout.h"
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 
 #include <windows.h>
 

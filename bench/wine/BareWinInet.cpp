@@ -4,8 +4,8 @@
 //   bench_bare_wininet --repeat N URL    growth_kib G: private memory grown over N failing
 //                                        requests made the launcher's way, after a warm-up
 #include "services/ContentLength.h"
-#include "services/HttpDownloader.h"
-#include "services/InternetHandle.h"
+#include "services/WinInetFetch.h"
+#include "win/InternetHandle.h"
 
 #include <psapi.h>
 #include <windows.h>

@@ -6,7 +6,7 @@
 // Results go to the file TOVIN_BENCH_OUT as "key value..." lines, ending with "done".
 #include "FlashPlayerPeer.h"
 #include "Flood.h"
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 
 #include <psapi.h>
 #include <tlhelp32.h>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "launcher/CallIntake.h"
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 #include "services/LauncherServices.h"
 
 #include <windows.h>

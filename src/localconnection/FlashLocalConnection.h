@@ -8,7 +8,7 @@
 #include "localconnection/BoxQueue.h"
 #include "localconnection/FlashLocalConnectionCall.h"
 #include "localconnection/SectionLayout.h"
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 
 #include <windows.h>
 

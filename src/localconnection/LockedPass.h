@@ -5,7 +5,7 @@
 #pragma once
 
 #include "localconnection/SectionLayout.h"
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 
 namespace lc {
 

@@ -1,8 +1,9 @@
 // HttpDownload: one URL into one local file, answered with the outcome.
-#include "localconnection/WinHandles.h"
 #include "resources/Texts.h"
-#include "services/HttpDownloader.h"
+#include "services/CallArguments.h"
 #include "services/LauncherServices.h"
+#include "services/WinInetFetch.h"
+#include "win/WinHandles.h"
 
 #include <memory>
 #include <string>
@@ -167,14 +168,14 @@ TransferEnd awaitTransfer(HANDLE worker, HANDLE game, const CHttpDownloader& dow
 
 void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std::string& replyName, HWND)
 {
-    call->takeFirstArgument();
-    const int count = static_cast<int>(call->getArguments().size());
+    CallArguments arguments(*call);
+    const int count = arguments.left();
     if (count != 2)
         showCountAlert(texts::kCountIncorrect, count);
     if (count < 2)
         return;
-    const std::string url = call->takeFirstArgument()->toString();
-    const std::string path = call->takeFirstArgument()->toString();
+    const std::string url = arguments.nextText();
+    const std::string path = arguments.nextText();
 
     if (!destinationWritable(path)) {
         answerCannotCreate(*this, replyName, path);

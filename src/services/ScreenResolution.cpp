@@ -2,11 +2,11 @@
 #include "resources/Texts.h"
 #include "services/LauncherServices.h"
 
+#include "services/CallArguments.h"
 #include "services/DisplayModeField.h"
 #include "services/DisplayRestoreOnCrash.h"
 
 #include <cstdint>
-#include <iterator>
 
 namespace {
 
@@ -34,16 +34,15 @@ bool toModeField(const CFlashAMFObject& value, DWORD& field)
 
 void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, const std::string& replyName, HWND)
 {
-    const auto& arguments = call->getArguments();
-    const int count = static_cast<int>(arguments.size()) - 1;
+    CallArguments arguments(*call);
+    const int count = arguments.left();
     if (count != 3) {
         showCountAlert(texts::kCountIncorrect, count);
         return;
     }
     DWORD fields[3];
-    auto argument = std::next(arguments.begin());
     for (DWORD& field : fields) {
-        if (!toModeField(**argument++, field))
+        if (!toModeField(*arguments.next(), field))
             return;
     }
     if (!savedDisplayMode_) {

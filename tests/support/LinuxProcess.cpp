@@ -1,6 +1,6 @@
 #include "support/LinuxProcess.h"
 
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // Helpers for tests that run the real launcher and the stand-in game under Wine.
 #pragma once
 
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 
 #include <windows.h>
 

@@ -5,7 +5,7 @@
 
 #include "localconnection/FlashLocalConnectionCall.h"
 #include "localconnection/SectionLayout.h"
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 
 #include <windows.h>
 

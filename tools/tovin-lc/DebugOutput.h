@@ -4,7 +4,7 @@
 // events DBWIN_BUFFER_READY and DBWIN_DATA_READY, and the writers' mutex DBWinMutex.
 #pragma once
 
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // Fetches one URL over HTTP with WinINet, the body going to a file as it arrives.
 #pragma once
 
-#include "services/InternetHandle.h"
+#include "win/InternetHandle.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 // The handle owners: what each kind takes for "none", and that every handle is closed
 // exactly once, whoever ends up holding it.
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "services/HttpDownloader.h"
+#include "services/WinInetFetch.h"
 
 #include "services/ContentLength.h"
 

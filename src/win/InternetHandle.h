@@ -1,7 +1,7 @@
 // The owner of a WinINet handle (session, connection or request): one more kind of handle.
 #pragma once
 
-#include "localconnection/WinHandles.h"
+#include "win/WinHandles.h"
 
 #include <wininet.h>
 
