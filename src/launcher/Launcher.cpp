@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr char kWindowClassName[] = "TovinKorbaLauncher";
 constexpr DWORD kInputIdleWaitMs = 5000;
 constexpr DWORD kFinalGameWaitMs = 1000;
 constexpr UINT_PTR kWatchTimerId = 1;

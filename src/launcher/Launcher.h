@@ -4,10 +4,13 @@
 #pragma once
 
 #include "launcher/CallIntake.h"
-#include "win/WinHandles.h"
 #include "services/LauncherServices.h"
+#include "win/WinHandles.h"
 
 #include <windows.h>
+
+// The hidden window's class: other programs may look for the launcher's window by it.
+constexpr char kWindowClassName[] = "TovinKorbaLauncher";
 
 class Launcher {
 public:

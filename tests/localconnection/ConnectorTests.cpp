@@ -1,4 +1,5 @@
 // The connector against real kernel objects: the test plays the Flash Player.
+#include "launcher/CallIntake.h"
 #include "localconnection/FlashLocalConnection.h"
 #include "resources/FilledText.h"
 #include "resources/Texts.h"
@@ -20,7 +21,6 @@
 namespace {
 
 constexpr char kName[] = "__qel.external.connector__";
-constexpr UINT kCallMessage = 0x8190;
 constexpr DWORD kWait = 10000;
 // A send's overall time limit in these tests: long enough for several passes, short
 // enough to keep the run fast (the launcher's own is 10 s).

@@ -23,7 +23,6 @@
 namespace {
 
 constexpr char kName[] = "__qel.external.connector__";
-constexpr UINT kCallMessage = 0x8190;
 constexpr DWORD kWait = 10000;
 
 // A body for the launcher's name: header, `filler` bytes of nulls, then the reply name.

@@ -1,4 +1,5 @@
 // The game talking to the launcher end to end: method names, reply names, order.
+#include "launcher/Launcher.h"
 #include "resources/Texts.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
@@ -82,12 +83,12 @@ TEST_F(Dispatch, ForgedCallMessagesAreIgnoredAndEveryCallIsStillAnswered)
     auto launcher = startLauncher("wait-title 30000; flash; call Foo; answer; wait-file " + quoted(go) +
                                   "; flood nulls 5 60000; call Foo; answer 30000; exit 0");
     ASSERT_FALSE(waitForLine(transcript(), "answer ", kLongWait).empty());
-    HWND window = FindWindowA("TovinKorbaLauncher", nullptr);
+    HWND window = FindWindowA(kWindowClassName, nullptr);
     ASSERT_NE(window, nullptr);
     for (const WPARAM wParam : {WPARAM{0}, WPARAM{0x10}, WPARAM{0xDEADBEEF}, WPARAM{0x7FFE0000}, WPARAM{0x00400000}})
         for (const LPARAM lParam : {LPARAM{0}, LPARAM{0x7FFFFFFF}, LPARAM{-1}})
-            PostMessageA(window, 0x8190, wParam, lParam);
-    PostMessageA(HWND_BROADCAST, 0x8190, 0x10, 0);
+            PostMessageA(window, kCallMessage, wParam, lParam);
+    PostMessageA(HWND_BROADCAST, kCallMessage, 0x10, 0);
     writeFile(go, "");
     ASSERT_TRUE(launcher->waitForExit(120000));
     const auto flood = linesStartingWith("flood nulls");
