@@ -11,11 +11,6 @@ namespace {
 // The wait is bounded all the same, so that a thread that somehow does not end can
 // never hold the launcher's exit.
 constexpr DWORD kReceiveJoinMs = 5000;
-// Boxes and dialogs run modal loops that let the next call in while they are open, and
-// that call may open another. Beyond this many calls under way, a call waits (still
-// counted against the listener's bound) until one of them has ended, so that a flood
-// of such calls cannot nest without end and run the main thread out of stack.
-constexpr int kMaxNestedCalls = 8;
 
 } // namespace
 

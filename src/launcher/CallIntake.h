@@ -14,6 +14,12 @@ constexpr char kLauncherConnectionName[] = "__qel.external.connector__";
 
 class CallIntake {
 public:
+    // Boxes and dialogs run modal loops that let the next call in while they are open,
+    // and that call may open another. Beyond this many calls under way, a call waits
+    // (still counted against the listener's bound) until one of them has ended, so that
+    // a flood of such calls cannot nest without end and run the main thread out of stack.
+    static constexpr int kMaxNestedCalls = 8;
+
     explicit CallIntake(CLauncherServices& services) : services_(services) {}
     ~CallIntake() { close(); }
     CallIntake(const CallIntake&) = delete;

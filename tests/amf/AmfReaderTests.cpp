@@ -165,13 +165,13 @@ Bytes nestedArrays(int depth)
     return bytes;
 }
 
-TEST(AmfDecodeNesting, SixtyFourLevelsAreFineSixtyFiveFail)
+TEST(AmfDecodeNesting, LevelsUpToTheLimitAreFineOneMoreFails)
 {
-    const Bytes fine = nestedArrays(64);
+    const Bytes fine = nestedArrays(CFlashAMFReader::kMaxDepth);
     const Decoded sixtyFour = decodeOne(fine);
     EXPECT_NE(sixtyFour.value, nullptr);
     EXPECT_FALSE(sixtyFour.reader.failed());
-    const Bytes deep = nestedArrays(65);
+    const Bytes deep = nestedArrays(CFlashAMFReader::kMaxDepth + 1);
     const Decoded sixtyFive = decodeOne(deep);
     EXPECT_EQ(sixtyFive.value, nullptr);
     EXPECT_TRUE(sixtyFive.reader.failed());

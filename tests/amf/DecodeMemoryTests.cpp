@@ -1,6 +1,7 @@
 // What a decoded call costs in heap, counted by this program's own allocator: the
 // worst bodies a hostile peer can write must cost memory in proportion to their bytes,
 // both while they decode and once decoded.
+#include "amf/AmfReader.h"
 #include "localconnection/SectionLayout.h"
 
 #include <gtest/gtest.h>
@@ -155,8 +156,8 @@ std::vector<Row> worstBodies()
         objectOfNulls.insert(objectOfNulls.end(), {0x00, 0x00, 0x05});
     objectOfNulls.insert(objectOfNulls.end(), {0x00, 0x00, 0x09});
 
-    Bytes claimingTheRest; // 64 nested arrays, each counting every byte left
-    for (int i = 0; i < 64; ++i) {
+    Bytes claimingTheRest; // nested arrays to the depth limit, each counting every byte left
+    for (int i = 0; i < CFlashAMFReader::kMaxDepth; ++i) {
         const auto count = static_cast<std::uint32_t>(lc::kBodyRoom - 100 - 5 * i);
         claimingTheRest.insert(claimingTheRest.end(),
                                {0x0A, static_cast<std::uint8_t>(count >> 24), static_cast<std::uint8_t>(count >> 16),

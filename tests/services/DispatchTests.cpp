@@ -95,32 +95,35 @@ TEST_F(Dispatch, ForgedCallMessagesAreIgnoredAndEveryCallIsStillAnswered)
     ASSERT_EQ(flood.size(), 1u) << readFile(transcript());
     const int written = std::atoi(flood[0].c_str() + flood[0].find("written ") + 8);
     const int answered = std::atoi(flood[0].c_str() + flood[0].find("answered ") + 9);
-    EXPECT_GT(written, 26) << "past the bound of 1 MiB of bodies waiting";
+    EXPECT_GT(written, static_cast<int>(CFlashLocalConnection::kMaxPendingBodyBytes / lc::kBodyRoom))
+        << "past the bound of bodies waiting";
     EXPECT_EQ(written, answered);
     EXPECT_EQ(answers(readLines(transcript())), std::vector<std::string>(2, kUnknownAnswer));
 }
 
 // Each box lets the next call in through its modal loop, and that call may open the
 // next box: a flood of such calls must not nest without end.
-TEST_F(Dispatch, CallsThatOpenBoxesNestAtMostEightDeepAndWaitingOnesRunLater)
+TEST_F(Dispatch, CallsThatOpenBoxesNestOnlyToTheBoundAndWaitingOnesRunLater)
 {
     installGame();
     std::string calls;
-    for (int i = 0; i < 12; ++i)
+    const std::size_t count = CallIntake::kMaxNestedCalls + 4;
+    for (std::size_t i = 0; i < count; ++i)
         calls += "call HttpDownload \"only one\"; ";
     auto launcher = startLauncher("wait-title 30000; flash; " + calls + "call Foo; answer 60000; exit 0");
     BoxWatcher boxes(launcher->id(), false);
-    ASSERT_TRUE(boxes.waitForCount(8, kLongWait));
+    ASSERT_TRUE(boxes.waitForCount(CallIntake::kMaxNestedCalls, kLongWait));
     ASSERT_FALSE(waitForLine(transcript(), "call Foo", kLongWait).empty()) << "every call was taken";
-    Sleep(1500); // room for a ninth box to appear if nesting went on
-    EXPECT_EQ(topLevelDialogs(launcher->id()).size(), 8u) << "boxes open at once";
+    Sleep(1500); // room for one more box to appear if nesting went on
+    EXPECT_EQ(topLevelDialogs(launcher->id()).size(), static_cast<std::size_t>(CallIntake::kMaxNestedCalls))
+        << "boxes open at once";
     const ULONGLONG deadline = GetTickCount64() + kLongWait;
-    while (boxes.boxes().size() < 12 && GetTickCount64() < deadline) {
+    while (boxes.boxes().size() < count && GetTickCount64() < deadline) {
         boxes.dismissAll();
         Sleep(300);
     }
     boxes.dismissAll();
-    EXPECT_EQ(boxes.boxes().size(), 12u) << "the calls that waited ran once boxes closed";
+    EXPECT_EQ(boxes.boxes().size(), count) << "the calls that waited ran once boxes closed";
     ASSERT_TRUE(launcher->waitForExit(kLongWait));
     EXPECT_EQ(answers(readLines(transcript())), std::vector<std::string>{kUnknownAnswer});
 }
