@@ -31,39 +31,6 @@ constexpr const char* baseName(const char* path)
     return base;
 }
 
-// The texts and statuses with which each side reports its failed clean-up steps.
-struct CleanupTexts {
-    const char* caption;
-    const char* unmap;
-    const char* closeSection;
-    const char* release;
-    const char* closeMutex;
-};
-
-constexpr CleanupTexts kReceiveCleanup = {kReceiveCaption, kReceiveUnmapFailed, kReceiveCloseFailed,
-                                          kReceiveReleaseFailed, kReceiveCloseFailed};
-constexpr CleanupTexts kSendCleanup = {kSendCaption, kSendUnmapFailed, kSendCloseSectionFailed, kSendReleaseFailed,
-                                       kSendCloseMutexFailed};
-
-// Queues one box per failed step; the status becomes that of the last failure.
-void reportCleanup(const lc::CleanupFailures& failed, const CleanupTexts& texts, lc::BoxQueue& boxes, int& status)
-{
-    const struct {
-        bool failed;
-        const char* text;
-        int status;
-    } steps[] = {{failed.unmap, texts.unmap, -2},
-                 {failed.closeSection, texts.closeSection, -3},
-                 {failed.release, texts.release, 1},
-                 {failed.closeMutex, texts.closeMutex, 2}};
-    for (const auto& step : steps) {
-        if (step.failed) {
-            boxes.add(step.text, texts.caption);
-            status = step.status;
-        }
-    }
-}
-
 } // namespace
 
 CFlashLocalConnection::CFlashLocalConnection(const char* connectionName, HWND window, UINT message)
@@ -182,7 +149,7 @@ int CFlashLocalConnection::receiveLoop()
                     failurePause = kAfterRegisterFailedMs;
                 receiveFromSlot(pass.view(), boxes);
             }
-            reportCleanup(pass.close(), kReceiveCleanup, boxes, status);
+            lc::reportCleanup(pass.close(), lc::PassSide::Receive, boxes, status);
         } catch (const std::bad_alloc&) {
             // Out of memory ends this pass only; the owners have let go of the section.
         }
@@ -348,7 +315,7 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
                     }
                 }
             }
-            reportCleanup(pass.close(), kSendCleanup, boxes, status);
+            lc::reportCleanup(pass.close(), lc::PassSide::Send, boxes, status);
         }
         boxes.showAll();
         if (pauseUnlessGivenUp(failurePause) || pauseUnlessGivenUp(kAfterSendAttemptMs))

@@ -1,5 +1,7 @@
 #include "localconnection/LockedPass.h"
 
+#include "resources/Texts.h"
+
 namespace lc {
 
 LockedPass::LockedPass(HANDLE interrupt, DWORD waitMs) : mutex_(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName))
@@ -53,6 +55,26 @@ CleanupFailures LockedPass::close()
     failures.release = !ownership_.release();
     failures.closeMutex = !mutex_.close();
     return failures;
+}
+
+void reportCleanup(const CleanupFailures& failed, PassSide side, BoxQueue& boxes, int& status)
+{
+    using namespace texts;
+    const bool receive = side == PassSide::Receive;
+    const struct {
+        bool failed;
+        const char* text;
+        int status;
+    } steps[] = {{failed.unmap, receive ? kReceiveUnmapFailed : kSendUnmapFailed, -2},
+                 {failed.closeSection, receive ? kReceiveCloseFailed : kSendCloseSectionFailed, -3},
+                 {failed.release, receive ? kReceiveReleaseFailed : kSendReleaseFailed, 1},
+                 {failed.closeMutex, receive ? kReceiveCloseFailed : kSendCloseMutexFailed, 2}};
+    for (const auto& step : steps) {
+        if (step.failed) {
+            boxes.add(step.text, receive ? kReceiveCaption : kSendCaption);
+            status = step.status;
+        }
+    }
 }
 
 } // namespace lc

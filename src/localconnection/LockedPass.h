@@ -4,6 +4,7 @@
 // until the pass has let go of the mutex.
 #pragma once
 
+#include "localconnection/BoxQueue.h"
 #include "localconnection/SectionLayout.h"
 #include "win/WinHandles.h"
 
@@ -45,5 +46,13 @@ private:
     SectionView view_;
     WaitResult wait_ = WaitResult::Failed;
 };
+
+// Who took the pass: each side reports a failed clean-up step with texts of its own.
+enum class PassSide { Receive, Send };
+
+// Queues one report per failed clean-up step, in the steps' order, with the side's
+// caption and texts; `status` becomes that of the last failure (-2 unmap, -3 closing the
+// section, 1 releasing the mutex, 2 closing it) and is left alone when none failed.
+void reportCleanup(const CleanupFailures& failed, PassSide side, BoxQueue& boxes, int& status);
 
 } // namespace lc

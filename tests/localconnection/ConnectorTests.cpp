@@ -1,6 +1,7 @@
 // The connector against real kernel objects: the test plays the Flash Player.
 #include "launcher/CallIntake.h"
 #include "localconnection/FlashLocalConnection.h"
+#include "localconnection/LockedPass.h"
 #include "resources/FilledText.h"
 #include "resources/Texts.h"
 
@@ -435,6 +436,39 @@ TEST(ConnectorReportSink, TakesEveryReportInsteadOfABoxAndGivesThemBackWhenClear
         EXPECT_EQ(g_reports[i], Report(texts::kRegisterCaption, texts::kRegisteringFailed)) << "one in each pass";
 }
 
+// Each side's clean-up failures, in the steps' order and its own words, and the status
+// the last one leaves.
+TEST(ConnectorReportSink, CleanupFailuresAreReportedInEachSidesWords)
+{
+    using namespace texts;
+    using Report = std::pair<std::string, std::string>;
+    g_reports.clear();
+    lc::setReportSink(collectReport);
+    int receiveStatus = 0;
+    int sendStatus = 0;
+    lc::BoxQueue receiveBoxes;
+    lc::BoxQueue sendBoxes;
+    lc::reportCleanup({true, true, true, true}, lc::PassSide::Receive, receiveBoxes, receiveStatus);
+    lc::reportCleanup({true, true, true, true}, lc::PassSide::Send, sendBoxes, sendStatus);
+    receiveBoxes.openAll();
+    sendBoxes.showAll();
+    lc::setReportSink(nullptr);
+    EXPECT_EQ(g_reports, (std::vector<Report>{{kReceiveCaption, kReceiveUnmapFailed},
+                                              {kReceiveCaption, kReceiveCloseFailed},
+                                              {kReceiveCaption, kReceiveReleaseFailed},
+                                              {kReceiveCaption, kReceiveCloseFailed},
+                                              {kSendCaption, kSendUnmapFailed},
+                                              {kSendCaption, kSendCloseSectionFailed},
+                                              {kSendCaption, kSendReleaseFailed},
+                                              {kSendCaption, kSendCloseMutexFailed}}));
+    EXPECT_EQ(receiveStatus, 2);
+    EXPECT_EQ(sendStatus, 2);
+    int status = 0;
+    lc::BoxQueue boxes;
+    lc::reportCleanup({false, true, false, false}, lc::PassSide::Receive, boxes, status);
+    EXPECT_EQ(status, -3);
+}
+
 class ConnectorSending : public ::testing::Test {
 protected:
     FlashPlayerPeer peer_;
@@ -459,6 +493,21 @@ TEST_F(ConnectorSending, WritesTheExactCall)
     ReceivedMessage message;
     ASSERT_TRUE(peer_.receive("game.reply", 1000, message));
     EXPECT_EQ(message.domain, "localhost");
+}
+
+// A send whose wait finds the mutex abandoned says so, gives the ownership back, and
+// writes the call in a later attempt.
+TEST_F(ConnectorSending, AbandonedMutexIsReportedAndTheCallStillWritten)
+{
+    peer_.registerName("game.reply");
+    std::thread([&] { WaitForSingleObject(peer_.mutex(), INFINITE); }).join(); // ends while owning it
+    g_reports.clear();
+    lc::setReportSink(collectReport);
+    const bool written = CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", nullptr);
+    lc::setReportSink(nullptr);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(g_reports,
+              (std::vector<std::pair<std::string, std::string>>{{texts::kSendCaption, texts::kSendWaitAbandoned}}));
 }
 
 TEST_F(ConnectorSending, NeverOverwritesABusySlotAndWritesOnceItIsFree)
