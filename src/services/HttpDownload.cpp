@@ -172,7 +172,8 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     const int count = arguments.left();
     if (count != 2)
         showCountAlert(texts::kCountIncorrect, count);
-    if (count < 2)
+    // The game may have ended while the box was open: then nothing is fetched.
+    if (count < 2 || gameHasEnded())
         return;
     const std::string url = arguments.nextText();
     const std::string path = arguments.nextText();
