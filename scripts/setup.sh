@@ -7,9 +7,12 @@
 #   is complete a little later.
 set -euo pipefail
 
+# wine64 and the 64-bit cross compiler run the Windows tests where the kernel runs no
+# 32-bit programs (scripts/ia32-check.sh).
 need=(g++-mingw-w64-i686 wine wine32 xvfb x11-utils cmake ninja-build clang libclang-rt-14-dev
       libgtest-dev googletest binutils-mingw-w64-i686 python3
       libbenchmark-dev librtmp-dev curl procps nlohmann-json3-dev
+      wine64 g++-mingw-w64-x86-64-posix
       lld clang-tidy clang-format shellcheck unzip)
 
 missing=()

@@ -6,6 +6,12 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 state=${TOVIN_WINE_STATE:-$root/build/wine}
+# TOVIN_WINE64=1: the 64-bit build of the tests under Wine's 64-bit loader, in a prefix of
+# its own, where the kernel cannot run 32-bit programs (scripts/ia32-check.sh).
+if [ "${TOVIN_WINE64:-}" = 1 ]; then
+  state=${TOVIN_WINE_STATE:-$root/build/wine64}
+  export PATH="$root/scripts/wine64:$PATH"
+fi
 export WINEPREFIX=$state/prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 
 free_display() {

@@ -3,6 +3,10 @@
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 state=${TOVIN_WINE_STATE:-$root/build/wine}
+if [ "${TOVIN_WINE64:-}" = 1 ]; then # see wine-harness.sh
+  state=${TOVIN_WINE_STATE:-$root/build/wine64}
+  export PATH="$root/scripts/wine64:$PATH"
+fi
 [ -f "$state/env" ] || "$root/scripts/wine-harness.sh" start || exit 1
 # shellcheck disable=SC1091
 . "$state/env"
