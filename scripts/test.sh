@@ -11,7 +11,7 @@ bash scripts/setup.sh
 # not run, and the last lines say so.
 wine=yes
 bash scripts/ia32-check.sh || wine=no
-skipped() { echo "test: skipped, no Wine on this machine: $*" >&2; }
+skipped() { echo "test: skipped, this machine runs no 32-bit programs: $*" >&2; }
 
 for preset in host windows; do
   cmake --preset "$preset" -DTOVIN_WERROR=ON >/dev/null
