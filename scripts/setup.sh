@@ -46,10 +46,30 @@ for try in $(seq "$tries"); do
 done
 failed_indexes=$(sed -n 's/^E: Failed to fetch \([^ ]*\) *\(.*\)/  \1: \2/p' "$log" | sort -u)
 
-if apt-get install -y -qq --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
+install() { apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >>"$log" 2>&1; }
+if install; then
   [ "$updated" = yes ] ||
     echo "setup: installed, though these indexes failed to download:"$'\n'"$failed_indexes" >&2
   exit 0
+fi
+
+# Multiarch needs the same version of each library for i386 and amd64. When one
+# architecture's security index is missing, holding the security suite back for this one
+# install lets both take the main suite's versions; the machine's own apt settings are
+# left as they are.
+pin_tried=no
+if grep -q 'debian-security' <<<"$failed_indexes"; then
+  pin_tried=yes
+  prefs=$(mktemp -d "${TMPDIR:-/tmp}/tovin-setup-prefs.XXXXXX")
+  cp /etc/apt/preferences.d/* "$prefs"/ 2>/dev/null || true
+  printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >"$prefs/tovin-security-sync"
+  echo "setup: a security index failed to download; installing with the security suite held back (this install only)" >&2
+  if install -o "Dir::Etc::PreferencesParts=$prefs"; then
+    rm -rf "$prefs"
+    echo "setup: installed; once the mirror has caught up, apt-get upgrade takes the security updates" >&2
+    exit 0
+  fi
+  rm -rf "$prefs"
 fi
 
 # What apt names: "PKG : Depends: ..." and "Unable to locate package PKG".
@@ -61,17 +81,11 @@ packages=$(sed -n -e 's/^ *\([^ ]*\) : Depends:.*/\1/p' -e 's/^E: Unable to loca
     echo "setup: these package indexes failed to download:"
     echo "$failed_indexes"
   fi
-  cat <<'EOF'
-setup: a Debian mirror may be in the middle of a sync: try again in an hour or so.
-setup: Wine's 32-bit packages need the same version of each library for i386 and amd64;
-       when the security index of one architecture is out of step with the main one,
-       this holds the security suite back (run as root, then run this script again):
-
-  printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >/etc/apt/preferences.d/tovin-security-sync
-  apt-get update
-
-       and remove /etc/apt/preferences.d/tovin-security-sync once the mirror has caught up.
-EOF
+  echo "setup: a Debian mirror may be in the middle of a sync: try again in an hour or so."
+  if [ "$pin_tried" = yes ]; then
+    echo "setup: holding the security suite back, for a mirror whose i386 and amd64 security"
+    echo "       indexes are out of step, was tried and did not help either."
+  fi
   echo "setup: failed: the packages above were not installed (apt's own output: $log)"
 } >&2
 exit 1
