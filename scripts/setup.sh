@@ -83,8 +83,9 @@ packages=$(sed -n -e 's/^ *\([^ ]*\) : Depends:.*/\1/p' -e 's/^E: Unable to loca
   fi
   echo "setup: a Debian mirror may be in the middle of a sync: try again in an hour or so."
   if [ "$pin_tried" = yes ]; then
-    echo "setup: holding the security suite back, for a mirror whose i386 and amd64 security"
-    echo "       indexes are out of step, was tried and did not help either."
+    echo "setup: the work-around for a security index out of step with the main one was tried and"
+    echo "       did not help either: one install with this preference (as a file in /etc/apt/preferences.d/):"
+    echo "       Package: * / Pin: release l=Debian-Security / Pin-Priority: 100"
   fi
   echo "setup: failed: the packages above were not installed (apt's own output: $log)"
 } >&2
