@@ -60,8 +60,10 @@ def cpu_seconds(pid):
 def wineserver_pid():
     """The wineserver of this run's prefix: other users of the machine may run their own."""
     prefix = os.environ.get("WINEPREFIX", "").encode()
-    out = subprocess.run(["pgrep", "-x", "wineserver32"], capture_output=True, text=True).stdout.split()
-    out += subprocess.run(["pgrep", "-x", "wineserver"], capture_output=True, text=True).stdout.split()
+    # Debian names it after its build; with wine64 installed the 64-bit server runs both.
+    out = []
+    for name in ("wineserver32", "wineserver64", "wineserver"):
+        out += subprocess.run(["pgrep", "-x", name], capture_output=True, text=True).stdout.split()
     for pid in out:
         try:
             with open(f"/proc/{pid}/environ", "rb") as environ:
