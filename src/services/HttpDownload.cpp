@@ -5,6 +5,7 @@
 #include "services/WinInetFetch.h"
 #include "win/WinHandles.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,10 @@ namespace {
 
 // After closing a silent transfer's handles, how long its worker may take to let go.
 constexpr DWORD kAbandonGraceMs = 5000;
+// A copy over the destination, once begun, is let finish when the game ends: stopped
+// halfway it would leave a file that is neither the old one nor the new. Local disk
+// work, so this is a ceiling that a sound disk never reaches.
+constexpr DWORD kCopyFinishMs = 60000;
 
 std::string folderOf(const std::string& path)
 {
@@ -95,6 +100,9 @@ struct Transfer {
     const std::string copyTo; // the destination, when the partial file is copied over it
     CHttpDownloader downloader;
     HttpDownloadResult result; // read once the worker has ended
+    // Who comes first, the worker's copy over the destination or the game's end.
+    enum Stage { Fetching, Copying, Abandoned };
+    std::atomic<int> stage{Fetching};
 };
 
 // Copies the whole partial file over the destination with the transfer's buffer, so
@@ -117,8 +125,7 @@ bool copyOver(Transfer& transfer)
         if (got == 0)
             break;
         DWORD written = 0;
-        if (transfer.downloader.abandoned() || !WriteFile(to.get(), chunk.data(), got, &written, nullptr) ||
-            written != got)
+        if (!WriteFile(to.get(), chunk.data(), got, &written, nullptr) || written != got)
             return false;
     }
     return SetEndOfFile(to.get()) && to.close();
@@ -132,7 +139,9 @@ DWORD WINAPI runTransfer(void* parameter)
     // A write the system held back may fail only now.
     if (!transfer.file.close())
         result.writeFailed = true;
-    if (result.status == 200 && !result.writeFailed && !transfer.copyTo.empty() && !transfer.downloader.abandoned())
+    int fetching = Transfer::Fetching;
+    if (result.status == 200 && !result.writeFailed && !transfer.copyTo.empty() &&
+        transfer.stage.compare_exchange_strong(fetching, Transfer::Copying))
         result.writeFailed = !copyOver(transfer);
     transfer.result = result;
     return 0;
@@ -222,6 +231,9 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     // The game has ended: nobody is left to answer, and the launcher ends next.
     if (end == TransferEnd::GameEnded || gameHasEnded()) {
         transfer->downloader.abandon();
+        int fetching = Transfer::Fetching;
+        if (!transfer->stage.compare_exchange_strong(fetching, Transfer::Abandoned) && worker)
+            WaitForSingleObject(worker.get(), kCopyFinishMs);
         DeleteFileA(partial.path.c_str());
         return;
     }

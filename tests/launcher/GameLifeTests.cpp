@@ -101,6 +101,33 @@ TEST_F(GameLife, EndsDuringADownloadWithCallsQueuedBehindIt)
     EXPECT_EQ(partialFile(), "") << "a temporary file was left";
 }
 
+// A folder that takes no new file gets the body through the system's temporary folder,
+// copied over the destination at the end: a game that ends during that copy still leaves
+// the destination whole, never part new and part old.
+TEST_F(GameLife, EndsDuringTheCopyOverTheDestinationWhichEndsWhole)
+{
+    const char* sealed = std::getenv("TOVIN_SEALED_DIR");
+    if (!sealed)
+        GTEST_SKIP() << "the file system here cannot seal a folder";
+    const std::string destination = std::string(sealed) + "\\x.bin";
+    constexpr ULONGLONG kSize = 512u << 20; // a copy long enough to be caught under way
+    const auto size = [&destination] {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(destination.c_str(), GetFileExInfoStandard, &data))
+            return ULONGLONG{0};
+        return (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    };
+    const ULONGLONG before = size();
+    endGameDuring("call HttpDownload " + quoted(url("/fast/" + std::to_string(kSize))) + " " + quoted(destination),
+                  [&](DWORD) {
+                      const ULONGLONG deadline = GetTickCount64() + kLongWait;
+                      while (size() == before && GetTickCount64() < deadline)
+                          Sleep(1);
+                      return size() != before && size() != kSize; // caught under way
+                  });
+    EXPECT_EQ(size(), kSize);
+}
+
 TEST_F(GameLife, EndsDuringAnOpenDialog)
 {
     endGameDuring("call BrowseFile " + quoted(dir_.path()) + " \"\" null", [](DWORD launcherId) {
