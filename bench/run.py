@@ -23,7 +23,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINDOWS_BUILD = os.path.join(ROOT, "build", "windows")
 CODEC_BENCH = os.path.join(ROOT, "build", "bench", "bench", "codec_bench")
-CHUNK_KIB = 64  # the launcher's read size (CHttpDownloader::kReadSize), which the bare program shares
+CHUNK_KIB = 1024  # the launcher's read size (CHttpDownloader::kReadSize), which the bare program shares
 
 
 def generated_body(size):
@@ -352,6 +352,8 @@ class Bench:
         pairs, each None when that one failed."""
         port = self.test_server()
         url = f"http://127.0.0.1:{port}{url}"
+        # Each starts with the disk's write-back of the one before done, so none pays for another.
+        os.sync()
         target = os.path.join(self.folder, f"{name}-launcher.bin")
         out = self.out_file(f"{name}-launcher")
         _, peak = self.launch(f"download {url} {windows_path(target)}", out)
@@ -361,12 +363,14 @@ class Bench:
             ours = (results.get("download_ms"), peak)
         remove(target)
 
+        os.sync()
         target = os.path.join(self.folder, f"{name}-bare.bin")
         out = self.out_file(f"{name}-bare")
         code, peak = wait_with_peak(self.start("bench_bare_wininet.exe", [url, windows_path(target)], out=out))
         bare = (Results(out).get("download_ms"), peak) if code == 0 and os.path.exists(target) else None
         remove(target)
 
+        os.sync()
         target = os.path.join(self.work, f"{name}-curl.bin")
         begin = time.monotonic()
         code, peak = wait_with_peak(subprocess.Popen(["curl", "-s", "-o", target, url]))
