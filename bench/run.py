@@ -368,7 +368,7 @@ class Bench:
         main_thread = statistics.median(launcher_main)
         self.row(f"idle ({seconds} s)", "launcher CPU % of a core", f"{100 * ours:.2f}", f"bare loop {100 * floor:.2f}",
                  f"{ratio:.2f}", "<= 1.10", ratio <= 1.10, quick_judges=False, note=(
-                 f"main thread (its 50 ms exit-watch timer) {100 * main_thread:.2f}, the other threads "
+                 f"main thread (its wait on the game and 500 ms backup timer) {100 * main_thread:.2f}, the other threads "
                  f"{100 * (ours - main_thread):.2f}, ratio {(ours - main_thread) / floor:.2f}" if floor else ""))
         server_ours, server_floor = statistics.median(launcher_server), statistics.median(bare_server)
         self.row(f"idle ({seconds} s)", "wineserver CPU % of a core", f"{100 * server_ours:.2f}",

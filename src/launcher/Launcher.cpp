@@ -8,8 +8,17 @@ namespace {
 constexpr DWORD kInputIdleWaitMs = 5000;
 constexpr DWORD kFinalGameWaitMs = 1000;
 constexpr UINT_PTR kWatchTimerId = 1;
+// The wait on the game's process tells of its end at once; the timer backs it up (a
+// notice can be lost to a full message queue) or, without the wait, is the watch itself.
 constexpr UINT kWatchPeriodMs = 50;
+constexpr UINT kBackupPeriodMs = 500;
+constexpr UINT kGameEndedMessage = WM_APP + 401; // carries nothing: the handler asks the process
 constexpr int kExitCode = 1;
+
+VOID CALLBACK noticeGameEnd(PVOID window, BOOLEAN)
+{
+    PostMessageA(static_cast<HWND>(window), kGameEndedMessage, 0, 0);
+}
 
 } // namespace
 
@@ -41,7 +50,9 @@ LRESULT Launcher::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         PostQuitMessage(0);
         return 0;
     case WM_TIMER:
-        // Also ticks inside the modal loop of a box or dialog, which the quit closes.
+    case kGameEndedMessage:
+        // Both reach the modal loop of a box or dialog too, which the quit closes. Anyone
+        // may post the notice: only the game's process says whether it has ended.
         if (services_.gameHasEnded()) {
             services_.RestoreDisplayMode();
             PostQuitMessage(0);
@@ -95,7 +106,11 @@ int Launcher::run()
     }
 
     intake_.open(launcherWindow);
-    SetTimer(launcherWindow, kWatchTimerId, kWatchPeriodMs, nullptr);
+    HANDLE wait = nullptr;
+    if (RegisterWaitForSingleObject(&wait, gameProcess_.get(), noticeGameEnd, launcherWindow, INFINITE,
+                                    WT_EXECUTEONLYONCE))
+        gameWatch_.reset(wait);
+    SetTimer(launcherWindow, kWatchTimerId, gameWatch_ ? kBackupPeriodMs : kWatchPeriodMs, nullptr);
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {

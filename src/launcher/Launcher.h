@@ -33,6 +33,7 @@ private:
     DWORD gameProcessId_ = 0;
     UniqueHandle gameProcess_;
     UniqueHandle gameThread_;
+    UniqueWait gameWatch_; // tells the window of the game's end; let go before the process handle
     HWND gameWindow_ = nullptr;
     // Declared before the intake, which uses them, so that they outlive it.
     CLauncherServices services_;

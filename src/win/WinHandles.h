@@ -73,12 +73,20 @@ struct View {
     static bool close(Value value) { return UnmapViewOfFile(value) != FALSE; }
 };
 
+// A wait registered with the thread pool; closing it waits for a callback under way.
+struct Wait {
+    using Value = HANDLE;
+    static Value none() { return nullptr; }
+    static bool close(Value value) { return UnregisterWaitEx(value, INVALID_HANDLE_VALUE) != FALSE; }
+};
+
 } // namespace handle_policy
 
 using UniqueHandle = UniqueAny<handle_policy::Kernel>;
 using UniqueFileHandle = UniqueAny<handle_policy::File>;
 using UniqueFindHandle = UniqueAny<handle_policy::Find>;
 using UniqueView = UniqueAny<handle_policy::View>;
+using UniqueWait = UniqueAny<handle_policy::Wait>;
 
 // Holds the ownership of a mutex that a wait granted, and gives it back.
 class MutexOwnership {
