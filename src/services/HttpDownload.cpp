@@ -232,8 +232,10 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     if (end == TransferEnd::GameEnded || gameHasEnded()) {
         transfer->downloader.abandon();
         int fetching = Transfer::Fetching;
-        if (!transfer->stage.compare_exchange_strong(fetching, Transfer::Abandoned) && worker)
+        if (!transfer->stage.compare_exchange_strong(fetching, Transfer::Abandoned) && worker) {
+            RestoreDisplayMode(); // the player's desktop does not wait for the copy
             WaitForSingleObject(worker.get(), kCopyFinishMs);
+        }
         DeleteFileA(partial.path.c_str());
         return;
     }
