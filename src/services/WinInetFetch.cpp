@@ -103,15 +103,18 @@ HttpDownloadResult CHttpDownloader::Download(const char* url, HANDLE file)
     const bool keep = result.status == 200;
     std::uint64_t total = 0;
     bool readFailed = false;
+    DWORD readSize = kTrickleReadSize; // until the body has shown its pace
     for (;;) {
         DWORD got = 0;
-        if (!InternetReadFile(request, chunk_.data(), kReadSize, &got) || abandoned_) {
+        const DWORD began = GetTickCount();
+        if (!InternetReadFile(request, chunk_.data(), readSize, &got) || abandoned_) {
             readFailed = true;
             break;
         }
         if (got == 0)
             break;
         lastProgress_ = GetTickCount();
+        readSize = lastProgress_ - began <= kFastReadMs ? kReadSize : kTrickleReadSize;
         total += got;
         if (keep && !writeAll(file, chunk_.data(), got)) {
             result.writeFailed = true;

@@ -26,6 +26,12 @@ public:
     // about 1.25 s in 64 KiB reads and 0.55 s in 1 MiB reads (see bench/README.md). The
     // buffer is the only memory a transfer holds, whatever the body's size.
     static constexpr DWORD kReadSize = 1024 * 1024;
+    // On Windows a read returns only once its buffer is full (Wine's returns what has
+    // come), and the silence watch sees progress only between reads: a body that
+    // trickles is read in small pieces, so that it is not taken for silence (below about
+    // 250 bytes a second it would be).
+    static constexpr DWORD kTrickleReadSize = 16 * 1024;
+    static constexpr DWORD kFastReadMs = 1000; // a read this quick lets the next be full
     // A receive that gets no byte for this long fails: the body is cut.
     static constexpr DWORD kSilenceMs = 60000;
 

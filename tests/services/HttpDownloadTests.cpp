@@ -231,6 +231,15 @@ TEST_F(HttpDownload, BodyThatStopsArrivingIsACutBody)
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
+// A body that trickles (2 KB a second for 70 s) keeps arriving: however long it takes,
+// it is no silence.
+TEST_F(HttpDownload, BodyThatTricklesForLongerThanTheSilenceIsComplete)
+{
+    const std::string destination = dir_.file("slow.bin");
+    EXPECT_EQ(download("/slow/140000/70", destination, 120000), complete_);
+    EXPECT_TRUE(readFile(destination) == expectedBody(140000));
+}
+
 // Lengths past 2 and 4 GiB are read whole: a body short of them is cut like any other.
 TEST_F(HttpDownload, LargeAnnouncedLengthOfAShortBodyIsACutBody)
 {
