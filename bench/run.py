@@ -57,38 +57,36 @@ def cpu_seconds(pid):
     return sum(thread_cpu_seconds(pid).values())
 
 
+def in_this_prefix(pid):
+    """Whether a process runs in this run's Wine prefix: other users of the machine may run their own."""
+    try:
+        with open(f"/proc/{pid}/environ", "rb") as environ:
+            return b"WINEPREFIX=" + os.environ.get("WINEPREFIX", "").encode() in environ.read().split(b"\0")
+    except OSError:
+        return False
+
+
 def wineserver_pid():
-    """The wineserver of this run's prefix: other users of the machine may run their own."""
-    prefix = os.environ.get("WINEPREFIX", "").encode()
+    """The wineserver of this run's prefix."""
     # Debian names it after its build; with wine64 installed the 64-bit server runs both.
     out = []
     for name in ("wineserver32", "wineserver64", "wineserver"):
         out += subprocess.run(["pgrep", "-x", name], capture_output=True, text=True).stdout.split()
-    for pid in out:
-        try:
-            with open(f"/proc/{pid}/environ", "rb") as environ:
-                if b"WINEPREFIX=" + prefix in environ.read().split(b"\0"):
-                    return int(pid)
-        except OSError:
-            continue
-    return None
+    return next((int(pid) for pid in out if in_this_prefix(pid)), None)
 
 
 def find_process(name, timeout):
     """The Linux pid of this prefix's Wine process running the program NAME, once it runs."""
-    prefix = b"WINEPREFIX=" + os.environ.get("WINEPREFIX", "").encode()
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
                 with open(f"/proc/{pid}/cmdline", "rb") as f:
-                    if not f.read().split(b"\0")[0].lower().endswith(name.lower().encode()):
-                        continue
-                with open(f"/proc/{pid}/environ", "rb") as f:
-                    if prefix in f.read().split(b"\0"):
-                        return int(pid)
+                    program = f.read().split(b"\0")[0]
             except OSError:
                 continue
+            if program.lower().endswith(name.lower().encode()) and in_this_prefix(pid):
+                return int(pid)
         time.sleep(0.01)
     return None
 

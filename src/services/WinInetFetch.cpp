@@ -113,8 +113,9 @@ HttpDownloadResult CHttpDownloader::Download(const char* url, HANDLE file)
         }
         if (got == 0)
             break;
-        lastProgress_ = GetTickCount();
-        readSize = lastProgress_ - began <= kFastReadMs ? kReadSize : kTrickleReadSize;
+        const DWORD now = GetTickCount();
+        lastProgress_ = now;
+        readSize = now - began <= kFastReadMs ? kReadSize : kTrickleReadSize;
         total += got;
         if (keep && !writeAll(file, chunk_.data(), got)) {
             result.writeFailed = true;
