@@ -17,6 +17,7 @@ constexpr DWORD kReceiveJoinMs = 5000;
 void CallIntake::open(HWND launcherWindow)
 {
     listener_ = std::make_unique<CFlashLocalConnection>(kLauncherConnectionName, launcherWindow, kCallMessage);
+    services_.serveFor(listener_.get());
     listener_->startReceiving();
 }
 
@@ -38,7 +39,7 @@ void CallIntake::deliver(WPARAM posted, HWND gameWindow)
         return;
     ++owed_;
     // A call that waited for a level comes first: the oldest record runs.
-    while (owed_ > 0 && callsUnderWay_ < kMaxNestedCalls && !services_.gameHasEnded()) {
+    while (owed_ > 0 && callsUnderWay_ < kMaxNestedCalls && !services_.hasEnded()) {
         --owed_;
         std::unique_ptr<CFlashLocalConnectionCall> call = listener_->takeOldestPosted();
         if (!call)
@@ -47,12 +48,26 @@ void CallIntake::deliver(WPARAM posted, HWND gameWindow)
     }
 }
 
+void CallIntake::dropWaitingCalls()
+{
+    if (!listener_)
+        return;
+    listener_->requestStop();
+    while (listener_->takeOldestPosted()) {
+    }
+    owed_ = 0;
+}
+
 void CallIntake::close()
 {
     if (!listener_)
         return;
     listener_->requestStop();
-    if (listener_->waitForReceiving(kReceiveJoinMs))
+    // The window's thread waits serving its messages, as everywhere once the window exists.
+    const HANDLE thread = listener_->receiveThread();
+    const bool ended = !thread || services_.threadWait().forOne(thread, kReceiveJoinMs) == WAIT_OBJECT_0;
+    services_.serveFor(nullptr);
+    if (ended)
         listener_.reset();
     else
         static_cast<void>(listener_.release()); // its thread may still use it until the process ends

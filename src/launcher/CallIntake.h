@@ -32,6 +32,9 @@ public:
     // it. Any other wParam (forged, broadcast, or a call run already) is ignored. Once
     // the game has ended no call runs.
     void deliver(WPARAM posted, HWND gameWindow);
+    // The session is ending: the receive thread is asked to stop, and the calls that
+    // wait are dropped without an answer.
+    void dropWaitingCalls();
     // Stops the receive thread and frees the listener with the calls it still holds.
     void close();
 

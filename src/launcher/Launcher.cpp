@@ -15,12 +15,15 @@ constexpr UINT kBackupPeriodMs = 500;
 constexpr UINT kGameEndedMessage = WM_APP + 401; // carries nothing: the handler asks the process
 constexpr int kExitCode = 1;
 
-VOID CALLBACK noticeGameEnd(PVOID window, BOOLEAN)
-{
-    PostMessageA(static_cast<HWND>(window), kGameEndedMessage, 0, 0);
-}
-
 } // namespace
+
+// On a thread of the pool: the services' waits end at once, and the window is told.
+VOID CALLBACK Launcher::noticeGameEnd(PVOID launcher, BOOLEAN)
+{
+    auto* self = static_cast<Launcher*>(launcher);
+    self->services_.markEnded();
+    PostMessageA(self->window_, kGameEndedMessage, 0, 0);
+}
 
 BOOL CALLBACK Launcher::findGameWindow(HWND window, LPARAM launcher)
 {
@@ -53,8 +56,23 @@ LRESULT Launcher::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     case kGameEndedMessage:
         // Both reach the modal loop of a box or dialog too, which the quit closes. Anyone
         // may post the notice: only the game's process says whether it has ended.
-        if (services_.gameHasEnded()) {
+        if (services_.hasEnded()) {
+            services_.markEnded();
             services_.RestoreDisplayMode();
+            PostQuitMessage(0);
+        }
+        return 0;
+    case WM_QUERYENDSESSION:
+        // Never in the log-off's way. Nothing is given up yet: another program may still
+        // cancel it.
+        return TRUE;
+    case WM_ENDSESSION:
+        // wParam FALSE: the log-off was cancelled, and everything goes on. TRUE: the
+        // process may be ended as soon as this returns, so all is put right first.
+        if (wParam) {
+            sessionEnded_ = true;
+            services_.endSession();
+            intake_.dropWaitingCalls();
             PostQuitMessage(0);
         }
         return 0;
@@ -98,19 +116,17 @@ int Launcher::run()
         ShowLaunchError();
         return kExitCode;
     }
-    HWND launcherWindow =
-        CreateWindowExA(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance_, this);
-    if (!launcherWindow) {
+    window_ = CreateWindowExA(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance_, this);
+    if (!window_) {
         ShowLaunchError();
         return kExitCode;
     }
 
-    intake_.open(launcherWindow);
+    intake_.open(window_);
     HANDLE wait = nullptr;
-    if (RegisterWaitForSingleObject(&wait, gameProcess_.get(), noticeGameEnd, launcherWindow, INFINITE,
-                                    WT_EXECUTEONLYONCE))
+    if (RegisterWaitForSingleObject(&wait, gameProcess_.get(), noticeGameEnd, this, INFINITE, WT_EXECUTEONLYONCE))
         gameWatch_.reset(wait);
-    SetTimer(launcherWindow, kWatchTimerId, gameWatch_ ? kBackupPeriodMs : kWatchPeriodMs, nullptr);
+    SetTimer(window_, kWatchTimerId, gameWatch_ ? kBackupPeriodMs : kWatchPeriodMs, nullptr);
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -118,7 +134,9 @@ int Launcher::run()
         DispatchMessageA(&msg);
     }
 
-    WaitForSingleObject(gameProcess_.get(), kFinalGameWaitMs);
+    // At the session's end the game is still running, and the launcher ends at once.
+    if (!sessionEnded_)
+        services_.threadWait().forOne(gameProcess_.get(), kFinalGameWaitMs);
     intake_.close();
     return kExitCode;
 }

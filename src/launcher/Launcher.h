@@ -27,15 +27,20 @@ public:
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static BOOL CALLBACK findGameWindow(HWND window, LPARAM launcher);
+    static VOID CALLBACK noticeGameEnd(PVOID launcher, BOOLEAN);
     LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     HINSTANCE instance_;
     DWORD gameProcessId_ = 0;
     UniqueHandle gameProcess_;
     UniqueHandle gameThread_;
-    UniqueWait gameWatch_; // tells the window of the game's end; let go before the process handle
     HWND gameWindow_ = nullptr;
+    HWND window_ = nullptr;
+    bool sessionEnded_ = false;
     // Declared before the intake, which uses them, so that they outlive it.
     CLauncherServices services_;
     CallIntake intake_{services_};
+    // Tells the services and the window of the game's end: let go first, before what its
+    // callback uses.
+    UniqueWait gameWatch_;
 };

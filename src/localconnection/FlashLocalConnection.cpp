@@ -49,12 +49,11 @@ CFlashLocalConnection::CFlashLocalConnection(const char* connectionName, HWND wi
     message_ = message;
 }
 
-CFlashLocalConnection* CFlashLocalConnection::listening_ = nullptr;
+CFlashLocalConnection::~CFlashLocalConnection() = default;
 
-CFlashLocalConnection::~CFlashLocalConnection()
+win::ThreadWait CFlashLocalConnection::windowThreadWait() const
 {
-    if (listening_ == this)
-        listening_ = nullptr;
+    return window_ && message_ ? win::ThreadWait::servingAllBut(message_) : win::ThreadWait();
 }
 
 bool CFlashLocalConnection::registerConnection(lc::SectionView view, lc::BoxQueue& boxes)
@@ -76,8 +75,6 @@ bool CFlashLocalConnection::startReceiving()
         return true;
     stopEvent_ = UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     thread_ = UniqueHandle(CreateThread(nullptr, 0, receiveThreadEntry, this, 0, &receiveThreadId_));
-    if (thread_ && window_ && message_)
-        listening_ = this;
     return true;
 }
 
@@ -132,6 +129,7 @@ int CFlashLocalConnection::receiveLoop()
 {
     int status = 0;
     while (status == 0) {
+        announcePosted(); // before taking more: the window's queue may have room again
         lc::BoxQueue boxes;
         DWORD failurePause = 0; // taken after the pass: never while holding the mutex
         try {
@@ -195,10 +193,17 @@ std::unique_ptr<CFlashLocalConnectionCall> CFlashLocalConnection::takeOldestPost
     return call;
 }
 
-void CFlashLocalConnection::passOnListenersCall(lc::SectionView view, lc::BoxQueue& boxes)
+void CFlashLocalConnection::announcePosted()
 {
-    if (listening_ && lc::messageLength(view) != 0)
-        listening_->receiveFromSlot(view, boxes, true);
+    ExclusiveLock hold(postedLock_);
+    for (auto entry = posted_.begin(); unannounced_ > 0 && entry != posted_.end(); ++entry) {
+        if (entry->announced)
+            continue;
+        if (!post_(window_, message_, reinterpret_cast<WPARAM>(entry->call.get()), 0))
+            return;
+        entry->announced = true;
+        --unannounced_;
+    }
 }
 
 void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes, bool beyondBound)
@@ -230,96 +235,88 @@ void CFlashLocalConnection::receiveFromSlot(lc::SectionView view, lc::BoxQueue& 
     // A record that cannot be held or posted is freed here.
     if (!call || !delivers)
         return;
-    const auto address = reinterpret_cast<WPARAM>(call.get());
     {
         ExclusiveLock hold(postedLock_);
         try {
-            posted_.push_back({std::move(call), bodyLength});
+            posted_.push_back({std::move(call), bodyLength, false});
         } catch (const std::bad_alloc&) {
             return; // this call only
         }
         postedBodyBytes_ += bodyLength;
+        ++unannounced_;
     }
-    if (!PostMessageA(window_, message_, address, 0)) {
-        // Never posted: nobody will ask for it. The newest record is this one.
-        ExclusiveLock hold(postedLock_);
-        if (!posted_.empty() && reinterpret_cast<WPARAM>(posted_.back().call.get()) == address) {
-            postedBodyBytes_ -= posted_.back().bodyLength;
-            posted_.pop_back();
-        }
-    }
+    // A window whose queue is full refuses the post: the record stays held, and the
+    // message is posted again by the next pass. The call is answered late, never lost.
+    announcePosted();
 }
 
-bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call, ULONGLONG timeLimitMs,
-                                 HANDLE giveUp)
+bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnectionCall* call,
+                                 const SendOptions& options)
 {
-    // A pause that ends early, with the send, once `giveUp` is signalled.
-    const auto pauseUnlessGivenUp = [giveUp](DWORD ms) {
-        if (!giveUp) {
-            Sleep(ms);
-            return false;
-        }
-        return WaitForSingleObject(giveUp, ms) == WAIT_OBJECT_0;
-    };
     if (!nameAccepted_ || !methodName)
         return false;
+    const win::ThreadWait wait = options.listener ? options.listener->windowThreadWait() : win::ThreadWait();
     int status = 0;
     int failures = 0;
     const ULONGLONG start = GetTickCount64();
-    while (status == 0 && failures < kMaxCountedFailures) {
-        // A slot that nobody empties must not hold the main thread for ever.
-        if (GetTickCount64() - start >= timeLimitMs)
-            return false;
+    // A slot that nobody empties must not hold the main thread for ever.
+    while (status == 0 && failures < kMaxCountedFailures && GetTickCount64() - start < options.timeLimitMs) {
         lc::BoxQueue boxes;
-        DWORD failurePause = 0; // taken after the pass: never while holding the mutex
-        {
-            lc::LockedPass pass(giveUp);
-            switch (pass.waitResult()) {
-            case lc::WaitResult::Acquired:
-                break;
-            case lc::WaitResult::Interrupted:
-                return false;
-            case lc::WaitResult::Abandoned:
-                lc::report(kSendCaption, kSendWaitAbandoned);
-                [[fallthrough]];
-            case lc::WaitResult::TimedOut:
-                if (pauseUnlessGivenUp(kSendAfterFailedWaitMs) || pauseUnlessGivenUp(kAfterSendAttemptMs))
-                    return false;
-                continue;
-            case lc::WaitResult::Failed:
-                ++failures;
-                if (pauseUnlessGivenUp(kSendNoMutexMs) || pauseUnlessGivenUp(kAfterSendAttemptMs))
-                    return false;
-                continue;
-            }
-            if (!pass.map()) {
-                boxes.add(kSendMapFailed, kSendCaption);
-                status = -1;
-            } else {
-                const lc::SectionView view = pass.view();
-                if (lc::findConnection(view, connectionName_).kind != lc::TableScan::Found) {
-                    boxes.add(kSendNoRecipient, kSendCaption);
-                    ++failures;
-                    failurePause = kSendNoRecipientMs;
-                } else {
-                    passOnListenersCall(view, boxes);
-                    switch (lc::writeCall(view, connectionName_, methodName, call, GetTickCount())) {
-                    case lc::WriteOutcome::Written:
-                        status = kSendWritten;
-                        break;
-                    case lc::WriteOutcome::TooLarge:
-                        status = kSendGivenUp; // it would never fit: give up silently
-                        break;
-                    case lc::WriteOutcome::SlotBusy:
-                        break;
-                    }
-                }
-            }
-            lc::reportCleanup(pass.close(), lc::PassSide::Send, boxes, status);
-        }
+        const Attempt attempt = attemptSend(methodName, call, options, boxes, status);
         boxes.showAll();
-        if (pauseUnlessGivenUp(failurePause) || pauseUnlessGivenUp(kAfterSendAttemptMs))
-            break;
+        if (attempt.givenUp)
+            return false;
+        if (attempt.counted)
+            ++failures;
+        // One pause after every attempt, the longer ones after a failure; the send gives
+        // up as soon as it is told to.
+        if (wait.forAny({options.giveUp}, attempt.pauseMs + kAfterSendAttemptMs) == WAIT_OBJECT_0)
+            return status == kSendWritten;
     }
     return status == kSendWritten;
+}
+
+CFlashLocalConnection::Attempt CFlashLocalConnection::attemptSend(const char* methodName,
+                                                                  const CFlashLocalConnectionCall* call,
+                                                                  const SendOptions& options, lc::BoxQueue& boxes,
+                                                                  int& status)
+{
+    lc::LockedPass pass(options.giveUp, lc::kMutexWaitMs,
+                        options.listener ? options.listener->windowThreadWait() : win::ThreadWait());
+    switch (pass.waitResult()) {
+    case lc::WaitResult::Interrupted:
+        return {0, false, true};
+    case lc::WaitResult::Abandoned:
+        boxes.add(kSendWaitAbandoned, kSendCaption); // the pass gave the mutex back already
+        return {kSendAfterFailedWaitMs, false, false};
+    case lc::WaitResult::TimedOut:
+        return {kSendAfterFailedWaitMs, false, false};
+    case lc::WaitResult::Failed: // no mutex: no Flash Player
+        return {kSendNoMutexMs, true, false};
+    case lc::WaitResult::Acquired:
+        break;
+    }
+    Attempt attempt;
+    if (!pass.map()) {
+        boxes.add(kSendMapFailed, kSendCaption);
+        status = -1;
+    } else if (lc::findConnection(pass.view(), connectionName_).kind != lc::TableScan::Found) {
+        boxes.add(kSendNoRecipient, kSendCaption);
+        attempt = {kSendNoRecipientMs, true, false};
+    } else {
+        if (options.listener && lc::messageLength(pass.view()) != 0)
+            options.listener->receiveFromSlot(pass.view(), boxes, true); // one per answer: still bounded
+        switch (lc::writeCall(pass.view(), connectionName_, methodName, call, GetTickCount())) {
+        case lc::WriteOutcome::Written:
+            status = kSendWritten;
+            break;
+        case lc::WriteOutcome::TooLarge:
+            status = kSendGivenUp; // it would never fit: give up silently
+            break;
+        case lc::WriteOutcome::SlotBusy:
+            break;
+        }
+    }
+    lc::reportCleanup(pass.close(), lc::PassSide::Send, boxes, status);
+    return attempt;
 }

@@ -8,6 +8,7 @@
 #include "localconnection/BoxQueue.h"
 #include "localconnection/FlashLocalConnectionCall.h"
 #include "localconnection/SectionLayout.h"
+#include "win/ThreadWait.h"
 #include "win/WinHandles.h"
 
 #include <windows.h>
@@ -17,6 +18,24 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+
+class CFlashLocalConnection;
+
+// How a send goes about it.
+struct SendOptions {
+    // How long a send may keep trying before it gives up without writing.
+    static constexpr ULONGLONG kDefaultTimeLimitMs = 10000;
+
+    // This process's listening connector, if any. A call for it that holds the slot is
+    // taken out and passed on, so that an answer never waits behind a call that the
+    // listener leaves in the slot (it may be at its bound because its window is busy
+    // with the very call whose answer this is). The send then waits as the listener's
+    // window's thread must: serving every message but the call message.
+    CFlashLocalConnection* listener = nullptr;
+    // Signalled (the game's end, the session's end): the send gives up at once.
+    HANDLE giveUp = nullptr;
+    ULONGLONG timeLimitMs = kDefaultTimeLimitMs;
+};
 
 class CFlashLocalConnection {
 public:
@@ -44,6 +63,8 @@ public:
     void requestStop();
     // True when the receive thread has ended (or never ran) within the time.
     bool waitForReceiving(DWORD timeoutMs);
+    // The receive thread, to wait on (null when none runs).
+    HANDLE receiveThread() const { return thread_.get(); }
     // The receive thread's exit code, or STILL_ACTIVE.
     DWORD receiveExitCode() const;
 
@@ -51,7 +72,9 @@ public:
     // message carries a record's address, and only an address that names a record still
     // held here is believed (a message can come from any program). At the bound the next
     // call addressed to us stays in the slot, untouched, until the window has caught up
-    // (a sender waits while the slot is busy).
+    // (a sender waits while the slot is busy). A game waits for each answer before its
+    // next call, so a thousand is far beyond any game's need, while each held call has
+    // its message in the window's queue, which Windows caps at 10,000 for all comers.
     static constexpr std::size_t kMaxPendingCalls = 1000;
     // A decoded body takes at most 64 heap bytes per body byte: 1 MiB of bodies keeps the
     // decoded calls waiting for the window under 64 MiB.
@@ -63,27 +86,36 @@ public:
     // must not keep the next one waiting there.
     std::unique_ptr<CFlashLocalConnectionCall> takeOldestPosted();
 
-    // How long a send may keep trying before it gives up without writing.
-    static constexpr ULONGLONG kSendTimeLimitMs = 10000;
-
     // Calls `methodName` on the connection of this connector's name with the record's
-    // arguments; blocks until written or given up (after `timeLimitMs` at the most, or
-    // once `giveUp`, a waitable object such as the game's process, is signalled).
-    // Failures are reported (lc::report); the result tells whether the call was written.
-    bool send(const char* methodName, const CFlashLocalConnectionCall* call, ULONGLONG timeLimitMs = kSendTimeLimitMs,
-              HANDLE giveUp = nullptr);
+    // arguments; blocks until written or given up (see SendOptions). Failures are
+    // reported (lc::report); the result tells whether the call was written.
+    bool send(const char* methodName, const CFlashLocalConnectionCall* call, const SendOptions& options = {});
+
+    // How the thread of this connector's window waits: serving every message but the
+    // call message (a plain wait for a connector without window).
+    win::ThreadWait windowThreadWait() const;
+
+    // For tests: what posts the call message, standing in for a window's queue that is
+    // full (PostMessageA fails at 10,000 messages on Windows). Set before receiving.
+    using Poster = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+    void setPoster(Poster poster) { post_ = poster; }
 
 private:
     static DWORD WINAPI receiveThreadEntry(LPVOID connector);
     int receiveLoop();
     // `beyondBound`: taken even when the window is at its bound of pending calls.
     void receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes, bool beyondBound = false);
-    // Inside a send's pass: a call for this process's listener that holds the slot is
-    // taken out and passed on, so that an answer never waits behind a call that its
-    // receive thread leaves in the slot (the listener may be at its bound because the
-    // window is busy with the very call whose answer this is). One per written answer:
-    // the window's pending calls stay bounded.
-    static void passOnListenersCall(lc::SectionView view, lc::BoxQueue& boxes);
+    // One attempt of a send: one locked pass, and what comes of it.
+    struct Attempt {
+        DWORD pauseMs = 0; // before the next attempt, besides the usual pause
+        bool counted = false;
+        bool givenUp = false;
+    };
+    Attempt attemptSend(const char* methodName, const CFlashLocalConnectionCall* call, const SendOptions& options,
+                        lc::BoxQueue& boxes, int& status);
+    // Posts the call message for each record held but not yet announced (its post
+    // failed: the window's queue was full), oldest first, until a post fails again.
+    void announcePosted();
     // Waits on the stop request; true when stop was asked.
     bool pause(DWORD ms);
     // On the way out after a stop: a call addressed to us that is still in the slot
@@ -93,12 +125,15 @@ private:
     struct Posted {
         std::unique_ptr<CFlashLocalConnectionCall> call;
         std::size_t bodyLength;
+        bool announced; // its call message is in the window's queue
     };
     // Records the window has not taken yet, oldest first; the lock guards them between
     // the receive thread (and a send's pass on the main thread) and the window.
     mutable SRWLOCK postedLock_ = SRWLOCK_INIT;
     std::deque<Posted> posted_;
     std::size_t postedBodyBytes_ = 0;
+    std::size_t unannounced_ = 0;
+    Poster post_ = PostMessageA;
 
     char connectionName_[256] = {};
     bool nameAccepted_ = false;
@@ -106,9 +141,6 @@ private:
     std::atomic<bool> registered_{false};
     UINT message_ = 0;
     HWND window_ = nullptr;
-    // The connector with a window and a receive thread, if any; used by sends on the
-    // same (main) thread that creates and destroys it.
-    static CFlashLocalConnection* listening_;
     UniqueHandle thread_;
     UniqueHandle stopEvent_;
 };

@@ -4,12 +4,12 @@
 
 namespace lc {
 
-LockedPass::LockedPass(HANDLE interrupt, DWORD waitMs) : mutex_(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName))
+LockedPass::LockedPass(HANDLE interrupt, DWORD waitMs, const win::ThreadWait& wait)
+    : mutex_(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName))
 {
     if (!mutex_)
         return; // no Flash Player: Failed
-    const HANDLE objects[] = {mutex_.get(), interrupt};
-    switch (WaitForMultipleObjects(interrupt ? 2 : 1, objects, FALSE, waitMs)) {
+    switch (wait.forAny({mutex_.get(), interrupt}, waitMs)) {
     case WAIT_OBJECT_0 + 1:
     case WAIT_ABANDONED_0 + 1:
         wait_ = WaitResult::Interrupted;

@@ -1,15 +1,19 @@
 // The one way into the Flash Player's section: open the mutex by name, wait for it,
-// open and map the section, do the work, then unmap, close, release and close, in that
-// order. Nothing is kept between passes. Boxes raised by a pass wait in a BoxQueue
-// until the pass has let go of the mutex.
+// open and map the section, do the work, then unmap the view, close the section,
+// release the mutex and close it: the reverse of the opening order. Nothing is kept
+// between passes. Boxes raised by a pass wait in a BoxQueue until the pass has let go of
+// the mutex.
 #pragma once
 
 #include "localconnection/BoxQueue.h"
 #include "localconnection/SectionLayout.h"
+#include "win/ThreadWait.h"
 #include "win/WinHandles.h"
 
 namespace lc {
 
+// A Flash Player holds the mutex for one pass, a few milliseconds: a wait this long means
+// a holder that is stuck or gone, and the caller does something else for a while.
 constexpr DWORD kMutexWaitMs = 5000;
 
 enum class WaitResult { Acquired, Abandoned, TimedOut, Failed, Interrupted };
@@ -25,8 +29,10 @@ class LockedPass {
 public:
     // Opens the mutex and waits for it. An abandoned wait made this thread the owner:
     // the ownership is given back at once and no pass follows. An `interrupt` object
-    // (a stop request, the game's process) that is signalled first ends the wait at once.
-    explicit LockedPass(HANDLE interrupt = nullptr, DWORD waitMs = kMutexWaitMs);
+    // (a stop request, the game's end) that is signalled first ends the wait at once. A
+    // thread that owns windows waits with a `wait` that serves them.
+    explicit LockedPass(HANDLE interrupt = nullptr, DWORD waitMs = kMutexWaitMs,
+                        const win::ThreadWait& wait = win::ThreadWait());
     ~LockedPass() = default; // on an abnormal exit the owners release what is still open
     LockedPass(const LockedPass&) = delete;
     LockedPass& operator=(const LockedPass&) = delete;

@@ -3,6 +3,7 @@
 
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/Trace.h"
+#include "services/Transfer.h"
 
 #include <cstdio>
 
@@ -26,9 +27,16 @@ constexpr MethodEntry kMethods[] = {
 
 } // namespace
 
+CLauncherServices::CLauncherServices() : ended_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
 CLauncherServices::~CLauncherServices()
 {
     RestoreDisplayMode();
+    // A worker still blocked in WinINet uses its transfer until the process ends.
+    for (std::unique_ptr<Transfer>& transfer : transfers_) {
+        if (!transfer->workerEnded())
+            static_cast<void>(transfer.release());
+    }
 }
 
 void CLauncherServices::dispatch(CFlashLocalConnectionCall* call, HWND gameWindow)
@@ -53,20 +61,38 @@ void CLauncherServices::dispatch(CFlashLocalConnectionCall* call, HWND gameWindo
 }
 
 // A game that exits with code 259 reads as STILL_ACTIVE, so the handle's state decides.
-bool CLauncherServices::gameHasEnded() const
+bool CLauncherServices::hasEnded() const
 {
-    return gameProcess_ && WaitForSingleObject(gameProcess_, 0) == WAIT_OBJECT_0;
+    return sessionEnded_ || WaitForSingleObject(ended_.get(), 0) == WAIT_OBJECT_0 ||
+           (gameProcess_ && WaitForSingleObject(gameProcess_, 0) == WAIT_OBJECT_0);
+}
+
+win::ThreadWait CLauncherServices::threadWait() const
+{
+    return listener_ ? listener_->windowThreadWait() : win::ThreadWait();
+}
+
+void CLauncherServices::endSession()
+{
+    sessionEnded_ = true;
+    markEnded();
+    RestoreDisplayMode();
+    // By place: a transfer's wait serves messages (never a call, so no new transfer).
+    for (std::size_t i = 0; i < transfers_.size(); ++i) {
+        if (transfers_[i]->inUse())
+            transfers_[i]->finish(Transfer::End::SessionEnded, threadWait(), nullptr);
+    }
 }
 
 void CLauncherServices::sendAnswer(const std::string& replyName, const char* method, std::vector<AmfValuePtr> values)
 {
-    if (gameHasEnded())
+    if (hasEnded())
         return;
     auto answer = std::make_unique<CFlashLocalConnectionCall>("");
     for (AmfValuePtr& value : values)
         answer->addArgument(std::move(value), false);
     auto connector = std::make_unique<CFlashLocalConnection>(replyName.c_str(), nullptr, 0);
-    const bool written = connector->send(method, answer.get(), CFlashLocalConnection::kSendTimeLimitMs, gameProcess_);
+    const bool written = connector->send(method, answer.get(), {.listener = listener_, .giveUp = endedEvent()});
     lc::traceAnswer(replyName.c_str(), method, *answer, written);
     connector.reset();
     answer.reset();

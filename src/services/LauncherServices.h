@@ -3,6 +3,8 @@
 #pragma once
 
 #include "localconnection/FlashLocalConnectionCall.h"
+#include "win/ThreadWait.h"
+#include "win/WinHandles.h"
 
 #include <windows.h>
 
@@ -10,9 +12,12 @@
 #include <string>
 #include <vector>
 
+class CFlashLocalConnection;
+class Transfer;
+
 class CLauncherServices {
 public:
-    CLauncherServices() = default;
+    CLauncherServices();
     // Puts back a display mode that a switch changed.
     ~CLauncherServices();
     CLauncherServices(const CLauncherServices&) = delete;
@@ -21,12 +26,26 @@ public:
     // Runs the service named by the call; the caller keeps the record.
     void dispatch(CFlashLocalConnectionCall* call, HWND gameWindow);
 
-    // The game the services work for (not owned; null when none is watched). A service
-    // that waits (the download) ends its wait when the game ends.
+    // The game the services work for (not owned; null when none is watched).
     void watchGame(HANDLE gameProcess) { gameProcess_ = gameProcess; }
-    HANDLE gameProcess() const { return gameProcess_; }
-    // True once the watched game has ended: from then on nothing is answered.
-    bool gameHasEnded() const;
+    // The listening connector (not owned), whose window's thread runs the services: their
+    // waits serve its messages but the calls, and their answers pass its calls on.
+    void serveFor(CFlashLocalConnection* listener) { listener_ = listener; }
+    // True once the watched game has ended or the session has: from then on nothing is
+    // answered, and every wait of a service ends.
+    bool hasEnded() const;
+    // Signalled once the game has ended (markEnded) or the session has (endSession).
+    HANDLE endedEvent() const { return ended_.get(); }
+    // Called as soon as the game's end is known: the services' waits end at once.
+    void markEnded() { SetEvent(ended_.get()); }
+    // The log-off or shutdown is under way, and the process may be ended as soon as
+    // this returns: puts the display mode back, abandons the download under way (its
+    // partial file deleted, its destination untouched; a copy over it that has begun is
+    // let finish) and answers nothing from now on. A call under way that this
+    // interrupts (it runs inside one of its waits) ends without an answer.
+    void endSession();
+    // How the services' waits wait: serving the window's messages but the calls.
+    win::ThreadWait threadWait() const;
 
     // Calls `method` on the game's reply connection with these values, in this order;
     // nothing once the game has ended, since no Flash Player is left to take it.
@@ -38,9 +57,33 @@ public:
     void ScreenResolutionEnable(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow);
     void RestoreDisplayMode();
 
+    // How long a download's body may be silent before it counts as cut, and what writes
+    // a copy over the destination; tests shorten the one and slow the other.
+    struct DownloadTimings {
+        // The watch backs up WinINet's receive limit (a minute), which some versions do
+        // not apply to every read: a little longer, so that WinINet's comes first.
+        static constexpr DWORD kSilenceLimitMs = 65000;
+        DWORD silenceLimitMs = kSilenceLimitMs;
+        BOOL(WINAPI* copyWrite)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr; // WriteFile
+    };
+    void setDownloadTimings(const DownloadTimings& timings) { downloadTimings_ = timings; }
+
 private:
+    // Takes the download's transfer into this object's keeping and returns it.
+    Transfer& keep(std::unique_ptr<Transfer> transfer);
+    // Frees the transfers whose worker has ended.
+    void releaseEndedTransfers();
+
     std::unique_ptr<DEVMODEA> savedDisplayMode_;
     HANDLE gameProcess_ = nullptr;
+    CFlashLocalConnection* listener_ = nullptr;
+    UniqueHandle ended_;
+    bool sessionEnded_ = false;
+    DownloadTimings downloadTimings_;
+    // Every transfer is owned here until its handler is done with it and its worker has
+    // ended, so that a worker left behind by an abandoned download never uses a freed
+    // one. At most one fetches at a time: calls wait while a download runs.
+    std::vector<std::unique_ptr<Transfer>> transfers_;
 };
 
 // A directory without a colon is taken under the current directory.

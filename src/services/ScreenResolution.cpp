@@ -58,7 +58,14 @@ void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, 
     requested.dmPelsWidth = fields[0];
     requested.dmPelsHeight = fields[1];
     requested.dmBitsPerPel = fields[2];
+    const DEVMODEA saved = *savedDisplayMode_;
     const LONG result = ChangeDisplaySettingsA(&requested, 0);
+    // The switch sends messages to every window, ours too: the session's end may have
+    // come in, and put the mode back, before this switch was done.
+    if (hasEnded()) {
+        ChangeDisplaySettingsA(const_cast<DEVMODEA*>(&saved), 0);
+        return;
+    }
     sendAnswer(replyName, result == DISP_CHANGE_SUCCESSFUL ? "onScreenResolutionSuccess" : "onScreenResolutionError");
 }
 

@@ -565,7 +565,7 @@ TEST_F(ConnectorSending, GivesUpAfterItsTimeLimitOnASlotNobodyEmpties)
     ASSERT_TRUE(peer_.sendCall("dead.peer", "Pending", *callWith({}), 1000));
     BoxWatcher boxes;
     const ULONGLONG start = GetTickCount64();
-    CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", nullptr, kSendLimitMs);
+    CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", nullptr, {.timeLimitMs = kSendLimitMs});
     const ULONGLONG elapsed = GetTickCount64() - start;
     EXPECT_GE(elapsed, kSendLimitMs - 100);
     EXPECT_LT(elapsed, kSendLimitMs + 8000);
