@@ -2,10 +2,12 @@
 #   TovinLauncher-<version>-win32.zip        the stripped programs, README.txt, LICENSE.txt
 #   TovinLauncher-<version>-win32-debug.zip  their debug information (*.debug)
 #   SHA256SUMS                               beside both
+# with both programs signed when TOVIN_SIGN_PFX names a certificate (PackageSigning.cmake).
 # Each shipped program is stripped into release/; its debug information is kept apart
 # with objcopy --only-keep-debug and found again through the .gnu_debuglink it carries.
 
 set(TOVIN_RELEASE_DIR ${CMAKE_BINARY_DIR}/release)
+find_program(TOVIN_PYTHON NAMES python3 REQUIRED)
 set(TOVIN_PACKAGE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-win32)
 
 # tovin_ship(TARGET FOLDER): TARGET's program goes into the package under FOLDER ("."
@@ -21,6 +23,9 @@ function(tovin_ship target folder)
     # The link names the debug file only (no folder), so it is found beside the program.
     COMMAND ${CMAKE_COMMAND} -E chdir ${out} ${CMAKE_OBJCOPY} --preserve-dates --strip-all
             --add-gnu-debuglink=${name}.debug $<TARGET_FILE:${target}> ${name}
+    # Ends on Authenticode's 8-byte boundary, checksum written after the padding: a
+    # signature added and removed again gives back these very bytes.
+    COMMAND ${TOVIN_PYTHON} ${PROJECT_SOURCE_DIR}/scripts/pe-pad.py ${out}/${name}
     COMMAND ${CMAKE_COMMAND} -E touch ${out}/${target}.stamp
     DEPENDS ${target}
     COMMENT "Stripping ${target} for the package"
@@ -52,9 +57,15 @@ set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_PACKAGE_FILE_NAME ${TOVIN_PACKAGE_NAME})
 # Reproducible archives: every entry dated SOURCE_DATE_EPOCH, or else the date below;
 # then the sums.
-find_program(TOVIN_PYTHON NAMES python3 REQUIRED)
 set(CPACK_TOVIN_PYTHON ${TOVIN_PYTHON})
 set(CPACK_TOVIN_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_TOVIN_EPOCH 1767225600) # 2026-01-01 00:00 UTC
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageChecksums.cmake)
+# Signing, when TOVIN_SIGN_PFX is set at build time, between the staging and the ZIPs.
+find_program(TOVIN_OSSLSIGNCODE osslsigncode)
+set(CPACK_TOVIN_OSSLSIGNCODE ${TOVIN_OSSLSIGNCODE})
+set(TOVIN_PRODUCT_URL "https://tovin.example/launcher" CACHE STRING "The web page a signature names")
+set(CPACK_TOVIN_PRODUCT_NAME ${PROJECT_NAME})
+set(CPACK_TOVIN_PRODUCT_URL ${TOVIN_PRODUCT_URL})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageSigning.cmake)
 include(CPack)

@@ -13,7 +13,7 @@ need=(g++-mingw-w64-i686 wine wine32 xvfb x11-utils cmake ninja-build clang libc
       libgtest-dev googletest binutils-mingw-w64-i686 python3
       libbenchmark-dev librtmp-dev curl procps nlohmann-json3-dev
       wine64 g++-mingw-w64-x86-64-posix
-      lld clang-tidy clang-format shellcheck unzip)
+      lld clang-tidy clang-format shellcheck unzip osslsigncode openssl)
 
 missing=()
 for p in "${need[@]}"; do

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds both presets and runs every test: the static checks, the portable core on the
 # host under sanitizers, the fuzz targets for a bounded time, the Windows programs under
-# Wine, the portable core built by clang under Wine, the players' package and its
-# reproducibility, the demo, and a short run of the benchmarks.
+# Wine, the portable core built by clang under Wine, the players' package, its signing
+# and its reproducibility, the demo, and a short run of the benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -41,6 +41,8 @@ if [ "$wine" = yes ]; then ctest --preset windows-clang -R core_tests; else skip
 # The players' package, then the same package built twice elsewhere.
 cmake --build --preset windows --target package
 bash scripts/check-package.sh
+# Signed with a throwaway CA's certificate: it verifies, and unsigned again it is the same bytes.
+bash scripts/check-signing.sh
 bash scripts/check-reproducible.sh
 
 # The demo once, through a pipe: its output must hold the whole conversation (where no
