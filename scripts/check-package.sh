@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the players' package that `cmake --build --preset windows --target package`
 # made: what each ZIP holds, the sums, and that the launcher in it is stripped, small,
-# linked to its debug information, and carries its manifest and version resources.
+# linked to its debug information, ready for a signature, without test code, and carries
+# its manifest and version resources.
 #   check-package.sh [BUILD_DIR]   (build/windows by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,6 +36,10 @@ for program in "${programs[@]}"; do
   exe=$work/$name/$program
   size=$(wc -c <"$exe")
   [ "$size" -lt "$max_bytes" ] || fail "$program is $size bytes, over $max_bytes"
+  # Authenticode's boundary: a signature removed again gives back these bytes.
+  [ $((size % 8)) = 0 ] || fail "$program is $size bytes, not a multiple of 8"
+  # Crashing on purpose is for the test programs only (tests/services/CrashProbe.cpp).
+  ! grep -qaF -e CrashProbe -e fault-in-report "$exe" "$exe.debug" || fail "$program holds the crash probe's code"
   headers=$(i686-w64-mingw32-objdump -h "$exe")
   ! grep -q ' \.debug_' <<<"$headers" || fail "$program still holds debug sections"
   i686-w64-mingw32-objdump -t "$exe" | grep -q '^no symbols' || fail "$program still holds symbols"

@@ -1,5 +1,7 @@
 #include "services/DisplayRestoreOnCrash.h"
 
+#include "services/CrashReport.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <exception>
@@ -23,6 +25,9 @@ void restoreKeptMode()
 LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception)
 {
     restoreKeptMode();
+    // Then the report; the crash goes on to the system's own handling, with no box of
+    // ours: the process is in an unknown state, and its other thread may be taking calls.
+    writeCrashReport(exception);
     return g_previousFilter ? g_previousFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
 }
 

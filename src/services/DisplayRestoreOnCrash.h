@@ -1,6 +1,7 @@
 // A process that dies of an unhandled exception, std::terminate or abort, or that
 // leaves the entry point through exit(), skips the teardown that puts a changed
-// display mode back; these handlers put it back first.
+// display mode back; these handlers put it back first. An unhandled exception then
+// leaves a crash report (services/CrashReport.h).
 #pragma once
 
 #include <windows.h>

@@ -1,7 +1,10 @@
 // Switches the display mode through the launcher's own service with the launcher's
 // crash handlers installed, then dies as its argument says:
-//   crash_probe REPORT fault | thread-fault | terminate | abort | exit
-// REPORT receives the mode in force after the switch.
+//   crash_probe REPORT fault | thread-fault | terminate | abort | exit | fault-in-report
+// REPORT receives the mode in force after the switch. fault-in-report faults inside the
+// crash report's writing; the process must end there, not come back out of the filter.
+// A test program only: the shipped launcher has no way to crash on purpose.
+#include "services/CrashReport.h"
 #include "services/DisplayRestoreOnCrash.h"
 #include "services/LauncherServices.h"
 
@@ -14,6 +17,8 @@
 namespace {
 
 LPTOP_LEVEL_EXCEPTION_FILTER g_launcherFilter = nullptr;
+constexpr UINT kLauncherFilterCameBack = 7;
+bool g_inReport = false;
 
 // Wine would start its debugger, with a window, for an exception that nobody handles:
 // after the launcher's filter has run, the probe ends itself instead.
@@ -21,13 +26,17 @@ LONG WINAPI endAfterTheLauncherFilter(EXCEPTION_POINTERS* exception)
 {
     if (g_launcherFilter)
         g_launcherFilter(exception);
-    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    TerminateProcess(GetCurrentProcess(),
+                     g_inReport ? kLauncherFilterCameBack : exception->ExceptionRecord->ExceptionCode);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-void fault()
+// The function a crash report must name: never inlined, so that it is a frame of its own.
+// The pointer itself is volatile: a null the compiler could see would let it drop the
+// store, and with it every call of this function, as unreachable.
+__attribute__((noinline)) void fault()
 {
-    volatile int* nowhere = nullptr;
+    volatile int* volatile nowhere = nullptr;
     *nowhere = 1;
 }
 
@@ -67,5 +76,10 @@ int main(int argc, char** argv)
         std::abort();
     else if (how == "exit")
         std::exit(3);
+    else if (how == "fault-in-report") {
+        // Pointers that dbghelp cannot read, as a corrupt process may hand it.
+        g_inReport = true;
+        writeCrashReport(reinterpret_cast<EXCEPTION_POINTERS*>(16));
+    }
     return 0;
 }
