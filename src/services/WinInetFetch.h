@@ -1,13 +1,14 @@
 // Fetches one URL over HTTP with WinINet, the body going to a file as it arrives.
 #pragma once
 
+#include "services/BodyRead.h"
+#include "services/SilenceWatch.h"
 #include "win/InternetHandle.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 struct HttpDownloadResult {
@@ -20,46 +21,60 @@ struct HttpDownloadResult {
 };
 
 // One transfer, run by one thread; another may abandon it or watch its progress.
+//
+// The thread that runs Download owns the transfer's WinINet handles and is the only one
+// to use or close them. WinINet recycles handle values at once, so a handle closed by
+// another thread could be the next transfer's by the time this one's thread used it
+// again. The session is asynchronous instead: a call that would wait returns
+// ERROR_IO_PENDING, the thread waits for its completion or for abandon(), and on
+// abandon it closes the handle itself, which cancels the pending call, and calls
+// nothing more with it.
 class CHttpDownloader {
 public:
     // Measured under Wine: a read costs about the same whatever its size, so 256 MiB took
-    // about 1.25 s in 64 KiB reads and 0.55 s in 1 MiB reads (see bench/README.md). The
-    // buffer is the only memory a transfer holds, whatever the body's size.
+    // about 1.25 s in 64 KiB reads and 0.55 s in 1 MiB reads (see bench/README.md). A
+    // read never asks for more than has come, so this is the size of a read while the
+    // body comes faster than it is read. The buffer is the only memory a transfer
+    // holds, whatever the body's size.
     static constexpr DWORD kReadSize = 1024 * 1024;
-    // On Windows a read returns only once its buffer is full (Wine's returns what has
-    // come), and the silence watch sees progress only between reads: a body that
-    // trickles is read in small pieces, so that it is not taken for silence (below about
-    // 250 bytes a second it would be).
-    static constexpr DWORD kTrickleReadSize = 16 * 1024;
-    static constexpr DWORD kFastReadMs = 1000; // a read this quick lets the next be full
     // A receive that gets no byte for this long fails: the body is cut.
-    static constexpr DWORD kSilenceMs = 60000;
+    static constexpr DWORD kSilenceMs = kBodySilenceMs;
 
-    CHttpDownloader() : chunk_(kReadSize) {}
+    CHttpDownloader();
     CHttpDownloader(const CHttpDownloader&) = delete;
     CHttpDownloader& operator=(const CHttpDownloader&) = delete;
 
     // Writes a status-200 body to `file` read by read (other bodies are read and dropped).
     HttpDownloadResult Download(const char* url, HANDLE file);
 
-    // From another thread: closes the transfer's WinINet handles, which ends a blocking
-    // read or request, and makes any further read fail.
+    // From another thread: ends a pending request or read at once, and the transfer
+    // with it; the handles are closed by the transfer's own thread.
     void abandon();
     bool abandoned() const { return abandoned_.load(); }
-    // GetTickCount() of the transfer's start or of its last byte.
-    DWORD lastProgress() const { return lastProgress_.load(); }
+
+    // Stamped at construction, before the transfer's thread starts, and by every batch
+    // of body bytes, however small.
+    const SilenceWatch& watch() const { return watch_; }
 
     std::vector<std::uint8_t>& chunk() { return chunk_; }
 
 private:
-    // Holds `handle` in `slot` and returns it; closes it and returns null once abandoned.
-    HINTERNET adopt(UniqueInternetHandle& slot, HINTERNET handle);
-    void closeHandles();
+    class Body;
+    static void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
+                                        DWORD length);
+    // What a WinINet call `returned`, once complete: a pending call is waited for, and
+    // counts as failed once abandoned.
+    bool completed(BOOL returned);
 
     std::vector<std::uint8_t> chunk_;
-    std::mutex mutex_; // guards the two handles, which abandon() may close
-    UniqueInternetHandle internet_;
-    UniqueInternetHandle request_;
+    SilenceWatch watch_{[] { return static_cast<std::uint32_t>(GetTickCount()); }};
     std::atomic<bool> abandoned_{false};
-    std::atomic<DWORD> lastProgress_{0};
+    UniqueHandle abandon_;   // manual reset: set once, by abandon()
+    UniqueHandle completed_; // auto reset: one pending call's completion
+    UniqueHandle closed_;    // manual reset: the request handle's last callback came
+    // Written by WinINet's callback, read by the transfer's thread once completed_ is set.
+    std::atomic<HINTERNET> created_{nullptr};
+    std::atomic<DWORD_PTR> result_{0};
+    DWORD available_ = 0; // written by a pending query
+    DWORD got_ = 0;       // written by a pending read
 };
