@@ -7,33 +7,17 @@
 #include "services/FilterText.h"
 #include "services/LauncherServices.h"
 
-#include <cstring>
+#include <cderr.h>
+
 #include <utility>
 #include <vector>
 
 namespace {
 
+// One name, and the initial name in either case.
 constexpr std::size_t kOpenNameSize = 1024;
-
-// One chosen file is the buffer's text up to its first NUL: an initial name longer than
-// the chosen path leaves its tail after that NUL. Several files come back, with multiple
-// selection only, as the folder, a NUL, then each name from nFileOffset on.
-std::vector<std::string> chosenPaths(const std::vector<char>& buffer, bool multipleSelection, std::size_t nameOffset)
-{
-    const std::string first(buffer.data(), strnlen(buffer.data(), buffer.size()));
-    if (!multipleSelection || nameOffset == 0 || nameOffset >= buffer.size() || nameOffset != first.size() + 1)
-        return {first};
-    const std::string separator = !first.empty() && first.back() == '\\' ? "" : "\\";
-    std::vector<std::string> paths;
-    for (std::size_t at = nameOffset; at < buffer.size() && buffer[at];) {
-        const std::string name(&buffer[at], strnlen(&buffer[at], buffer.size() - at));
-        std::string path = first + separator;
-        path += name;
-        paths.push_back(std::move(path));
-        at += name.size() + 1;
-    }
-    return paths;
-}
+// Several names: room for hundreds of full paths.
+constexpr std::size_t kOpenNamesSize = 64 * 1024;
 
 } // namespace
 
@@ -60,15 +44,20 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, const std::s
     if (fileMustExist)
         flags |= OFN_FILEMUSTEXIST;
 
-    std::vector<char> fileName = dialogBuffer(initialName, kOpenNameSize);
+    std::vector<char> fileName =
+        dialogBuffer(initialName.substr(0, kOpenNameSize - 1), multipleSelection ? kOpenNamesSize : kOpenNameSize);
     std::vector<char> filter = filterBuffer(filterText);
     OPENFILENAMEA dialog = dialogSettings(gameWindow, filter, fileName, initialDirectory.c_str(), flags);
-    if (!GetOpenFileNameA(&dialog)) {
+    DialogEnd end = DialogEnd::Chosen;
+    if (!GetOpenFileNameA(&dialog))
+        end = CommDlgExtendedError() == FNERR_BUFFERTOOSMALL ? DialogEnd::NamesTooLong : DialogEnd::Cancelled;
+    const auto paths = chosenPaths(fileName, multipleSelection, dialog.nFileOffset, end);
+    if (!paths) {
         sendAnswer(replyName, "onBrowseFileCancel");
         return;
     }
     auto chosen = std::make_unique<CFlashAMFArray>();
-    for (const std::string& path : chosenPaths(fileName, multipleSelection, dialog.nFileOffset))
+    for (const std::string& path : *paths)
         chosen->push(std::make_unique<CFlashAMFString>(path));
     std::vector<AmfValuePtr> values;
     values.push_back(std::move(chosen));

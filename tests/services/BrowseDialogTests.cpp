@@ -9,6 +9,9 @@
 
 #include <dlgs.h>
 
+#include <algorithm>
+#include <set>
+
 namespace {
 
 constexpr int kFileTypes = cmb1;
@@ -172,6 +175,38 @@ TEST_F(BrowseDialog, MultipleSelectionAnswersEveryFullPath)
     EXPECT_TRUE(answers[0] == answer("onBrowseFileSelect", "Array : {" + a + ", " + b + "}") ||
                 answers[0] == answer("onBrowseFileSelect", "Array : {" + b + ", " + a + "}"))
         << answers[0];
+}
+
+// Forty names take more than a single name's buffer: each comes back as its full path.
+TEST_F(BrowseDialog, ManyFilesChosenAtOnceAreEachAnsweredWithTheirFullPath)
+{
+    CreateDirectoryA(dir_.file("many").c_str(), nullptr);
+    std::string typed;
+    std::set<std::string> expected;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "a-saved-game-from-the-long-campaign-" + std::to_string(100 + i) + ".sav";
+        writeFile(dir_.file("many\\" + name), "s");
+        typed += "\"" + name + "\" ";
+        expected.insert("String : " + dir_.file("many\\" + name));
+    }
+    start("call BrowseFile " + quoted(dir_.file("many")) + " \"\" null true; answer 60000");
+    HWND dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    choose(dialog, typed);
+    const auto answers = finish();
+    ASSERT_EQ(answers.size(), 1u);
+    const std::string head = "answer tovin.game.reply onBrowseFileSelect(Array : {";
+    const std::string tail = "}) from localhost";
+    ASSERT_EQ(answers[0].rfind(head, 0), 0u) << answers[0];
+    ASSERT_GT(answers[0].size(), head.size() + tail.size());
+    std::set<std::string> paths; // in the dialog's order, which is its own
+    std::string list = answers[0].substr(head.size(), answers[0].size() - head.size() - tail.size());
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t comma = std::min(list.find(", ", at), list.size());
+        paths.insert(list.substr(at, comma - at));
+        at = comma + 2;
+    }
+    EXPECT_EQ(paths, expected);
 }
 
 // The dialog ends the chosen path with a NUL inside the initial name's longer text: only

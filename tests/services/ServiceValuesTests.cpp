@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -55,6 +56,25 @@ TEST(DialogBuffer, CutsTheTextToTheBufferWithItsNul)
 
     const std::vector<char> shortText = dialogBuffer("abc", 8);
     EXPECT_EQ(std::vector<char>(shortText.begin(), shortText.end()), (std::vector<char>{'a', 'b', 'c', 0, 0, 0, 0, 0}));
+}
+
+// What the open dialog left in its buffer: a cut list of names, or names too long for
+// it, give no path, which would name no file, and no cancel, which the player never made.
+TEST(DialogBuffer, ChosenPathsAreWholeOrNone)
+{
+    const auto buffer = [](const std::string& bytes, std::size_t size) {
+        std::vector<char> result(size, '\0');
+        std::copy_n(bytes.begin(), std::min(bytes.size(), size), result.begin());
+        return result;
+    };
+    const std::string list("C:\\many\0one.sav\0two.sav\0\0", 25);
+    using Paths = std::vector<std::string>;
+    EXPECT_EQ(chosenPaths(buffer(list, 25), true, 8, DialogEnd::Chosen), (Paths{"C:\\many\\one.sav", "C:\\many\\two.sav"}));
+    EXPECT_EQ(chosenPaths(buffer(list, 24), true, 8, DialogEnd::Chosen), Paths{}) << "no end of the list";
+    EXPECT_EQ(chosenPaths(buffer(list, 21), true, 8, DialogEnd::Chosen), Paths{}) << "the last name cut";
+    EXPECT_EQ(chosenPaths(buffer(list, 1024), true, 8, DialogEnd::NamesTooLong), Paths{});
+    EXPECT_EQ(chosenPaths(buffer(list, 1024), true, 8, DialogEnd::Cancelled), std::nullopt);
+    EXPECT_EQ(chosenPaths(buffer("C:\\a.sav", 1024), true, 3, DialogEnd::Chosen), Paths{"C:\\a.sav"});
 }
 
 // The announced length is text read into 64 bits: bodies past 2 and 4 GiB keep their
