@@ -5,10 +5,16 @@
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 
+#include "DebugOutput.h"
+#include "ServeScript.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <iterator>
+#include <thread>
 
 namespace {
 
@@ -90,6 +96,18 @@ protected:
     {
         const char* port = std::getenv("TOVIN_HTTP_PORT");
         return "http://127.0.0.1:" + std::string(port ? port : "1") + route;
+    }
+
+    // The stand-in game on its own, talking to whoever takes calls on the launcher's name.
+    std::unique_ptr<ChildProcess> startGame(const std::string& scenario) const
+    {
+        installGame();
+        auto game = std::make_unique<ChildProcess>(
+            dir_.file("tovin.dll"), "", dir_.path(),
+            std::map<std::string, std::string>{
+                {"TOVIN_SCENARIO", scenario}, {"TOVIN_WINDOWS", "1"}, {"TOVIN_TRANSCRIPT", transcript()}});
+        EXPECT_TRUE(game->started());
+        return game;
     }
 
     std::unique_ptr<ChildProcess> launcher_;
@@ -262,6 +280,68 @@ TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
     EXPECT_NE(summary.find(", " + std::to_string(calls) + counts), std::string::npos) << summary;
 }
 
+TEST_F(TovinLc, TraceNeverHoldsAWriterWhileItsOutputIsBlockedAndCountsTheLinesItDrops)
+{
+    // Its output is a pipe that nobody reads until the writes are over.
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherited, 4096));
+    UniqueHandle pipeOut(readEnd);
+    UniqueHandle pipeIn(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    UniqueFileHandle errors(CreateFileA(dir_.file("trace.err").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = errors.get();
+    PROCESS_INFORMATION info = {};
+    std::string command = "\"" + dir_.file("tovin-lc.exe") + "\" trace --seconds 30";
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, dir_.path().c_str(),
+                               &startup, &info));
+    UniqueHandle trace(info.hProcess);
+    UniqueHandle traceThread(info.hThread);
+    pipeIn.reset();
+    ASSERT_TRUE(waitForTraceListening(kLongWait));
+
+    // Lines enough to fill the pipe and the queue, each as long as a line goes. A held
+    // writer waits 10 s a line: the writes would outlast the trace many times over.
+    const std::size_t count = DebugOutputRelay::kMaxQueuedLines + 200;
+    const std::string filler(4000, 'x');
+    std::atomic<bool> giveUp{false};
+    std::atomic<std::size_t> written{0};
+    std::thread writer([&] {
+        for (; written < count && !giveUp; ++written)
+            OutputDebugStringA((std::to_string(written) + " " + filler).c_str());
+    });
+    const ULONGLONG deadline = GetTickCount64() + 25000;
+    while (written < count && GetTickCount64() < deadline)
+        Sleep(50);
+    EXPECT_EQ(written, count) << "the writer was held";
+    giveUp = true;
+    writer.join();
+
+    std::string output;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(pipeOut.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+        output.append(buffer, got);
+    EXPECT_EQ(WaitForSingleObject(trace.get(), kLongWait), WAIT_OBJECT_0);
+    const std::string ours = " pid " + std::to_string(GetCurrentProcessId()) + ": ";
+    std::size_t printed = 0;
+    for (std::size_t at = output.find(ours); at != std::string::npos; at = output.find(ours, at + 1))
+        ++printed;
+    const std::size_t summary = output.rfind("traced ");
+    ASSERT_NE(summary, std::string::npos) << readFile(dir_.file("trace.err"));
+    const std::size_t droppedAt = output.find(" boxes, ", summary);
+    ASSERT_NE(droppedAt, std::string::npos) << output.substr(summary);
+    const std::size_t dropped = std::strtoul(output.c_str() + droppedAt + 8, nullptr, 10);
+    EXPECT_GT(dropped, 0u) << output.substr(summary);
+    EXPECT_EQ(printed + dropped, count) << output.substr(summary); // every line printed or counted
+}
+
 TEST_F(TovinLc, TraceJsonSeesEachCallAnswerAndBoxOfAConversationInOrder)
 {
     // Calls with every kind of value, a count that shows the "Alert" box, a download that
@@ -321,6 +401,111 @@ TEST_F(TovinLc, TraceJsonSeesEachCallAnswerAndBoxOfAConversationInOrder)
     EXPECT_EQ(summary["lines"], lines.size() - 1);
 }
 
+TEST_F(TovinLc, ServeAnswersTheGameAsScriptedInCallOrderAndByteForByteAsTheLauncher)
+{
+    // Three answers of the launcher's own, their bodies as the game's Flash Player finds them.
+    const std::string exchange = "call Foo 1; answer-bytes 30000; call HttpDownload " + url("/404") + " " +
+                                 dir_.file("x.bin") + "; answer-bytes 30000; call HttpDownload " + url("/body/10") +
+                                 " " + dir_.file("y.bin") + "; answer-bytes 30000; ";
+    const auto bodies = [](const std::vector<std::string>& lines) {
+        std::vector<std::string> found;
+        std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
+                     [](const std::string& line) { return line.rfind("bytes ", 0) == 0; });
+        return found;
+    };
+    const std::vector<std::string> launcherBodies = bodies(converse(exchange + "exit 0"));
+    ASSERT_EQ(launcherBodies.size(), 3u);
+    DeleteFileA(transcript().c_str());
+
+    // The same answers from the script, a delayed one, the launcher's defaults, and an end.
+    const std::string slow = Json(dir_.file("slow.bin")).dump();
+    writeFile(dir_.file("paths.json"), R"([
+  {"method": "HttpDownload", "times": 1,
+   "answer": {"method": "onHttpDownloadError", "args": ["Code de retour Http non \u00e9gal \u00e0 200", "404"]}},
+  {"method": "HttpDownload", "args": ["*", "*", )" +
+                                           slow + R"(], "delay_ms": 5000,
+   "answer": {"method": "onHttpDownloadComplete"}},
+  {"method": "HttpDownload", "answer": {"method": "onHttpDownloadComplete", "args": []}},
+  {"method": "BrowseFile", "args": ["*", "*", "\"\"", "{\"1\": \"*.sav\", \"0\": \"Saves\"}"],
+   "answer": {"method": "onBrowseFileSelect", "args": ["[\"C:\\\\a.sav\", \"C:\\\\b.sav\"]"]}},
+  {"method": "Bye", "then": "end", "answer": {"method": "onBye", "args": ["caf\u00e9", "[1, true]", null]}}
+])");
+    auto server = startTool("serve --json --defaults launcher --seconds 200 paths.json", "serve");
+    auto game = startGame("flash; " + exchange + "call HttpDownload http://nowhere/ " + dir_.file("slow.bin") +
+                          "; call BrowseFile C:\\ \"\" {\"0\": \"Saves\", \"1\": \"*.sav\"}; "
+                          "call ScreenResolutionEnable 800 600 32; call ScreenResolutionDisable; no-answer 1500; "
+                          "answer 30000; answer 30000; answer 30000; no-answer 1500; call Bye; answer 30000; exit 0");
+    ASSERT_TRUE(game->waitForExit(120000));
+    const ToolRun run = finishTool(*server, "serve");
+    EXPECT_EQ(run.exitCode, 0u) << run.err; // ended by the script, well before its 200 s
+
+    const std::vector<std::string> lines = readLines(transcript());
+    EXPECT_EQ(bodies(lines), launcherBodies);
+    std::vector<std::string> answers;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(answers),
+                 [](const std::string& line) { return line.rfind("answer ", 0) == 0 || line == "no answer"; });
+    // (The stand-in's transcript is in the ANSI code page.)
+    const std::string game_ = "answer tovin.game.reply ";
+    const std::vector<std::string> expected = {
+        game_ + "onUnknownMethod() from localhost",
+        game_ + "onHttpDownloadError(String : " + texts::kHttpStatusNot200 + ", Number : 404.000000) from localhost",
+        game_ + "onHttpDownloadComplete() from localhost",
+        // Every call is written while the first waits its 5 s: none blocks the slot.
+        "no answer",
+        game_ + "onHttpDownloadComplete() from localhost",
+        game_ + "onBrowseFileSelect(Array : {String : C:\\a.sav, String : C:\\b.sav}) from localhost",
+        game_ + "onScreenResolutionSuccess() from localhost",
+        "no answer",
+        game_ + "onBye(String : caf\xE9, Array : {Number : 1.000000, Boolean : true}, null) from localhost",
+    };
+    EXPECT_EQ(answers, expected) << readFile(transcript());
+
+    // What serve printed: each call and each answer, as trace --json would, and its counts.
+    const std::vector<Json> printed = jsonLines(run.out);
+    std::vector<std::string> answered;
+    for (const Json& line : printed)
+        if (line.is_object() && line["kind"] == "answer")
+            answered.push_back(line["method"].get<std::string>() + " " + line["args"].dump());
+    ASSERT_EQ(answered.size(), 7u);
+    EXPECT_EQ(answered[4], R"(onBrowseFileSelect ["[\"C:\\\\a.sav\",\"C:\\\\b.sav\"]"])");
+    EXPECT_EQ(answered[6], "onBye [\"caf\xC3\xA9\",\"[1,true]\",\"null\"]");
+    ASSERT_FALSE(printed.empty());
+    Json summary = printed.back();
+    summary.erase("seconds");
+    EXPECT_EQ(summary.dump(), R"({"kind":"summary","calls":8,"answers":7,"unsent":0,"unanswered":0})");
+}
+
+TEST_F(TovinLc, ServeChecksItsScriptFirstAndRefusesToShareTheNameWithTheLauncher)
+{
+    // The example of serve --help is a whole script.
+    const ToolRun help = tool("serve --help");
+    std::string example;
+    for (const std::string& line : help.out) {
+        const bool inScript = line.rfind("  [", 0) == 0 || (!example.empty() && line.rfind("   ", 0) == 0);
+        if (!inScript && !example.empty())
+            break;
+        if (inScript)
+            example += line.substr(2) + "\n";
+    }
+    writeFile(dir_.file("example.json"), example);
+    const ToolRun checked = tool("serve --check --defaults launcher example.json");
+    EXPECT_EQ(checked.exitCode, 0u) << checked.err << example;
+    EXPECT_EQ(checked.out, std::vector<std::string>{"example.json: 8 rules, no error"});
+
+    // A fault is one line, before anything else (no Flash Player is needed to hear it).
+    writeFile(dir_.file("bad.json"), R"([{"method": "HttpDownload"}, {"method": "Foo", "times": "twice"}])");
+    const ToolRun bad = tool("serve bad.json");
+    EXPECT_EQ(bad.exitCode, 1u);
+    EXPECT_EQ(bad.err, "tovin-lc: bad.json: rule 2, \"times\": takes a whole number from 1 to " +
+                           std::to_string(ServeScript::kMaxTimes) + "\r\n");
+
+    startSession();
+    const ToolRun refused = tool("serve --seconds 5 example.json");
+    EXPECT_EQ(refused.exitCode, 2u);
+    EXPECT_NE(refused.err.find("a launcher is already taking calls on __qel.external.connector__"), std::string::npos)
+        << refused.err;
+}
+
 TEST_F(TovinLc, WithoutAFlashPlayerEveryCommandEndsWithCodeThree)
 {
     for (const char* arguments : {"table", "slot", "watch --seconds 1", "call __qel.external.connector__ Foo"}) {
@@ -343,7 +528,7 @@ TEST_F(TovinLc, BadArgumentsEndWithCodeOneAndHelpDescribesEachCommand)
 
     const ToolRun help = tool("--help");
     EXPECT_EQ(help.exitCode, 0u);
-    for (const char* command : {"table", "slot", "watch", "trace", "call"}) {
+    for (const char* command : {"table", "slot", "watch", "trace", "call", "serve"}) {
         const ToolRun commandHelp = tool(std::string(command) + " --help");
         EXPECT_EQ(commandHelp.exitCode, 0u);
         ASSERT_FALSE(commandHelp.out.empty());

@@ -111,6 +111,8 @@ bool FlashPlayerPeer::receive(const std::string& name, DWORD timeoutMs, Received
             reader.readByte();
             message.domain = reader.readShortString();
             message.call = lc::deserializeRemoteCall(view_, nullptr);
+            const std::uint8_t* body = view_.data + lc::kBodyOffset;
+            message.body.assign(body, body + std::min<std::size_t>(lc::messageLength(view_), lc::bodyRoom(view_)));
             lc::consumeMessage(view_);
         }
         unlock();

@@ -18,6 +18,7 @@ struct ReceivedMessage {
     std::string recipient;
     std::string domain;
     std::unique_ptr<CFlashLocalConnectionCall> call; // null when the body did not decode
+    std::vector<std::uint8_t> body;                  // as it was in the slot
 };
 
 class FlashPlayerPeer {

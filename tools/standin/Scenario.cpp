@@ -139,6 +139,9 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
     } else if (name == "answer") {
         if (!takeAnswer(static_cast<DWORD>(number(1, 15000))))
             transcriptLine("no answer");
+    } else if (name == "answer-bytes") {
+        if (!takeAnswer(static_cast<DWORD>(number(1, 15000)), true))
+            transcriptLine("no answer");
     } else if (name == "no-answer") {
         if (!takeAnswer(static_cast<DWORD>(number(1, 1500))))
             transcriptLine("no answer");
@@ -266,9 +269,16 @@ bool Scenario::waitForFile(const std::string& path, DWORD timeoutMs)
     return true;
 }
 
-bool Scenario::takeAnswer(DWORD timeoutMs)
+bool Scenario::takeAnswer(DWORD timeoutMs, bool withBytes)
 {
-    const auto print = [](const std::string& name, const ReceivedMessage& message) {
+    const auto print = [withBytes](const std::string& name, const ReceivedMessage& message) {
+        if (withBytes) {
+            static const char kDigits[] = "0123456789abcdef";
+            std::string hex;
+            for (std::uint8_t byte : message.body)
+                hex += std::string{kDigits[byte >> 4], kDigits[byte & 15]};
+            transcriptLine("bytes " + hex);
+        }
         if (!message.call) {
             transcriptLine("answer " + name + " undecodable");
             return;

@@ -9,6 +9,7 @@
 //   post NAME METHOD VALUES      leave a call for NAME in the slot (nobody may take it)
 //   wait-file PATH [MS]          wait until the file exists (the test's signal to go on)
 //   answer MS | no-answer MS     wait for the launcher's answer on any name listened to
+//   answer-bytes MS              the same, then the answer's body as it was in the slot, in hex
 //   dialog-pick NAME | dialog-cancel   close the file dialog opened over the game window
 //   flood nulls|negative SECONDS [DRAIN_MS]   full-size calls as fast as the slot allows
 #pragma once
@@ -45,7 +46,7 @@ private:
     void sendCall(const Command& command, bool withReplyName);
     void postCall(const Command& command);
     static bool waitForFile(const std::string& path, DWORD timeoutMs);
-    bool takeAnswer(DWORD timeoutMs);
+    bool takeAnswer(DWORD timeoutMs, bool withBytes = false);
     void closeDialog(const std::string& fileName);
 
     std::vector<Command> commands_;

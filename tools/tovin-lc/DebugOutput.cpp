@@ -1,6 +1,7 @@
 #include "DebugOutput.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -45,14 +46,118 @@ DebugOutputListener::Wait DebugOutputListener::next(HANDLE stop, DWORD timeoutMs
         return Wait::Stopped;
     if (waited != WAIT_OBJECT_0)
         return Wait::TimedOut;
+    // Re-armed however the copy ends: a writer waits for it.
+    struct Rearm {
+        HANDLE ready;
+        ~Rearm() { SetEvent(ready); }
+    } rearm{bufferReady_.get()};
     const auto* buffer = static_cast<const char*>(view_.get());
     std::memcpy(&line.processId, buffer, sizeof line.processId);
     // The writer ends the text with a zero; a buffer without one is read to its end.
     const char* text = buffer + sizeof(DWORD);
     const void* zero = std::memchr(text, 0, kBufferSize - sizeof(DWORD));
     line.text.assign(text, zero ? static_cast<const char*>(zero) : buffer + kBufferSize);
-    SetEvent(bufferReady_.get());
+    line.takenAt = GetTickCount64();
     while (!line.text.empty() && (line.text.back() == '\n' || line.text.back() == '\r'))
         line.text.pop_back();
     return Wait::Line;
+}
+
+namespace {
+
+// Holds an SRW lock for one scope.
+class Exclusive {
+public:
+    explicit Exclusive(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~Exclusive() { ReleaseSRWLockExclusive(&lock_); }
+    Exclusive(const Exclusive&) = delete;
+    Exclusive& operator=(const Exclusive&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+} // namespace
+
+DebugOutputRelay::DebugOutputRelay(std::unique_ptr<DebugOutputListener> listener)
+    : listener_(std::move(listener)), stopTaking_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      queued_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+{
+}
+
+bool DebugOutputRelay::start()
+{
+    if (!listener_ || !stopTaking_ || !queued_ || thread_)
+        return false;
+    thread_.reset(CreateThread(nullptr, 0, takeEntry, this, 0, nullptr));
+    return static_cast<bool>(thread_);
+}
+
+DWORD WINAPI DebugOutputRelay::takeEntry(LPVOID relay)
+{
+    static_cast<DebugOutputRelay*>(relay)->takeLines();
+    return 0;
+}
+
+void DebugOutputRelay::takeLines()
+{
+    for (;;) {
+        DebugLine line;
+        bool kept = false;
+        try {
+            const DebugOutputListener::Wait taken = listener_->next(stopTaking_.get(), INFINITE, line);
+            if (taken == DebugOutputListener::Wait::Stopped)
+                return;
+            if (taken != DebugOutputListener::Wait::Line)
+                continue;
+            Exclusive hold(lock_);
+            if (lines_.size() < kMaxQueuedLines) {
+                lines_.push_back(std::move(line));
+                kept = true;
+                SetEvent(queued_.get());
+            }
+        } catch (const std::bad_alloc&) {
+            // The line is lost, and counted; the buffer was re-armed all the same.
+        }
+        if (!kept) {
+            Exclusive hold(lock_);
+            ++dropped_;
+        }
+    }
+}
+
+DebugOutputListener::Wait DebugOutputRelay::next(HANDLE stop, DWORD timeoutMs, DebugLine& line)
+{
+    const HANDLE waits[] = {queued_.get(), stop};
+    const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, timeoutMs);
+    if (waited == WAIT_OBJECT_0 + 1)
+        return DebugOutputListener::Wait::Stopped;
+    if (waited != WAIT_OBJECT_0)
+        return DebugOutputListener::Wait::TimedOut;
+    Exclusive hold(lock_);
+    if (lines_.empty()) { // (taken by an earlier call; not set again)
+        ResetEvent(queued_.get());
+        return DebugOutputListener::Wait::TimedOut;
+    }
+    line = std::move(lines_.front());
+    lines_.pop_front();
+    if (lines_.empty())
+        ResetEvent(queued_.get());
+    return DebugOutputListener::Wait::Line;
+}
+
+void DebugOutputRelay::stopTaking()
+{
+    if (thread_) {
+        SetEvent(stopTaking_.get());
+        WaitForSingleObject(thread_.get(), INFINITE); // it waits on nothing else
+        thread_.reset();
+    }
+    listener_.reset();
+}
+
+unsigned long long DebugOutputRelay::dropped() const
+{
+    Exclusive hold(lock_);
+    return dropped_;
 }

@@ -8,11 +8,15 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <deque>
+#include <memory>
 #include <string>
 
 struct DebugLine {
     DWORD processId = 0;
-    std::string text; // ANSI, as written, without its line end
+    ULONGLONG takenAt = 0; // GetTickCount64 when the line was taken
+    std::string text;      // ANSI, as written, without its line end
 };
 
 class DebugOutputListener {
@@ -35,4 +39,43 @@ private:
     UniqueView view_;
     UniqueHandle bufferReady_;
     UniqueHandle dataReady_;
+};
+
+// A listener's lines taken on a thread of their own. Every writer waits (up to 10 s a
+// line) until the last line has been taken, so a reader that prints before it takes
+// the next line holds every traced program whenever its output blocks (a console paused
+// in a selection, a pipe into `more`). Here each line is copied and the buffer re-armed
+// at once, whatever the printing does; the lines wait in a bounded queue, and past the
+// bound they are counted and dropped: a writer is never held.
+class DebugOutputRelay {
+public:
+    // Lines of at most 4 KiB: 16 MiB at the most, minutes of any launcher's trace.
+    static constexpr std::size_t kMaxQueuedLines = 4096;
+
+    // `listener` is open.
+    explicit DebugOutputRelay(std::unique_ptr<DebugOutputListener> listener);
+    ~DebugOutputRelay() { stopTaking(); }
+    DebugOutputRelay(const DebugOutputRelay&) = delete;
+    DebugOutputRelay& operator=(const DebugOutputRelay&) = delete;
+
+    // False when the thread could not start.
+    bool start();
+    // The oldest line taken, until `stop` is set or the time has passed.
+    DebugOutputListener::Wait next(HANDLE stop, DWORD timeoutMs, DebugLine& line);
+    // Ends the taking and lets go of the buffer, so that no writer waits for it any more;
+    // the lines taken stay queued for next().
+    void stopTaking();
+    unsigned long long dropped() const;
+
+private:
+    static DWORD WINAPI takeEntry(LPVOID relay);
+    void takeLines();
+
+    std::unique_ptr<DebugOutputListener> listener_;
+    UniqueHandle thread_;
+    UniqueHandle stopTaking_;
+    UniqueHandle queued_; // set while the queue holds a line
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    std::deque<DebugLine> lines_;
+    unsigned long long dropped_ = 0;
 };

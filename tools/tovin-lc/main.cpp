@@ -1,8 +1,10 @@
 // tovin-lc: sees and drives the Flash Player's LocalConnection traffic from a command
 // line, with the launcher's own codec and transport. It never shows a box: what the
 // transport would report in one goes to standard error.
+#include "CommandSupport.h"
 #include "ConsoleText.h"
 #include "DebugOutput.h"
+#include "Serve.h"
 #include "TraceLine.h"
 
 #include "amf/AmfReader.h"
@@ -26,9 +28,6 @@
 
 namespace {
 
-constexpr int kExitBadArguments = 1;
-constexpr int kExitNoAnswer = 2; // not listening, not written, no answer in time, mutex never free
-constexpr int kExitNoFlashPlayer = 3;
 constexpr char kDefaultReply[] = "_tovin_lc";
 constexpr DWORD kDefaultTimeoutMs = 30000;
 // The watch paces its passes as the launcher's receive loop does.
@@ -37,9 +36,6 @@ constexpr DWORD kPassPauseMs = lc::pauses::kAfterReceivePassMs;
 constexpr DWORD kRegisterWaitMs = 12000;
 constexpr DWORD kStopWaitMs = 6000;
 constexpr UINT kAnswerMessage = WM_APP + 1;
-constexpr unsigned long kMaxSeconds = 7 * 24 * 3600;
-
-using Json = nlohmann::ordered_json;
 
 constexpr char kMainHelp[] =
     "tovin-lc: see and drive LocalConnection traffic (the game's Flash content and the launcher).\n"
@@ -52,6 +48,8 @@ constexpr char kMainHelp[] =
     "                                 every line the launcher traces: each call, answer and box\n"
     "  tovin-lc call [--timeout MS] [--reply NAME] [--json] CONNECTION METHOD [VALUE...]\n"
     "                                 call METHOD(reply name, VALUE...) and print the answer\n"
+    "  tovin-lc serve [--json] [--seconds N] [--defaults launcher] [--check] SCRIPT\n"
+    "                                 answer the game's calls as SCRIPT says, in the launcher's place\n"
     "\n"
     "With --json each event is one JSON object on a line of its own.\n"
     "tovin-lc COMMAND --help describes one command. Exit codes: 0 done, 1 bad arguments,\n"
@@ -107,6 +105,9 @@ constexpr char kTraceHelp[] =
     "every box it shows, in order. It ends after N seconds (default: until Ctrl+C) with a\n"
     "summary of the lines, calls, answers and boxes. It reads the system's debug-output\n"
     "buffer as debuggers do, so it cannot run beside a debugger or DebugView, nor twice.\n"
+    "Each writer waits until its line is taken, so lines are taken at once and wait for\n"
+    "the output in a bounded queue: while the output is blocked (a console paused in a\n"
+    "selection, a pipe into more) the lines past the bound are dropped, and counted.\n"
     "With --json each line is an object: kind call, answer or box with connection, method\n"
     "and args (each a VALUE as call reads it), or kind line with its text.\n"
     "\n"
@@ -133,16 +134,6 @@ constexpr char kCallHelp[] =
     "  onUnknownMethod()\n"
     "  tovin-lc call __qel.external.connector__ BrowseFile C:\\Games \"\" {\"0\":\"Images\",\"1\":\"*.png\"}\n"
     "  tovin-lc call __qel.external.connector__ ScreenResolutionEnable 800 600 32\n";
-
-struct Outcome {
-    int code;
-    std::string message; // UTF-8, for standard error; empty when there is nothing to say
-};
-
-Outcome failure(int code, const std::string& message)
-{
-    return {code, "tovin-lc: " + message};
-}
 
 const Outcome kNoFlashPlayer =
     failure(kExitNoFlashPlayer, "no Flash Player is running (no LocalConnection mutex or section)");
@@ -194,29 +185,6 @@ PassResult inPass(Work work)
 Outcome passFailure(PassResult result)
 {
     return result == PassResult::NoFlashPlayer ? kNoFlashPlayer : kMutexBusy;
-}
-
-bool parseCount(const std::string& text, unsigned long maximum, unsigned long& value)
-{
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 9)
-        return false;
-    value = std::strtoul(text.c_str(), nullptr, 10);
-    return value > 0 && value <= maximum;
-}
-
-void writeJson(const Json& line)
-{
-    writeUtf8Line(Stream::Out, line.dump(-1, ' ', false, Json::error_handler_t::replace));
-}
-
-// Each argument as the word that call reads back into the same bytes.
-template <typename Values>
-Json argumentWords(const Values& arguments)
-{
-    Json words = Json::array();
-    for (const auto& argument : arguments)
-        words.push_back(valueWord(argument.get()));
-    return words;
 }
 
 // The slot's message as one JSON object ("time" first when given).
@@ -410,8 +378,8 @@ Outcome trace(const std::vector<std::string>& arguments)
     Outcome bad;
     if (!readRunOptions(arguments, seconds, json, bad))
         return bad;
-    DebugOutputListener listener;
-    switch (listener.open()) {
+    auto listener = std::make_unique<DebugOutputListener>();
+    switch (listener->open()) {
     case DebugOutputListener::Opened::Listening:
         break;
     case DebugOutputListener::Opened::Taken:
@@ -425,20 +393,15 @@ Outcome trace(const std::vector<std::string>& arguments)
 
     const ULONGLONG start = GetTickCount64();
     const ULONGLONG end = seconds ? start + seconds * 1000ULL : ~0ULL;
+    DebugOutputRelay relay(std::move(listener));
+    if (!relay.start()) {
+        SetConsoleCtrlHandler(stopWatching, FALSE);
+        return failure(kExitNoAnswer, "the debug-output buffer could not be read");
+    }
     unsigned long long counts[4] = {}; // by TraceEvent::Kind
     unsigned long long lines = 0;
-    DebugLine line;
-    for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= end)
-            break;
-        const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(end - now, 1000));
-        const DebugOutputListener::Wait result = listener.next(stop.get(), wait, line);
-        if (result == DebugOutputListener::Wait::Stopped)
-            break;
-        if (result != DebugOutputListener::Wait::Line)
-            continue;
-        const ULONGLONG at = GetTickCount64() - start;
+    const auto print = [&](const DebugLine& line) {
+        const ULONGLONG at = line.takenAt - start;
         const TraceEvent event = readTraceLine(line.text);
         ++lines;
         ++counts[static_cast<int>(event.kind)];
@@ -447,24 +410,43 @@ Outcome trace(const std::vector<std::string>& arguments)
         else
             writeLine(Stream::Out,
                       "+" + std::to_string(at) + " pid " + std::to_string(line.processId) + ": " + event.text);
+    };
+    DebugLine line;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end)
+            break;
+        const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(end - now, 1000));
+        const DebugOutputListener::Wait result = relay.next(stop.get(), wait, line);
+        if (result == DebugOutputListener::Wait::Stopped)
+            break;
+        if (result == DebugOutputListener::Wait::Line)
+            print(line);
     }
+    relay.stopTaking();
+    // What was taken in time is printed still (the queue has a line first, whatever the stop).
+    while (relay.next(stop.get(), 0, line) == DebugOutputListener::Wait::Line)
+        print(line);
     SetConsoleCtrlHandler(stopWatching, FALSE);
     const double traced = static_cast<double>(GetTickCount64() - start) / 1000.0;
     const auto calls = counts[static_cast<int>(TraceEvent::Kind::Call)];
     const auto answers = counts[static_cast<int>(TraceEvent::Kind::Answer)];
     const auto boxes = counts[static_cast<int>(TraceEvent::Kind::Box)];
+    const unsigned long long dropped = relay.dropped();
     if (json) {
         writeJson(Json{{"kind", "summary"},
                        {"seconds", traced},
                        {"lines", lines},
                        {"calls", calls},
                        {"answers", answers},
-                       {"boxes", boxes}});
+                       {"boxes", boxes},
+                       {"dropped", dropped}});
         return {0, ""};
     }
-    char summary[160];
-    std::snprintf(summary, sizeof summary, "traced %.1f s: %llu lines, %llu calls, %llu answers, %llu boxes", traced,
-                  lines, calls, answers, boxes);
+    char summary[192];
+    std::snprintf(summary, sizeof summary,
+                  "traced %.1f s: %llu lines, %llu calls, %llu answers, %llu boxes, %llu dropped", traced, lines, calls,
+                  answers, boxes, dropped);
     writeLine(Stream::Out, summary);
     return {0, ""};
 }
@@ -614,7 +596,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"table", table, kTableHelp}, {"slot", slot, kSlotHelp}, {"watch", watch, kWatchHelp},
-    {"trace", trace, kTraceHelp}, {"call", call, kCallHelp},
+    {"trace", trace, kTraceHelp}, {"call", call, kCallHelp}, {"serve", serve, kServeHelp},
 };
 
 bool asksForHelp(const std::string& word)
