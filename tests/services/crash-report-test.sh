@@ -3,7 +3,8 @@
 # handlers and display service) switches the display in a virtual desktop and faults in
 # a known function. Its report lies in CrashReports with at most four older ones (other
 # files untouched), and scripts/crash-report.py names the function and its line from the
-# debug ZIP. A file that is no minidump, or one cut short, gets one line and exit code 2.
+# debug ZIP; a dump of the 32-bit launcher, made here, is read too. A file that is no
+# minidump, or one cut short, gets one line and exit code 2.
 # Argument: the build folder.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -52,6 +53,37 @@ if [ -n "$report" ]; then
     fail "no system module with its version"
   grep -Eq '^  0x[0-9a-f]{16} .*crash_probe\.exe$' "$work/out.txt" || fail "the probe is not in the module list"
   [ $status = 0 ] || cat "$work/out.txt"
+
+  # An x86 dump as Windows writes one for the 32-bit launcher (this machine runs none):
+  # the thread context is x86's, Eip at 0xb8.
+  python3 - "$work/x86.dmp" <<'DUMP'
+import struct, sys
+name = "C:\\Games\\Tovin\\TovinLauncher.exe".encode("utf-16-le")
+context = bytearray(0x2CC)
+struct.pack_into("<I", context, 0xB8, 0x401234)
+fixed = struct.pack("<13I", 0xFEEF04BD, 0x10000, 0x10000, 7, 0x10000, 7, 0, 0, 0, 1, 0, 0, 0)
+system, module_rva = bytes(56), 80 + 56
+modules = struct.pack("<IQIIII", 1, 0x400000, 0x10000, 0, 0, module_rva + 112) + fixed + bytes(32)
+names = struct.pack("<I", len(name)) + name
+threads_rva = module_rva + len(modules) + len(names)
+context_rva = threads_rva + 52 + 168
+threads = struct.pack("<IIIIIQQII", 1, 7, 0, 0, 0, 0, 0, 0, 0) + struct.pack("<II", len(context), context_rva)
+exception = struct.pack("<IIIIQQII", 7, 0, 0xC0000094, 0, 0, 0x401234, 0, 0) + bytes(120)
+exception += struct.pack("<II", len(context), context_rva)
+streams = [(7, system, 80), (4, modules, module_rva), (3, threads, threads_rva), (6, exception, threads_rva + 52)]
+out = struct.pack("<IIIIIIQ", 0x504D444D, 0xA793, 4, 32, 0, 0, 0)
+out += b"".join(struct.pack("<III", kind, len(data), rva) for kind, data, rva in streams)
+out += system + modules + names + threads + exception + context
+open(sys.argv[1], "wb").write(out)
+DUMP
+  python3 "$root/scripts/crash-report.py" "$work/x86.dmp" >"$work/x86.txt" 2>&1 || fail "the x86 dump was not read"
+  for line in 'processor: x86' 'exception: 0xc0000094 EXCEPTION_INT_DIVIDE_BY_ZERO' '  at 0x401234 TovinLauncher.exe+0x1234' \
+    '  7 (faulted): 0x401234 TovinLauncher.exe+0x1234'; do
+    grep -qxF "$line" "$work/x86.txt" || fail "the x86 dump does not give: $line"
+  done
+  grep -Eq '^  0x0+400000 +0x10000 1\.0\.0\.7 +C:\\Games\\Tovin\\TovinLauncher\.exe$' "$work/x86.txt" ||
+    fail "the x86 dump's module list is not read"
+  [ $status = 0 ] || cat "$work/x86.txt"
 
   # Bad files: one line, exit code 2, never a traceback.
   head -c 1000 "$reports/$report" >"$work/short.dmp"
