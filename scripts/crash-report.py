@@ -32,6 +32,7 @@ MOST_THREADS = 4096
 MOST_MODULES = 4096
 MOST_NAME_BYTES = 2 * 32768
 ADDR2LINE_SECONDS = 60
+MOST_DUMP_BYTES = 256 << 20  # a report of this launcher is well under 10 MiB
 
 EXCEPTION_NAMES = {
     0x80000003: "EXCEPTION_BREAKPOINT",
@@ -63,6 +64,10 @@ ACCESS = {0: "reading", 1: "writing", 8: "executing"}
 
 
 class BadDump(Exception):
+    pass
+
+
+class BadSymbols(Exception):
     pass
 
 
@@ -186,7 +191,7 @@ class Symbols:
                                 shutil.copyfileobj(source, copy)
                             self.files[name[:-6].lower()] = target
             except (OSError, zipfile.BadZipFile) as error:
-                raise BadDump(f"--symbols {where}: neither a folder nor a readable ZIP ({error})")
+                raise BadSymbols(f"--symbols {where}: neither a folder nor a readable ZIP ({error})")
         tool = ADDR2LINE.get(processor)
         self.addr2line = tool and shutil.which(tool)
         if not self.addr2line:
@@ -285,7 +290,11 @@ def main(argv):
     args = parser.parse_args(argv)
     try:
         with open(args.dump, "rb") as f:
-            data = f.read()
+            data = f.read(MOST_DUMP_BYTES + 1)
+        if len(data) > MOST_DUMP_BYTES:
+            print(f"crash-report: {args.dump}: over {MOST_DUMP_BYTES} bytes, not a report of the launcher",
+                  file=sys.stderr)
+            return 2
     except OSError as error:
         print(f"crash-report: {args.dump}: {error.strerror or error}", file=sys.stderr)
         return 2
@@ -296,6 +305,9 @@ def main(argv):
             show(report, symbols)
     except BadDump as error:
         print(f"crash-report: {args.dump}: {error}", file=sys.stderr)
+        return 2
+    except BadSymbols as error:
+        print(f"crash-report: {error}", file=sys.stderr)
         return 2
     return 0
 
