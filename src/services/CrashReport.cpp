@@ -60,7 +60,8 @@ struct Kept {
 // Deletes every report but the newest kCrashReportsKept, by the time each was written.
 void keepNewest(const wchar_t* folder)
 {
-    wchar_t path[MAX_PATH];
+    // Room for the folder and any name the search finds (each under MAX_PATH).
+    wchar_t path[2 * MAX_PATH];
     wsprintfW(path, L"%s\\%s", folder, kPattern);
     WIN32_FIND_DATAW found;
     UniqueFindHandle search(FindFirstFileW(path, &found));
