@@ -214,8 +214,10 @@ private:
                            {"args", words}});
             return;
         }
+        // The values as the game holds them once received.
+        const auto received = ServeScript::answerRecord(answer, ValueOrder::AsTyped);
         writeLine(Stream::Out, "+" + std::to_string(now()) + (sent ? " answer to " : " answer not sent to ") +
-                                   replyName + ": " + lc::callText(answer.method, *record));
+                                   replyName + ": " + lc::callText(answer.method, *received));
     }
 
     ServeScript& script_;
@@ -272,8 +274,10 @@ Outcome serve(const std::vector<std::string>& arguments)
         return failure(kExitBadArguments, path + ": " + error);
     if (defaults)
         script.read(ServeScript::kLauncherDefaults, error);
+    const std::size_t rules = script.rules().size();
+    const std::string ruleCount = std::to_string(rules) + (rules == 1 ? " rule" : " rules");
     if (check) {
-        writeUtf8Line(Stream::Out, path + ": " + std::to_string(script.rules().size()) + " rules, no error");
+        writeUtf8Line(Stream::Out, path + ": " + ruleCount + ", no error");
         return {0, ""};
     }
 
@@ -290,8 +294,7 @@ Outcome serve(const std::vector<std::string>& arguments)
     SetConsoleCtrlHandler(stopServing, TRUE);
     {
         Server server(script, json, stop.get(), seconds ? GetTickCount64() + seconds * 1000ULL : ~0ULL);
-        writeUtf8Line(Stream::Err, std::string("tovin-lc: serving ") + kLauncherConnectionName + " with " +
-                                       std::to_string(script.rules().size()) + " rules");
+        writeUtf8Line(Stream::Err, std::string("tovin-lc: serving ") + kLauncherConnectionName + " with " + ruleCount);
         server.run();
         server.printSummary();
     }

@@ -218,12 +218,12 @@ const ServeRule* ServeScript::match(const CFlashLocalConnectionCall& call)
     return nullptr;
 }
 
-std::unique_ptr<CFlashLocalConnectionCall> ServeScript::answerRecord(const ServeAnswer& answer)
+std::unique_ptr<CFlashLocalConnectionCall> ServeScript::answerRecord(const ServeAnswer& answer, ValueOrder order)
 {
     auto record = std::make_unique<CFlashLocalConnectionCall>("");
     for (const std::string& word : answer.words) {
         ValueSyntaxError error; // the word was read once already
-        record->addArgument(parseValueWord(word, error, ValueOrder::ForTheWire), false);
+        record->addArgument(parseValueWord(word, error, order), false);
     }
     return record;
 }

@@ -5,6 +5,7 @@
 // passed over. Portable: the console tool does the listening and the sending.
 #pragma once
 
+#include "amf/ValueSyntax.h"
 #include "localconnection/FlashLocalConnectionCall.h"
 
 #include <cstddef>
@@ -52,8 +53,10 @@ public:
     // The first rule that takes the call, counted as used; null when none does.
     const ServeRule* match(const CFlashLocalConnectionCall& call);
 
-    // The record that carries an answer's values, ready to send.
-    static std::unique_ptr<CFlashLocalConnectionCall> answerRecord(const ServeAnswer& answer);
+    // The record that carries an answer's values: ready to send, or (AsTyped) as the peer
+    // holds them once received.
+    static std::unique_ptr<CFlashLocalConnectionCall> answerRecord(const ServeAnswer& answer,
+                                                                   ValueOrder order = ValueOrder::ForTheWire);
 
 private:
     std::vector<ServeRule> rules_;
