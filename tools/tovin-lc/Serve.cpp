@@ -95,7 +95,8 @@ public:
           window_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
           connector_(kLauncherConnectionName, window_, kServeCallMessage)
     {
-        connector_.startReceiving();
+        if (window_)
+            connector_.startReceiving();
     }
     ~Server()
     {
@@ -105,7 +106,10 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Takes the calls in the order they came until the end; the summary's counts.
+    // Without its window, a call taken would be dropped: nothing is taken then.
+    bool listening() const { return window_ != nullptr; }
+
+    // Answers the calls in the order they came until the end.
     void run()
     {
         while (!ended()) {
@@ -294,6 +298,10 @@ Outcome serve(const std::vector<std::string>& arguments)
     SetConsoleCtrlHandler(stopServing, TRUE);
     {
         Server server(script, json, stop.get(), seconds ? GetTickCount64() + seconds * 1000ULL : ~0ULL);
+        if (!server.listening()) {
+            SetConsoleCtrlHandler(stopServing, FALSE);
+            return failure(kExitNoAnswer, "the window that takes the calls could not be made");
+        }
         writeUtf8Line(Stream::Err, std::string("tovin-lc: serving ") + kLauncherConnectionName + " with " + ruleCount);
         server.run();
         server.printSummary();
