@@ -3,6 +3,7 @@
 // the mutex and the section, listens on a reply name and runs one measurement:
 //   TOVIN_BENCH="roundtrip N [GAP_MS]" | "idle SECONDS" | "download URL PATH" | "soak N KIND..."
 //             | "flood KIND SECONDS URL PATH" | "gameend download URL PATH|dialog|box"
+//             | "answers SLOW_URL SHORT_URL PATH" | "sessionend URL PATH"
 // Results go to the file TOVIN_BENCH_OUT as "key value..." lines, ending with "done".
 #include "FlashPlayerPeer.h"
 #include "Flood.h"
@@ -13,6 +14,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -78,16 +80,22 @@ bool waitForLauncher(FlashPlayerPeer& peer)
     return false;
 }
 
-// One call with the reply name first, as the game's content makes them; the answer's
-// method name, or "" when none came in time.
-std::string call(FlashPlayerPeer& peer, const std::string& method, const std::vector<std::string>& texts,
-                 DWORD answerTimeoutMs)
+// Writes a call with the reply name first, as the game's content makes them.
+bool writeCall(FlashPlayerPeer& peer, const std::string& method, const std::vector<std::string>& texts)
 {
     CFlashLocalConnectionCall arguments("");
     arguments.addArgument(std::make_unique<CFlashAMFString>(kReply), false);
     for (const std::string& text : texts)
         arguments.addArgument(std::make_unique<CFlashAMFString>(text), false);
-    if (!peer.sendCall(kConnector, method, arguments, 15000))
+    return peer.sendCall(kConnector, method, arguments, 15000);
+}
+
+// One call with the reply name first, as the game's content makes them; the answer's
+// method name, or "" when none came in time.
+std::string call(FlashPlayerPeer& peer, const std::string& method, const std::vector<std::string>& texts,
+                 DWORD answerTimeoutMs)
+{
+    if (!writeCall(peer, method, texts))
         return "";
     ReceivedMessage answer;
     if (!peer.receive(kReply, answerTimeoutMs, answer) || !answer.call)
@@ -233,6 +241,88 @@ int gameEnd(FlashPlayerPeer& peer, Results& results, const std::string& kind, co
     return 0;
 }
 
+// The worst time the launcher's window takes to answer a sent WM_NULL, sent every 100 ms
+// for 3 s, as the desktop's broadcasts are sent; -1 when one got no answer in 5 s.
+double worstAnswerMs(HWND window)
+{
+    double worst = 0;
+    for (int i = 0; i < 30; ++i) {
+        const double before = nowMs();
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result))
+            return -1;
+        worst = std::max(worst, nowMs() - before);
+        Sleep(100);
+    }
+    return worst;
+}
+
+// How long a sent message waits for the launcher's window in four states: idle, during a
+// download whose body trickles, while an answer waits for a slot that another
+// connection's message holds, and while it waits for the mutex.
+int answers(FlashPlayerPeer& peer, Results& results, const std::string& slowUrl, const std::string& shortUrl,
+            const std::string& path)
+{
+    const HWND window = FindWindowA("TovinKorbaLauncher", nullptr);
+    if (!window) {
+        results.line("error no launcher window");
+        return 1;
+    }
+    const auto report = [&](const char* state, double worst) {
+        results.line(std::string("answer_") + state + " " + std::to_string(worst));
+    };
+    report("idle", worstAnswerMs(window));
+
+    ReceivedMessage answer;
+    if (!writeCall(peer, "HttpDownload", {slowUrl, path}))
+        return 1;
+    Sleep(500); // the transfer under way
+    report("download", worstAnswerMs(window));
+    peer.receive(kReply, 60000, answer);
+
+    // A message for nobody holds the slot when the short download's answer is due.
+    CFlashLocalConnectionCall hold("");
+    if (!writeCall(peer, "HttpDownload", {shortUrl, path}) || !peer.sendCall("tovin.bench.nobody", "hold", hold, 5000))
+        return 1;
+    Sleep(1500); // the download is over: its answer waits
+    report("slot", worstAnswerMs(window));
+    peer.lock();
+    lc::consumeMessage(peer.view());
+    peer.unlock();
+    peer.receive(kReply, 15000, answer);
+
+    // The mutex is held when the short download's answer is due.
+    if (!writeCall(peer, "HttpDownload", {shortUrl, path}))
+        return 1;
+    Sleep(100);
+    peer.lock();
+    Sleep(1400);
+    report("mutex", worstAnswerMs(window));
+    peer.unlock();
+    const bool answered = peer.receive(kReply, 15000, answer) && answer.call;
+    results.line(std::string("answered ") + (answered ? "yes" : "no"));
+    return answered ? 0 : 1;
+}
+
+// The session ends during a download: writes "ending", sends WM_ENDSESSION as the
+// log-off does, and says how long the answer took; the runner times the launcher's end.
+int sessionEnd(FlashPlayerPeer& peer, Results& results, const std::string& url, const std::string& path)
+{
+    const HWND window = FindWindowA("TovinKorbaLauncher", nullptr);
+    if (!window || !writeCall(peer, "HttpDownload", {url, path})) {
+        results.line("error no launcher window, or the call was not written");
+        return 1;
+    }
+    Sleep(2000); // the download under way
+    results.line("ending");
+    const double before = nowMs();
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &result);
+    const bool ended = SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &result);
+    results.line("endsession_answer_ms " + (ended ? std::to_string(nowMs() - before) : std::string("-1")));
+    return ended ? 0 : 1;
+}
+
 // Calls in a row, cycling through `kinds`: "-" calls an unknown method, anything else is
 // the URL of a download that fails.
 int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<std::string>& kinds)
@@ -303,6 +393,14 @@ int run(const std::string& command)
         std::string kind, url, path;
         words >> kind >> url >> path;
         status = gameEnd(peer, results, kind, url, path);
+    } else if (mode == "answers") {
+        std::string slowUrl, shortUrl, path;
+        words >> slowUrl >> shortUrl >> path;
+        status = answers(peer, results, slowUrl, shortUrl, path);
+    } else if (mode == "sessionend") {
+        std::string url, path;
+        words >> url >> path;
+        status = sessionEnd(peer, results, url, path);
     } else if (mode == "soak") {
         int count = 0;
         words >> count;

@@ -1,6 +1,7 @@
 #include "localconnection/BoxQueue.h"
 
 #include "localconnection/Trace.h"
+#include "win/WinHandles.h"
 
 #include <windows.h>
 
@@ -101,14 +102,13 @@ void reportWithoutWaiting(const char* caption, const char* text)
     }
     if (!openBoxes().claim(box->key))
         return;
-    HANDLE thread =
-        CreateThread(nullptr, kBoxThreadStack, showDetachedBox, box.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    const UniqueHandle thread(
+        CreateThread(nullptr, kBoxThreadStack, showDetachedBox, box.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread) {
         openBoxes().release(box->key);
         return;
     }
     static_cast<void>(box.release()); // the box's thread owns it now
-    CloseHandle(thread);
 }
 
 void BoxQueue::add(const char* text, const char* caption) noexcept

@@ -4,7 +4,9 @@
 
 namespace lc::pauses {
 
-// After every pass of a receive loop: the pace at which the slot is looked at.
+// After every pass of a receive loop: the pace at which the slot is looked at. Every
+// participant looks this often, so a call waits half of it on average; shorter would
+// take the mutex from the Flash Players more often for no faster game.
 constexpr unsigned long kAfterReceivePassMs = 10;
 // After a receive pass that found no Flash Player (no mutex, no section, a wait that
 // timed out or was abandoned): it is looked for again after this.

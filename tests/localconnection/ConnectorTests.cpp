@@ -583,7 +583,7 @@ TEST_F(ConnectorSending, OversizedCallAndOverlongNameWriteNothingSilently)
     big->addArgument(std::make_unique<CFlashAMFString>(std::string(1000, 'y')), false);
     CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", big.get());
     EXPECT_TRUE(peer_.slotFree());
-    CFlashLocalConnection(std::string(256, 'n').c_str(), nullptr, 0).send("onDone", nullptr);
+    CFlashLocalConnection(std::string(lc::kMaxNameLength + 1, 'n').c_str(), nullptr, 0).send("onDone", nullptr);
     EXPECT_TRUE(peer_.slotFree());
     EXPECT_TRUE(boxes.boxes().empty()) << "a box would have held send until it was closed";
 }

@@ -7,8 +7,11 @@
 
 class Listener {
 public:
-    Listener(const char* name, HWND window, UINT message) : connector_(name, window, message)
+    Listener(const char* name, HWND window, UINT message, CFlashLocalConnection::Poster poster = nullptr)
+        : connector_(name, window, message)
     {
+        if (poster)
+            connector_.setPoster(poster);
         connector_.startReceiving();
     }
     ~Listener()

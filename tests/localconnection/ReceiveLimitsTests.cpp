@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -104,6 +105,39 @@ TEST(ReceiveBound, LargeCallsWaitInTheSlotOnceAMebibyteOfBodiesIsPending)
     ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
     ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait));
     EXPECT_TRUE(boxes.boxes().empty());
+}
+
+// Windows refuses a post once a window's queue holds 10,000 messages, which any program
+// on the desktop can bring about by posting to the window; Wine's queues have no such
+// limit, so this stand-in refuses while the test says the queue is full.
+std::atomic<bool> g_queueFull{false};
+
+BOOL WINAPI postUnlessFull(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (g_queueFull) {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    }
+    return PostMessageA(window, message, wParam, lParam);
+}
+
+// A call taken out of the slot while the window's queue is full waits; it is posted once
+// the queue has room, late but not lost.
+TEST(ReceiveBound, ACallTakenWhileTheQueueIsFullIsPostedOnceItDrains)
+{
+    FlashPlayerPeer peer;
+    BusyWindow window;
+    g_queueFull = true;
+    Listener listener(kName, window.window(), kCallMessage, postUnlessFull);
+    ASSERT_TRUE(peer.sendBody(bodyWithNulls(10, "Late"), kWait));
+    ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "the call stayed in the slot";
+    Sleep(100);
+    EXPECT_EQ(queued(window.window()), 0u);
+    g_queueFull = false;
+    ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait));
+    const auto calls = window.drain(listener);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0]->getMethodName(), "Late");
 }
 
 // The game has gone and the launcher with it: a call that waited at the bound must not

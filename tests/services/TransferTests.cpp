@@ -1,0 +1,93 @@
+// The download's handler in this process, against the test HTTP server, with the test
+// playing the Flash Player that takes the answer: what only a stand-in for the disk or
+// for memory can show.
+#include "services/LauncherServices.h"
+
+#include "FlashPlayerPeer.h"
+#include "support/FailingAllocator.h"
+#include "support/WinProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+constexpr char kReply[] = "tovin.test.reply";
+
+std::string url(const std::string& route)
+{
+    const char* port = std::getenv("TOVIN_HTTP_PORT");
+    return "http://127.0.0.1:" + std::string(port ? port : "0") + route;
+}
+
+std::unique_ptr<CFlashLocalConnectionCall> downloadCall(const std::string& from, const std::string& to)
+{
+    auto call = std::make_unique<CFlashLocalConnectionCall>("HttpDownload");
+    for (const std::string& text : {std::string(kReply), from, to})
+        call->addArgument(std::make_unique<CFlashAMFString>(text), false);
+    return call;
+}
+
+std::size_t partialFilesIn(const std::string& folder)
+{
+    std::size_t count = 0;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((folder + "\\tvn*.tmp").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    do
+        ++count;
+    while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return count;
+}
+
+// A disk that takes its time over each write of the copy.
+BOOL WINAPI slowWrite(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    Sleep(700);
+    return WriteFile(file, bytes, count, written, overlapped);
+}
+
+// A folder that takes no new file gets the body through the system's temporary folder,
+// copied over the destination at the end. That copy is the launcher's own work, not the
+// network's silence: however slow, it is waited for and answered by its result.
+TEST(Transfer, ACopySlowerThanTheSilenceLimitIsAnsweredCompleteWithTheDestinationWhole)
+{
+    const char* sealed = std::getenv("TOVIN_SEALED_DIR");
+    if (!sealed)
+        GTEST_SKIP() << "the file system here cannot seal a folder";
+    FlashPlayerPeer peer;
+    peer.registerName(kReply);
+    CLauncherServices services;
+    services.setDownloadTimings({.silenceLimitMs = 300, .copyWrite = slowWrite});
+    const std::string destination = std::string(sealed) + "\\x.bin";
+    constexpr std::size_t kSize = 3u << 20; // three writes of the copy
+
+    services.HttpDownload(downloadCall(url("/body/" + std::to_string(kSize)), destination).get(), kReply, nullptr);
+    ReceivedMessage answer;
+    ASSERT_TRUE(peer.receive(kReply, 5000, answer));
+    ASSERT_TRUE(answer.call);
+    EXPECT_EQ(answer.call->getMethodName(), "onHttpDownloadComplete");
+    EXPECT_EQ(readFile(destination).size(), kSize);
+}
+
+// Making the transfer takes its read buffer; when there is no memory for it, the
+// download ends there (the call only) and leaves no temporary file behind.
+TEST(Transfer, NoMemoryForTheTransferLeavesNoTemporaryFile)
+{
+    TempDir dir;
+    CLauncherServices services;
+    const auto call = downloadCall(url("/body/10"), dir.file("never.bin"));
+    {
+        const FailAllocationsAbove noBuffer(64 * 1024);
+        EXPECT_THROW(services.HttpDownload(call.get(), kReply, nullptr), std::bad_alloc);
+    }
+    EXPECT_GT(refusedAllocations(), 0u);
+    EXPECT_EQ(partialFilesIn(dir.path()), 0u);
+    EXPECT_FALSE(fileExists(dir.file("never.bin")));
+}
+
+} // namespace
