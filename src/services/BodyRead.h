@@ -20,6 +20,8 @@ public:
     // Reads up to `size` bytes. On Windows a read returns only once `size` bytes have
     // come or the body has ended, however long that takes.
     virtual bool read(std::uint8_t* into, std::uint32_t size, std::uint32_t& got) = 0;
+    // Reads what has come, up to `size` bytes, without waiting for more.
+    virtual bool readWithoutWaiting(std::uint8_t* into, std::uint32_t size, std::uint32_t& got) = 0;
 };
 
 // Where a kept body goes.
@@ -36,6 +38,7 @@ struct BodyReadEnd {
 };
 
 // Reads the whole body, each read into `chunk` and no larger than it, and hands each
-// batch to `sink` (none: the body is dropped). No read asks for more than has come, so
-// `watch` sees every batch as it lands, however slowly the body trickles.
+// batch to `sink` (none: the body is dropped). A read takes what has come, up to the
+// whole chunk, and waits for nothing more; with nothing there, the loop waits for bytes
+// or the end. So `watch` sees every batch as it lands, however slowly the body trickles.
 BodyReadEnd readBody(BodySource& source, std::vector<std::uint8_t>& chunk, SilenceWatch& watch, BodySink* sink);

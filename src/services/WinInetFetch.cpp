@@ -56,6 +56,7 @@ public:
             if (downloader_.abandoned())
                 return false;
             downloader_.available_ = 0;
+            downloader_.expectCompletion();
             const BOOL done = InternetQueryDataAvailable(request_, &downloader_.available_, 0, 0);
             if (!downloader_.completed(done))
                 return false;
@@ -72,9 +73,30 @@ public:
         if (downloader_.abandoned())
             return false;
         downloader_.got_ = 0;
+        downloader_.expectCompletion();
         if (!downloader_.completed(InternetReadFile(request_, into, size, &downloader_.got_)))
             return false;
         got = downloader_.got_;
+        return true;
+    }
+
+    bool readWithoutWaiting(std::uint8_t* into, std::uint32_t size, std::uint32_t& got) override
+    {
+        if (downloader_.abandoned())
+            return false;
+        INTERNET_BUFFERSA& buffers = downloader_.buffers_;
+        buffers = {};
+        buffers.dwStructSize = sizeof buffers;
+        buffers.lpvBuffer = into;
+        buffers.dwBufferLength = size;
+        const auto context = reinterpret_cast<DWORD_PTR>(&downloader_);
+        downloader_.expectCompletion();
+        const BOOL done = InternetReadFileExA(request_, &buffers, IRF_NO_WAIT, context);
+        if (!downloader_.completed(done))
+            return false;
+        // Documented never to wait; one that did anyway (Wine's, with nothing there) only
+        // waited for bytes, left them unread and the length as it was.
+        got = done ? buffers.dwBufferLength : 0;
         return true;
     }
 
@@ -121,6 +143,11 @@ void CALLBACK CHttpDownloader::statusCallback(HINTERNET, DWORD_PTR context, DWOR
     }
 }
 
+void CHttpDownloader::expectCompletion()
+{
+    ResetEvent(completed_.get());
+}
+
 bool CHttpDownloader::completed(BOOL returned)
 {
     if (returned)
@@ -164,6 +191,7 @@ HttpDownloadResult CHttpDownloader::Download(const char* url, HANDLE file)
         }
     } request{*this, UniqueInternetHandle()};
     const auto context = reinterpret_cast<DWORD_PTR>(this);
+    expectCompletion();
     const HINTERNET opened = InternetOpenUrlA(internet.get(), url, nullptr, 0, INTERNET_FLAG_RELOAD, context);
     if (opened) {
         request.handle.reset(opened);

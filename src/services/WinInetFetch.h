@@ -33,9 +33,9 @@ class CHttpDownloader {
 public:
     // Measured under Wine: a read costs about the same whatever its size, so 256 MiB took
     // about 1.25 s in 64 KiB reads and 0.55 s in 1 MiB reads (see bench/README.md). A
-    // read never asks for more than has come, so this is the size of a read while the
-    // body comes faster than it is read. The buffer is the only memory a transfer
-    // holds, whatever the body's size.
+    // read takes what has come, up to this, without waiting for more: this is the size
+    // of a read while the body comes faster than it is read. The buffer is the only
+    // memory a transfer holds, whatever the body's size.
     static constexpr DWORD kReadSize = 1024 * 1024;
     // A receive that gets no byte for this long fails: the body is cut.
     static constexpr DWORD kSilenceMs = kBodySilenceMs;
@@ -62,6 +62,9 @@ private:
     class Body;
     static void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
                                         DWORD length);
+    // Before each call: a completion reported for an earlier call that had returned at
+    // once must not pass for this one's.
+    void expectCompletion();
     // What a WinINet call `returned`, once complete: a pending call is waited for, and
     // counts as failed once abandoned.
     bool completed(BOOL returned);
@@ -77,4 +80,5 @@ private:
     std::atomic<DWORD_PTR> result_{0};
     DWORD available_ = 0; // written by a pending query
     DWORD got_ = 0;       // written by a pending read
+    INTERNET_BUFFERSA buffers_ = {};
 };

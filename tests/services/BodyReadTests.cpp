@@ -52,14 +52,12 @@ public:
 
     bool read(std::uint8_t* into, std::uint32_t size, std::uint32_t& got) override
     {
-        if (!waitFor(size))
-            return false;
-        got = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, arrived() - consumed_));
-        for (std::uint32_t i = 0; i < got; ++i)
-            into[i] = bodyByte(consumed_ + i);
-        consumed_ += got;
-        largestRead_ = std::max(largestRead_, got);
-        return true;
+        return waitFor(size) && take(into, size, got);
+    }
+
+    bool readWithoutWaiting(std::uint8_t* into, std::uint32_t size, std::uint32_t& got) override
+    {
+        return !cut_ && take(into, size, got);
     }
 
     bool write(const std::uint8_t* bytes, std::uint32_t count) override
@@ -80,6 +78,16 @@ private:
     {
         const std::uint64_t seconds = (gNow - start_) / 1000;
         return burst_ + trickle_ * std::min<std::uint64_t>(seconds, trickleSeconds_);
+    }
+
+    bool take(std::uint8_t* into, std::uint32_t size, std::uint32_t& got)
+    {
+        got = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, arrived() - consumed_));
+        for (std::uint32_t i = 0; i < got; ++i)
+            into[i] = bodyByte(consumed_ + i);
+        consumed_ += got;
+        largestRead_ = std::max(largestRead_, got);
+        return true;
     }
 
     // Blocks until `count` more bytes have come or the body has ended.
