@@ -5,13 +5,13 @@
 
 namespace {
 
-// After closing a silent transfer's handles, how long its worker may take to let go.
+// After a silent transfer is abandoned, how long its worker may take to let go.
 constexpr DWORD kAbandonGraceMs = 5000;
 // A copy over the destination, once begun, is let finish when the game or the session
 // ends. Local disk work, so this is a ceiling that a sound disk never reaches.
 constexpr DWORD kCopyFinishMs = 60000;
-// How long an abandoned fetch may take to let go of its partial file: its handles are
-// closed, so its read ends at once.
+// How long an abandoned fetch may take to let go of its partial file: its pending
+// WinINet call is cancelled, so it ends at once.
 constexpr DWORD kLetGoMs = 500;
 
 std::string folderOf(const std::string& path)

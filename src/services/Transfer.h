@@ -59,7 +59,7 @@ public:
     bool silentFor(DWORD limitMs) const { return downloader_.watch().silentFor(limitMs); }
 
     // The one place that decides how the transfer ended, and does what that end needs.
-    // Silent: closes the transfer's WinINet handles, which ends a blocked read, and gives
+    // Silent: abandons the fetch, which cancels its pending WinINet call, and gives
     // the worker a grace to let go; a worker that ends within it, or that has begun its
     // copy, ends the transfer with its own result. Game or session ended: abandons the
     // fetch, and waits for a copy that has begun, since stopped halfway it would leave a

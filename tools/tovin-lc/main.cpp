@@ -84,7 +84,7 @@ constexpr char kSlotHelp[] = "tovin-lc slot [--json]\n"
 
 constexpr char kWatchHelp[] = "tovin-lc watch [--seconds N] [--json]\n"
                               "\n"
-                              "Takes one locked pass every 10 ms, as every participant does, and prints each message\n"
+                              "Takes one locked pass every {pause} ms, as every participant does, and prints each message\n"
                               "it sees once, as\n"
                               "  +MS to NAME from DOMAIN: METHOD(ARGS)\n"
                               "with MS the milliseconds since the watch began. It ends after N seconds (default:\n"
@@ -616,7 +616,11 @@ Outcome run(const std::vector<std::string>& arguments)
         if (arguments[0] != command.name)
             continue;
         if (arguments.size() > 1 && asksForHelp(arguments[1])) {
-            writeUtf8Text(Stream::Out, command.help);
+            // The pace a help text speaks of is the transport's own constant.
+            std::string help = command.help;
+            if (const std::size_t at = help.find("{pause}"); at != std::string::npos)
+                help.replace(at, 7, std::to_string(kPassPauseMs));
+            writeUtf8Text(Stream::Out, help);
             return {0, ""};
         }
         return command.run(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
