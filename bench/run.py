@@ -497,6 +497,15 @@ class Bench:
         if not same:
             self.broken.append("large")
 
+    def traces_left(self, target):
+        """What an abandoned download left: a changed destination (which held "the old
+        content"), and each tvn*.tmp beside it. The destination is removed."""
+        with open(target, "rb") as f:
+            traces = f.read() != b"the old content"
+        traces += len([n for n in os.listdir(self.folder) if n.startswith("tvn") and n.endswith(".tmp")])
+        remove(target)
+        return traces
+
     def gameend(self):
         """From the game's end to the launcher's, for a download, a dialog and a box."""
         port = self.test_server()
@@ -519,10 +528,7 @@ class Bench:
                         times.append(1000 * (time.monotonic() - seen))
                 desktop.kill()
                 desktop.wait()
-                with open(target, "rb") as f:
-                    traces += f.read() != b"the old content"
-                traces += len([n for n in os.listdir(self.folder) if n.startswith("tvn") and n.endswith(".tmp")])
-                remove(target)
+                traces += self.traces_left(target)
             bench = f"game's end during a {'download' if kind == 'download' else 'BrowseFile dialog' if kind == 'dialog' else 'count box'}"
             if not times:
                 self.row(bench, "ms to the launcher's end", "did not end", target="<= 1000", met=False)
@@ -584,10 +590,7 @@ class Bench:
                 answers.append(results.get("endsession_answer_ms"))
             game.kill()
             game.wait()
-            with open(target, "rb") as f:
-                traces += f.read() != b"the old content"
-            traces += len([n for n in os.listdir(self.folder) if n.startswith("tvn") and n.endswith(".tmp")])
-            remove(target)
+            traces += self.traces_left(target)
         bench = "the session's end (WM_ENDSESSION) during a download"
         if not times:
             self.row(bench, "ms to the launcher's end", "did not end", target="<= 1000", met=False)

@@ -92,19 +92,7 @@ protected:
     // The launcher's hidden window, once it exists.
     static HWND launcherWindow() { return waitFor([] { return FindWindowA(kWindowClassName, nullptr); }); }
 
-    std::vector<std::string> partialFiles() const
-    {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA entry;
-        HANDLE find = FindFirstFileA(dir_.file("tvn*.tmp").c_str(), &entry);
-        if (find == INVALID_HANDLE_VALUE)
-            return names;
-        do
-            names.push_back(entry.cFileName);
-        while (FindNextFileA(find, &entry));
-        FindClose(find);
-        return names;
-    }
+    std::vector<std::string> partialFiles() const { return filesMatching(dir_.file("tvn*.tmp")); }
 
     std::string original_;
 };

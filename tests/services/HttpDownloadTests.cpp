@@ -59,17 +59,7 @@ protected:
     // The launcher's temporary files (tvn*.tmp) left in the test folder (or another).
     std::vector<std::string> leftovers(const std::string& folder = "") const
     {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA entry;
-        const std::string pattern = folder.empty() ? dir_.file("tvn*.tmp") : folder + "tvn*.tmp";
-        HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
-        if (find == INVALID_HANDLE_VALUE)
-            return names;
-        do
-            names.push_back(entry.cFileName);
-        while (FindNextFileA(find, &entry));
-        FindClose(find);
-        return names;
+        return filesMatching(folder.empty() ? dir_.file("tvn*.tmp") : folder + "tvn*.tmp");
     }
 
     const std::string complete_ = "answer tovin.game.reply onHttpDownloadComplete() from localhost";

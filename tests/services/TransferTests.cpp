@@ -30,20 +30,6 @@ std::unique_ptr<CFlashLocalConnectionCall> downloadCall(const std::string& from,
     return call;
 }
 
-std::size_t partialFilesIn(const std::string& folder)
-{
-    std::size_t count = 0;
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((folder + "\\tvn*.tmp").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return 0;
-    do
-        ++count;
-    while (FindNextFileA(find, &entry));
-    FindClose(find);
-    return count;
-}
-
 // A disk that takes its time over each write of the copy.
 BOOL WINAPI slowWrite(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
 {
@@ -86,7 +72,7 @@ TEST(Transfer, NoMemoryForTheTransferLeavesNoTemporaryFile)
         EXPECT_THROW(services.HttpDownload(call.get(), kReply, nullptr), std::bad_alloc);
     }
     EXPECT_GT(refusedAllocations(), 0u);
-    EXPECT_EQ(partialFilesIn(dir.path()), 0u);
+    EXPECT_EQ(filesMatching(dir.file("tvn*.tmp")), std::vector<std::string>{});
     EXPECT_FALSE(fileExists(dir.file("never.bin")));
 }
 

@@ -187,3 +187,16 @@ bool fileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+std::vector<std::string> filesMatching(const std::string& pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    const UniqueFindHandle find(FindFirstFileA(pattern.c_str(), &entry));
+    if (!find)
+        return names;
+    do
+        names.push_back(entry.cFileName);
+    while (FindNextFileA(find.get(), &entry));
+    return names;
+}

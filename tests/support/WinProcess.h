@@ -59,3 +59,5 @@ std::string waitForLine(const std::string& path, const std::string& prefix, DWOR
 void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
+// The names of the files that match `pattern` (a folder and wildcards, as "C:\\x\\tvn*.tmp").
+std::vector<std::string> filesMatching(const std::string& pattern);
