@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 std::vector<char> dialogBuffer(const std::string& text, std::size_t size)
 {
@@ -26,7 +27,9 @@ std::optional<std::vector<std::string>> chosenPaths(const std::vector<char>& buf
     std::size_t at = nameOffset;
     while (at < buffer.size() && buffer[at]) {
         const std::string name(&buffer[at], strnlen(&buffer[at], buffer.size() - at));
-        paths.push_back(first + separator + name);
+        std::string path = first;
+        path.append(separator).append(name);
+        paths.push_back(std::move(path));
         at += name.size() + 1;
     }
     // Without the NUL that ends the list the names ran past the buffer, the last one cut.

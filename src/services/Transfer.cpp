@@ -91,8 +91,7 @@ void Transfer::run()
     if (!file_.close())
         result.writeFailed = true;
     int fetching = Fetching;
-    if (result.status == 200 && !result.writeFailed && copyOver_ &&
-        stage_.compare_exchange_strong(fetching, Copying))
+    if (result.status == 200 && !result.writeFailed && copyOver_ && stage_.compare_exchange_strong(fetching, Copying))
         result.writeFailed = !copyOver();
     result_ = result;
 }

@@ -124,8 +124,8 @@ void CALLBACK CHttpDownloader::statusCallback(HINTERNET, DWORD_PTR context, DWOR
                                               DWORD length)
 {
     auto& downloader = *reinterpret_cast<CHttpDownloader*>(context);
-    const auto* result = length >= sizeof(INTERNET_ASYNC_RESULT) ? static_cast<INTERNET_ASYNC_RESULT*>(information)
-                                                                  : nullptr;
+    const auto* result =
+        length >= sizeof(INTERNET_ASYNC_RESULT) ? static_cast<INTERNET_ASYNC_RESULT*>(information) : nullptr;
     switch (status) {
     case INTERNET_STATUS_HANDLE_CREATED:
         if (result)

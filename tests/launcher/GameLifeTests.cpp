@@ -90,7 +90,10 @@ protected:
     }
 
     // The launcher's hidden window, once it exists.
-    static HWND launcherWindow() { return waitFor([] { return FindWindowA(kWindowClassName, nullptr); }); }
+    static HWND launcherWindow()
+    {
+        return waitFor([] { return FindWindowA(kWindowClassName, nullptr); });
+    }
 
     std::vector<std::string> partialFiles() const { return filesMatching(dir_.file("tvn*.tmp")); }
 

@@ -25,7 +25,10 @@ std::uint32_t fakeClock()
     return gNow;
 }
 
-std::uint8_t bodyByte(std::uint64_t at) { return static_cast<std::uint8_t>(at * 131 + (at >> 13)); }
+std::uint8_t bodyByte(std::uint64_t at)
+{
+    return static_cast<std::uint8_t>(at * 131 + (at >> 13));
+}
 
 // A body of `burst` bytes at once, then `trickle` bytes a second for `trickleSeconds`,
 // then its end (or, `endless`, nothing more and no end). Each wait moves the clock on in

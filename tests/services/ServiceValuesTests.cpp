@@ -69,7 +69,8 @@ TEST(DialogBuffer, ChosenPathsAreWholeOrNone)
     };
     const std::string list("C:\\many\0one.sav\0two.sav\0\0", 25);
     using Paths = std::vector<std::string>;
-    EXPECT_EQ(chosenPaths(buffer(list, 25), true, 8, DialogEnd::Chosen), (Paths{"C:\\many\\one.sav", "C:\\many\\two.sav"}));
+    EXPECT_EQ(chosenPaths(buffer(list, 25), true, 8, DialogEnd::Chosen),
+              (Paths{"C:\\many\\one.sav", "C:\\many\\two.sav"}));
     EXPECT_EQ(chosenPaths(buffer(list, 24), true, 8, DialogEnd::Chosen), Paths{}) << "no end of the list";
     EXPECT_EQ(chosenPaths(buffer(list, 21), true, 8, DialogEnd::Chosen), Paths{}) << "the last name cut";
     EXPECT_EQ(chosenPaths(buffer(list, 1024), true, 8, DialogEnd::NamesTooLong), Paths{});

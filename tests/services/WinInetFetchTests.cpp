@@ -60,8 +60,8 @@ TEST(WinInetFetch, AnAbandonedTransferLeavesTheNextOnesBodyAlone)
     first.downloader.abandon();
 
     const UniqueInternetHandle internet(InternetOpenA("next", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    const UniqueInternetHandle request(InternetOpenUrlA(internet.get(), url("/fast/" + std::to_string(kNextSize)).c_str(),
-                                                        nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+    const UniqueInternetHandle request(InternetOpenUrlA(
+        internet.get(), url("/fast/" + std::to_string(kNextSize)).c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
     ASSERT_TRUE(request);
 
     const UniqueHandle drainer(CreateThread(nullptr, 0, drain, reader.get(), 0, nullptr));

@@ -82,18 +82,19 @@ constexpr char kSlotHelp[] = "tovin-lc slot [--json]\n"
                              "  tovin-lc slot\n"
                              "  to tovin.game.reply from localhost: onHttpDownloadComplete()\n";
 
-constexpr char kWatchHelp[] = "tovin-lc watch [--seconds N] [--json]\n"
-                              "\n"
-                              "Takes one locked pass every {pause} ms, as every participant does, and prints each message\n"
-                              "it sees once, as\n"
-                              "  +MS to NAME from DOMAIN: METHOD(ARGS)\n"
-                              "with MS the milliseconds since the watch began. It ends after N seconds (default:\n"
-                              "until Ctrl+C) with a summary line. It never takes a message: one that its addressee\n"
-                              "takes between two passes is not seen (tovin-lc trace sees all the launcher's).\n"
-                              "With --json each message is a line as slot --json prints it, with its time.\n"
-                              "\n"
-                              "Example:\n"
-                              "  tovin-lc watch --seconds 30\n";
+constexpr char kWatchHelp[] =
+    "tovin-lc watch [--seconds N] [--json]\n"
+    "\n"
+    "Takes one locked pass every {pause} ms, as every participant does, and prints each message\n"
+    "it sees once, as\n"
+    "  +MS to NAME from DOMAIN: METHOD(ARGS)\n"
+    "with MS the milliseconds since the watch began. It ends after N seconds (default:\n"
+    "until Ctrl+C) with a summary line. It never takes a message: one that its addressee\n"
+    "takes between two passes is not seen (tovin-lc trace sees all the launcher's).\n"
+    "With --json each message is a line as slot --json prints it, with its time.\n"
+    "\n"
+    "Example:\n"
+    "  tovin-lc watch --seconds 30\n";
 
 constexpr char kTraceHelp[] =
     "tovin-lc trace [--seconds N] [--json]\n"
