@@ -31,7 +31,7 @@ cd - >/dev/null
 for wrong in "TOVIN_SIGN_PASSWORD=wrong-one" "TOVIN_SIGN_PFX=$work/none.pfx"; do
   ! package TOVIN_SIGN_PFX="$work/signer.pfx" "$wrong" || fail "the build with $wrong succeeded"
   [ "$(grep -c '^ *signing: ' "$work/build.log")" = 1 ] || { cat "$work/build.log"; fail "no one line says why ($wrong)"; }
-  ! ls "$dir"/*.zip >/dev/null 2>&1 || fail "a ZIP is left after the failure with $wrong"
+  ! ls "$dir/$name"*.zip >/dev/null 2>&1 || fail "a ZIP is left after the failure with $wrong"
 done
 
 package TOVIN_SIGN_PFX="$work/signer.pfx" TOVIN_SIGN_PASSWORD=right-one || { cat "$work/build.log"; fail "build"; }
