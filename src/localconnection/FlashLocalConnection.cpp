@@ -109,22 +109,6 @@ DWORD WINAPI CFlashLocalConnection::receiveThreadEntry(LPVOID connector)
     return static_cast<DWORD>(static_cast<CFlashLocalConnection*>(connector)->receiveLoop());
 }
 
-namespace {
-
-// Holds an SRW lock for one scope.
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
-
-} // namespace
-
 int CFlashLocalConnection::receiveLoop()
 {
     int status = 0;

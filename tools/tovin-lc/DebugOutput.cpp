@@ -63,22 +63,6 @@ DebugOutputListener::Wait DebugOutputListener::next(HANDLE stop, DWORD timeoutMs
     return Wait::Line;
 }
 
-namespace {
-
-// Holds an SRW lock for one scope.
-class Exclusive {
-public:
-    explicit Exclusive(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~Exclusive() { ReleaseSRWLockExclusive(&lock_); }
-    Exclusive(const Exclusive&) = delete;
-    Exclusive& operator=(const Exclusive&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
-
-} // namespace
-
 DebugOutputRelay::DebugOutputRelay(std::unique_ptr<DebugOutputListener> listener)
     : listener_(std::move(listener)), stopTaking_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       queued_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
@@ -110,7 +94,7 @@ void DebugOutputRelay::takeLines()
                 return;
             if (taken != DebugOutputListener::Wait::Line)
                 continue;
-            Exclusive hold(lock_);
+            ExclusiveLock hold(lock_);
             if (lines_.size() < kMaxQueuedLines) {
                 lines_.push_back(std::move(line));
                 kept = true;
@@ -120,7 +104,7 @@ void DebugOutputRelay::takeLines()
             // The line is lost, and counted; the buffer was re-armed all the same.
         }
         if (!kept) {
-            Exclusive hold(lock_);
+            ExclusiveLock hold(lock_);
             ++dropped_;
         }
     }
@@ -134,7 +118,7 @@ DebugOutputListener::Wait DebugOutputRelay::next(HANDLE stop, DWORD timeoutMs, D
         return DebugOutputListener::Wait::Stopped;
     if (waited != WAIT_OBJECT_0)
         return DebugOutputListener::Wait::TimedOut;
-    Exclusive hold(lock_);
+    ExclusiveLock hold(lock_);
     if (lines_.empty()) { // (taken by an earlier call; not set again)
         ResetEvent(queued_.get());
         return DebugOutputListener::Wait::TimedOut;
@@ -158,6 +142,6 @@ void DebugOutputRelay::stopTaking()
 
 unsigned long long DebugOutputRelay::dropped() const
 {
-    Exclusive hold(lock_);
+    ExclusiveLock hold(lock_);
     return dropped_;
 }
