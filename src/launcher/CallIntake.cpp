@@ -1,6 +1,7 @@
 #include "launcher/CallIntake.h"
 
 #include "localconnection/Trace.h"
+#include "win/ThreadWait.h"
 
 #include <new>
 
@@ -38,6 +39,11 @@ void CallIntake::deliver(WPARAM posted, HWND gameWindow)
     if (!listener_ || !listener_->holdsPosted(posted))
         return;
     ++owed_;
+    // Taken by a modal loop of the system's below a wait (a dialog moved while a download
+    // is waited for): the call under way is not over, and answers keep the calls' order.
+    // The loop of the call under way runs this one once that call has ended.
+    if (win::ThreadWait::servingNow())
+        return;
     // A call that waited for a level comes first: the oldest record runs.
     while (owed_ > 0 && callsUnderWay_ < kMaxNestedCalls && !services_.hasEnded()) {
         --owed_;
@@ -62,10 +68,8 @@ void CallIntake::close()
 {
     if (!listener_)
         return;
-    listener_->requestStop();
     // The window's thread waits serving its messages, as everywhere once the window exists.
-    const HANDLE thread = listener_->receiveThread();
-    const bool ended = !thread || services_.threadWait().forOne(thread, kReceiveJoinMs) == WAIT_OBJECT_0;
+    const bool ended = listener_->stopReceiving(kReceiveJoinMs, services_.threadWait());
     services_.serveFor(nullptr);
     if (ended)
         listener_.reset();

@@ -19,8 +19,6 @@ using namespace lc::pauses;
 // most: the launcher ends within a second of the game.
 constexpr DWORD kLastPassWaitMs = 200;
 constexpr int kMaxCountedFailures = 3;
-constexpr int kSendWritten = 999;
-constexpr int kSendGivenUp = 998;
 
 constexpr const char* baseName(const char* path)
 {
@@ -89,6 +87,12 @@ bool CFlashLocalConnection::waitForReceiving(DWORD timeoutMs)
     return !thread_ || WaitForSingleObject(thread_.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
+bool CFlashLocalConnection::stopReceiving(DWORD timeoutMs, const win::ThreadWait& wait)
+{
+    requestStop();
+    return !thread_ || wait.forOne(thread_.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
 DWORD CFlashLocalConnection::receiveExitCode() const
 {
     DWORD code = STILL_ACTIVE;
@@ -111,8 +115,8 @@ DWORD WINAPI CFlashLocalConnection::receiveThreadEntry(LPVOID connector)
 
 int CFlashLocalConnection::receiveLoop()
 {
-    int status = 0;
-    while (status == 0) {
+    lc::CleanupStatus status = lc::CleanupStatus::Clean;
+    while (status == lc::CleanupStatus::Clean) {
         announcePosted(); // before taking more: the window's queue may have room again
         lc::BoxQueue boxes;
         DWORD failurePause = 0; // taken after the pass: never while holding the mutex
@@ -131,19 +135,20 @@ int CFlashLocalConnection::receiveLoop()
                     failurePause = kAfterRegisterFailedMs;
                 receiveFromSlot(pass.view(), boxes);
             }
-            lc::reportCleanup(pass.close(), lc::PassSide::Receive, boxes, status);
+            status = lc::reportCleanup(pass.close(), lc::PassSide::Receive, boxes);
         } catch (const std::bad_alloc&) {
             // Out of memory ends this pass only; the owners have let go of the section.
         }
         boxes.openAll(); // never waits for the player: the next pass comes all the same
+        ++passes_;
         if ((failurePause && pause(failurePause)) || pause(kAfterReceivePassMs))
             break;
     }
-    if (status != 0)
+    if (status != lc::CleanupStatus::Clean)
         lc::reportWithoutWaiting(kReceiveCaption, kReceiveThreadEnded);
     else
         dropLastCall();
-    return status;
+    return static_cast<int>(status);
 }
 
 void CFlashLocalConnection::dropLastCall()
@@ -240,67 +245,68 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
     if (!nameAccepted_ || !methodName)
         return false;
     const win::ThreadWait wait = options.listener ? options.listener->windowThreadWait() : win::ThreadWait();
-    int status = 0;
     int failures = 0;
     const ULONGLONG start = GetTickCount64();
     // A slot that nobody empties must not hold the main thread for ever.
-    while (status == 0 && failures < kMaxCountedFailures && GetTickCount64() - start < options.timeLimitMs) {
+    while (failures < kMaxCountedFailures && GetTickCount64() - start < options.timeLimitMs) {
         lc::BoxQueue boxes;
-        const Attempt attempt = attemptSend(methodName, call, options, boxes, status);
+        const Attempt attempt = attemptSend(methodName, call, options, boxes);
         boxes.showAll();
-        if (attempt.givenUp)
-            return false;
+        if (attempt.outcome != SendOutcome::TryAgain)
+            return attempt.outcome == SendOutcome::Written;
         if (attempt.counted)
             ++failures;
-        // One pause after every attempt, the longer ones after a failure; the send gives
-        // up as soon as it is told to.
-        if (wait.forAny({options.giveUp}, attempt.pauseMs + kAfterSendAttemptMs) == WAIT_OBJECT_0)
-            return status == kSendWritten;
+        // One pause between attempts, the longer ones after a failure; the send gives up as
+        // soon as it is told to.
+        if (wait.forAny({options.giveUp}, attempt.pauseMs + kBetweenSendAttemptsMs) == WAIT_OBJECT_0)
+            return false;
     }
-    return status == kSendWritten;
+    return false;
 }
 
 CFlashLocalConnection::Attempt CFlashLocalConnection::attemptSend(const char* methodName,
                                                                   const CFlashLocalConnectionCall* call,
-                                                                  const SendOptions& options, lc::BoxQueue& boxes,
-                                                                  int& status)
+                                                                  const SendOptions& options, lc::BoxQueue& boxes)
 {
     lc::LockedPass pass(options.giveUp, lc::kMutexWaitMs,
                         options.listener ? options.listener->windowThreadWait() : win::ThreadWait());
     switch (pass.waitResult()) {
     case lc::WaitResult::Interrupted:
-        return {0, false, true};
+        return {SendOutcome::GivenUp};
     case lc::WaitResult::Abandoned:
         boxes.add(kSendWaitAbandoned, kSendCaption); // the pass gave the mutex back already
-        return {kSendAfterFailedWaitMs, false, false};
+        return {SendOutcome::TryAgain, kSendAfterFailedWaitMs};
     case lc::WaitResult::TimedOut:
-        return {kSendAfterFailedWaitMs, false, false};
+        return {SendOutcome::TryAgain, kSendAfterFailedWaitMs};
     case lc::WaitResult::Failed: // no mutex: no Flash Player
-        return {kSendNoMutexMs, true, false};
+        return {SendOutcome::TryAgain, kSendNoMutexMs, true};
     case lc::WaitResult::Acquired:
         break;
     }
     Attempt attempt;
     if (!pass.map()) {
         boxes.add(kSendMapFailed, kSendCaption);
-        status = -1;
+        attempt.outcome = SendOutcome::GivenUp;
     } else if (lc::findConnection(pass.view(), connectionName_).kind != lc::TableScan::Found) {
         boxes.add(kSendNoRecipient, kSendCaption);
-        attempt = {kSendNoRecipientMs, true, false};
+        attempt = {SendOutcome::TryAgain, kSendNoRecipientMs, true};
     } else {
         if (options.listener && lc::messageLength(pass.view()) != 0)
             options.listener->receiveFromSlot(pass.view(), boxes, true); // one per answer: still bounded
         switch (lc::writeCall(pass.view(), connectionName_, methodName, call, GetTickCount())) {
         case lc::WriteOutcome::Written:
-            status = kSendWritten;
+            attempt.outcome = SendOutcome::Written;
             break;
         case lc::WriteOutcome::TooLarge:
-            status = kSendGivenUp; // it would never fit: give up silently
+            attempt.outcome = SendOutcome::GivenUp; // it would never fit: give up silently
             break;
         case lc::WriteOutcome::SlotBusy:
             break;
         }
     }
-    lc::reportCleanup(pass.close(), lc::PassSide::Send, boxes, status);
+    // A pass that cannot let go cleanly ends the send; a message it wrote stays written.
+    if (lc::reportCleanup(pass.close(), lc::PassSide::Send, boxes) != lc::CleanupStatus::Clean &&
+        attempt.outcome == SendOutcome::TryAgain)
+        attempt.outcome = SendOutcome::GivenUp;
     return attempt;
 }

@@ -63,10 +63,17 @@ public:
     void requestStop();
     // True when the receive thread has ended (or never ran) within the time.
     bool waitForReceiving(DWORD timeoutMs);
+    // Asks the receive thread to end and waits for it as `wait` waits. False when it has
+    // not ended in time: it still uses this object, which must then outlive it (the
+    // caller leaks it, or ends the process).
+    bool stopReceiving(DWORD timeoutMs, const win::ThreadWait& wait = win::ThreadWait());
     // The receive thread, to wait on (null when none runs).
     HANDLE receiveThread() const { return thread_.get(); }
     // The receive thread's exit code, or STILL_ACTIVE.
     DWORD receiveExitCode() const;
+    // Receive passes ended so far. Whoever must know that the slot has been looked at
+    // since a moment waits for two more (the pass under way may have begun before).
+    std::uint64_t receivePasses() const { return passes_.load(); }
 
     // The records posted to the window wait here until the window takes them: the call
     // message carries a record's address, and only an address that names a record still
@@ -105,14 +112,20 @@ private:
     int receiveLoop();
     // `beyondBound`: taken even when the window is at its bound of pending calls.
     void receiveFromSlot(lc::SectionView view, lc::BoxQueue& boxes, bool beyondBound = false);
+    // What one attempt of a send came to, apart from how its pass's clean-up went.
+    enum class SendOutcome {
+        TryAgain, // not written yet: another attempt follows, after a pause
+        Written,
+        GivenUp, // never to be written: told to stop, no view, too large, a broken pass
+    };
     // One attempt of a send: one locked pass, and what comes of it.
     struct Attempt {
-        DWORD pauseMs = 0; // before the next attempt, besides the usual pause
-        bool counted = false;
-        bool givenUp = false;
+        SendOutcome outcome = SendOutcome::TryAgain;
+        DWORD pauseMs = 0;    // before the next attempt, besides the usual pause
+        bool counted = false; // one of the failures after which the send gives up
     };
     Attempt attemptSend(const char* methodName, const CFlashLocalConnectionCall* call, const SendOptions& options,
-                        lc::BoxQueue& boxes, int& status);
+                        lc::BoxQueue& boxes);
     // Posts the call message for each record held but not yet announced (its post
     // failed: the window's queue was full), oldest first, until a post fails again.
     void announcePosted();
@@ -139,6 +152,7 @@ private:
     bool nameAccepted_ = false;
     DWORD receiveThreadId_ = 0;
     std::atomic<bool> registered_{false};
+    std::atomic<std::uint64_t> passes_{0};
     UINT message_ = 0;
     HWND window_ = nullptr;
     UniqueHandle thread_;

@@ -9,16 +9,17 @@ LockedPass::LockedPass(HANDLE interrupt, DWORD waitMs, const win::ThreadWait& wa
 {
     if (!mutex_)
         return; // no Flash Player: Failed
-    switch (wait.forAny({mutex_.get(), interrupt}, waitMs)) {
-    case WAIT_OBJECT_0 + 1:
-    case WAIT_ABANDONED_0 + 1:
+    // The interrupt first: of two objects signalled together the wait names the first.
+    switch (wait.forAny({interrupt, mutex_.get()}, waitMs)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED_0:
         wait_ = WaitResult::Interrupted;
         break;
-    case WAIT_OBJECT_0:
+    case WAIT_OBJECT_0 + 1:
         ownership_.own(mutex_.get());
         wait_ = WaitResult::Acquired;
         break;
-    case WAIT_ABANDONED:
+    case WAIT_ABANDONED_0 + 1:
         ReleaseMutex(mutex_.get());
         wait_ = WaitResult::Abandoned;
         break;
@@ -57,24 +58,28 @@ CleanupFailures LockedPass::close()
     return failures;
 }
 
-void reportCleanup(const CleanupFailures& failed, PassSide side, BoxQueue& boxes, int& status)
+CleanupStatus reportCleanup(const CleanupFailures& failed, PassSide side, BoxQueue& boxes)
 {
     using namespace texts;
     const bool receive = side == PassSide::Receive;
     const struct {
         bool failed;
         const char* text;
-        int status;
-    } steps[] = {{failed.unmap, receive ? kReceiveUnmapFailed : kSendUnmapFailed, -2},
-                 {failed.closeSection, receive ? kReceiveCloseFailed : kSendCloseSectionFailed, -3},
-                 {failed.release, receive ? kReceiveReleaseFailed : kSendReleaseFailed, 1},
-                 {failed.closeMutex, receive ? kReceiveCloseFailed : kSendCloseMutexFailed, 2}};
+        CleanupStatus status;
+    } steps[] = {
+        {failed.unmap, receive ? kReceiveUnmapFailed : kSendUnmapFailed, CleanupStatus::UnmapFailed},
+        {failed.closeSection, receive ? kReceiveCloseFailed : kSendCloseSectionFailed,
+         CleanupStatus::CloseSectionFailed},
+        {failed.release, receive ? kReceiveReleaseFailed : kSendReleaseFailed, CleanupStatus::ReleaseFailed},
+        {failed.closeMutex, receive ? kReceiveCloseFailed : kSendCloseMutexFailed, CleanupStatus::CloseMutexFailed}};
+    CleanupStatus status = CleanupStatus::Clean;
     for (const auto& step : steps) {
         if (step.failed) {
             boxes.add(step.text, receive ? kReceiveCaption : kSendCaption);
             status = step.status;
         }
     }
+    return status;
 }
 
 } // namespace lc

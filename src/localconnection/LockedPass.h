@@ -29,8 +29,9 @@ class LockedPass {
 public:
     // Opens the mutex and waits for it. An abandoned wait made this thread the owner:
     // the ownership is given back at once and no pass follows. An `interrupt` object
-    // (a stop request, the game's end) that is signalled first ends the wait at once. A
-    // thread that owns windows waits with a `wait` that serves them.
+    // (a stop request, the game's end) ends the wait at once, and wins over a mutex that
+    // is free at the same moment: once the end has come, no pass is taken. A thread that
+    // owns windows waits with a `wait` that serves them.
     explicit LockedPass(HANDLE interrupt = nullptr, DWORD waitMs = kMutexWaitMs,
                         const win::ThreadWait& wait = win::ThreadWait());
     ~LockedPass() = default; // on an abnormal exit the owners release what is still open
@@ -56,9 +57,18 @@ private:
 // Who took the pass: each side reports a failed clean-up step with texts of its own.
 enum class PassSide { Receive, Send };
 
+// How a pass's clean-up went: the last step that failed. A receive thread ends with its
+// value as exit code, which tools and tests read, so the values stay as they are.
+enum class CleanupStatus : int {
+    Clean = 0,
+    UnmapFailed = -2,
+    CloseSectionFailed = -3,
+    ReleaseFailed = 1,
+    CloseMutexFailed = 2,
+};
+
 // Queues one report per failed clean-up step, in the steps' order, with the side's
-// caption and texts; `status` becomes that of the last failure (-2 unmap, -3 closing the
-// section, 1 releasing the mutex, 2 closing it) and is left alone when none failed.
-void reportCleanup(const CleanupFailures& failed, PassSide side, BoxQueue& boxes, int& status);
+// caption and texts, and returns the status of the last failure.
+CleanupStatus reportCleanup(const CleanupFailures& failed, PassSide side, BoxQueue& boxes);
 
 } // namespace lc

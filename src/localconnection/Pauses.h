@@ -14,8 +14,9 @@ constexpr unsigned long kNoFlashPlayerMs = 500;
 // After a pass whose registration failed (the listener table is full).
 constexpr unsigned long kAfterRegisterFailedMs = 500;
 
-// After every attempt of a send: the pace at which a busy slot is tried again.
-constexpr unsigned long kAfterSendAttemptMs = 10;
+// Between two attempts of a send (never after the one that wrote): the pace at which a
+// busy slot is tried again, and the least pause after a failed attempt.
+constexpr unsigned long kBetweenSendAttemptsMs = 10;
 // Before a send tries again after a wait for the mutex that timed out or was abandoned.
 constexpr unsigned long kSendAfterFailedWaitMs = 500;
 // Before a send tries again when there is no mutex at all (a counted failure).

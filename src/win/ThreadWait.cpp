@@ -6,6 +6,10 @@ namespace win {
 
 namespace {
 
+// Serving waits under way on this thread (they nest: a wait serves a message whose
+// handler waits).
+thread_local int t_servingWaits = 0;
+
 bool isDialog(HWND window)
 {
     char name[8] = {};
@@ -34,6 +38,11 @@ void serveQueue(UINT held, bool& quit, WPARAM& quitCode)
 }
 
 } // namespace
+
+bool ThreadWait::servingNow()
+{
+    return t_servingWaits > 0;
+}
 
 ThreadWait ThreadWait::servingAllBut(UINT held)
 {
@@ -72,6 +81,12 @@ DWORD ThreadWait::forAny(std::initializer_list<HANDLE> handles, DWORD ms) const
     }
 
     const ULONGLONG deadline = ms == INFINITE ? ULLONG_MAX : GetTickCount64() + ms;
+    struct Serving {
+        Serving() { ++t_servingWaits; }
+        ~Serving() { --t_servingWaits; }
+        Serving(const Serving&) = delete;
+        Serving& operator=(const Serving&) = delete;
+    } const serving;
     bool quit = false;
     WPARAM quitCode = 0;
     DWORD result = WAIT_TIMEOUT;

@@ -31,6 +31,10 @@ public:
     void pause(DWORD ms) const { forAny({}, ms); }
 
     bool serves() const { return serving_; }
+    // True while a serving wait runs on this thread. What it serves may start a modal
+    // loop of the system's (a window moved, a menu opened) that takes every message, the
+    // held one too: whoever handles that message can ask this.
+    static bool servingNow();
 
 private:
     bool serving_ = false;

@@ -2,6 +2,7 @@
 #include "launcher/CallIntake.h"
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/LockedPass.h"
+#include "localconnection/Pauses.h"
 #include "resources/FilledText.h"
 #include "resources/Texts.h"
 
@@ -18,6 +19,13 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+
+// This program's import slot of UnmapViewOfFile, through which the transport calls it.
+#ifdef _WIN64
+extern "C" BOOL(WINAPI* importedUnmapViewOfFile)(LPCVOID) __asm__("__imp_UnmapViewOfFile");
+#else
+extern "C" BOOL(WINAPI* importedUnmapViewOfFile)(LPCVOID) __asm__("__imp__UnmapViewOfFile@4");
+#endif
 
 namespace {
 
@@ -321,7 +329,7 @@ TEST(ConnectorPassFailures, SectionMissingForAMomentIsWaitedForAndAFreshTableIsJ
     BoxWatcher boxes;
     CallSink sink;
     Listener listener(kName, sink.window(), kCallMessage);
-    Sleep(1000);
+    listener.waitForAPass(); // two passes that found no section
     for (std::size_t round = 1; round <= 2; ++round) {
         {
             FlashPlayerPeer peer; // the section, made (again), with an empty table
@@ -329,7 +337,7 @@ TEST(ConnectorPassFailures, SectionMissingForAMomentIsWaitedForAndAFreshTableIsJ
             ASSERT_TRUE(peer.sendCall(kName, "Heard", *callWith({"reply"}), kWait));
             EXPECT_EQ(sink.collect(listener, round, kWait).size(), round);
         }
-        Sleep(300); // the old section is gone once no pass holds it
+        listener.waitForAPass(); // the old section is gone once no pass holds it
     }
     EXPECT_EQ(listener.connector().receiveExitCode(), STILL_ACTIVE);
     EXPECT_TRUE(boxes.boxes().empty());
@@ -342,8 +350,10 @@ TEST(ConnectorPassFailures, StopEndsAWaitForTheMutexBeforeItIsGranted)
     FlashPlayerPeer peer;
     Listener listener(kName, nullptr, 0);
     ASSERT_TRUE(waitUntil([&] { return listener.connector().isRegistered(); }, kWait));
+    listener.waitForAPass();
     peer.lock();
-    Sleep(300); // the listener is now waiting in its next pass
+    // The listener's next pass begins within its pause, and then waits for the mutex.
+    Sleep(20 * lc::pauses::kAfterReceivePassMs);
     listener.connector().requestStop();
     EXPECT_TRUE(listener.connector().waitForReceiving(1000)) << "the wait lasts 5 s without the stop";
     peer.unlock();
@@ -444,12 +454,11 @@ TEST(ConnectorReportSink, CleanupFailuresAreReportedInEachSidesWords)
     using Report = std::pair<std::string, std::string>;
     g_reports.clear();
     lc::setReportSink(collectReport);
-    int receiveStatus = 0;
-    int sendStatus = 0;
     lc::BoxQueue receiveBoxes;
     lc::BoxQueue sendBoxes;
-    lc::reportCleanup({true, true, true, true}, lc::PassSide::Receive, receiveBoxes, receiveStatus);
-    lc::reportCleanup({true, true, true, true}, lc::PassSide::Send, sendBoxes, sendStatus);
+    const lc::CleanupStatus receiveStatus =
+        lc::reportCleanup({true, true, true, true}, lc::PassSide::Receive, receiveBoxes);
+    const lc::CleanupStatus sendStatus = lc::reportCleanup({true, true, true, true}, lc::PassSide::Send, sendBoxes);
     receiveBoxes.openAll();
     sendBoxes.showAll();
     lc::setReportSink(nullptr);
@@ -461,12 +470,10 @@ TEST(ConnectorReportSink, CleanupFailuresAreReportedInEachSidesWords)
                                               {kSendCaption, kSendCloseSectionFailed},
                                               {kSendCaption, kSendReleaseFailed},
                                               {kSendCaption, kSendCloseMutexFailed}}));
-    EXPECT_EQ(receiveStatus, 2);
-    EXPECT_EQ(sendStatus, 2);
-    int status = 0;
+    EXPECT_EQ(receiveStatus, lc::CleanupStatus::CloseMutexFailed);
+    EXPECT_EQ(sendStatus, lc::CleanupStatus::CloseMutexFailed);
     lc::BoxQueue boxes;
-    lc::reportCleanup({false, true, false, false}, lc::PassSide::Receive, boxes, status);
-    EXPECT_EQ(status, -3);
+    EXPECT_EQ(static_cast<int>(lc::reportCleanup({false, true, false, false}, lc::PassSide::Receive, boxes)), -3);
 }
 
 class ConnectorSending : public ::testing::Test {
@@ -508,6 +515,62 @@ TEST_F(ConnectorSending, AbandonedMutexIsReportedAndTheCallStillWritten)
     EXPECT_TRUE(written);
     EXPECT_EQ(g_reports,
               (std::vector<std::pair<std::string, std::string>>{{texts::kSendCaption, texts::kSendWaitAbandoned}}));
+}
+
+// Once the end has come nothing is written, even with the mutex free at that moment.
+TEST_F(ConnectorSending, AnEndAlreadySignalledWinsOverAFreeMutex)
+{
+    peer_.registerName("game.reply");
+    const UniqueHandle ended(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+    EXPECT_FALSE(CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", nullptr, {.giveUp = ended.get()}));
+    EXPECT_TRUE(peer_.slotFree());
+}
+
+// While it lives, UnmapViewOfFile in this program unmaps and then says it failed: a clean-up
+// step that fails, which nothing outside a pass can bring about.
+class FailingUnmap {
+public:
+    using Unmap = BOOL(WINAPI*)(LPCVOID);
+    FailingUnmap() { swap(unmapThenFail); }
+    ~FailingUnmap() { swap(real_); }
+    FailingUnmap(const FailingUnmap&) = delete;
+    FailingUnmap& operator=(const FailingUnmap&) = delete;
+
+private:
+    static BOOL WINAPI unmapThenFail(LPCVOID view)
+    {
+        real_(view);
+        return FALSE;
+    }
+    static void swap(Unmap to)
+    {
+        DWORD was = 0;
+        VirtualProtect(&slot_, sizeof slot_, PAGE_READWRITE, &was);
+        if (!real_)
+            real_ = slot_;
+        slot_ = to;
+        VirtualProtect(&slot_, sizeof slot_, was, &was);
+    }
+    static inline Unmap real_ = nullptr;
+    static inline Unmap& slot_ = importedUnmapViewOfFile;
+};
+
+TEST_F(ConnectorSending, AWrittenCallStaysWrittenWhenItsPassFailsToLetGo)
+{
+    peer_.registerName("game.reply");
+    BoxWatcher boxes;
+    bool written = false;
+    {
+        const FailingUnmap failing;
+        written = CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", nullptr);
+    }
+    EXPECT_TRUE(written);
+    ReceivedMessage message;
+    ASSERT_TRUE(peer_.receive("game.reply", 1000, message));
+    ASSERT_NE(message.call, nullptr);
+    EXPECT_EQ(message.call->getMethodName(), "onDone");
+    ASSERT_EQ(boxes.boxes().size(), 1u) << "the failed step is still reported";
+    EXPECT_EQ(boxes.boxes()[0].text, texts::kSendUnmapFailed);
 }
 
 TEST_F(ConnectorSending, NeverOverwritesABusySlotAndWritesOnceItIsFree)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "localconnection/FlashLocalConnection.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +15,16 @@ public:
             connector_.setPoster(poster);
         connector_.startReceiving();
     }
-    ~Listener()
-    {
-        connector_.requestStop();
-        EXPECT_TRUE(connector_.waitForReceiving(8000));
-    }
+    ~Listener() { EXPECT_TRUE(connector_.stopReceiving(8000)); }
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
     CFlashLocalConnection& connector() { return connector_; }
+    // Returns once a whole receive pass has looked at the slot after this call.
+    void waitForAPass()
+    {
+        const std::uint64_t seen = connector_.receivePasses();
+        EXPECT_TRUE(waitUntil([&] { return connector_.receivePasses() >= seen + 2; }, 10000));
+    }
 
 private:
     CFlashLocalConnection connector_;

@@ -96,7 +96,7 @@ TEST(ReceiveBound, LargeCallsWaitInTheSlotOnceAMebibyteOfBodiesIsPending)
         ASSERT_TRUE(peer.sendBody(body, kWait)) << "call " << i;
     ASSERT_TRUE(peer.sendBody(body, kWait));
     // The bound is reached: this one stays where it is, untouched.
-    Sleep(300);
+    listener.waitForAPass();
     EXPECT_FALSE(peer.slotFree());
     EXPECT_EQ(queued(window.window()), admitted);
 
@@ -131,7 +131,7 @@ TEST(ReceiveBound, ACallTakenWhileTheQueueIsFullIsPostedOnceItDrains)
     Listener listener(kName, window.window(), kCallMessage, postUnlessFull);
     ASSERT_TRUE(peer.sendBody(bodyWithNulls(10, "Late"), kWait));
     ASSERT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait)) << "the call stayed in the slot";
-    Sleep(100);
+    listener.waitForAPass(); // which would have posted it again
     EXPECT_EQ(queued(window.window()), 0u);
     g_queueFull = false;
     ASSERT_TRUE(waitUntil([&] { return queued(window.window()) == 1; }, kWait));
@@ -150,7 +150,7 @@ TEST(ReceiveBound, ACallWaitingInTheSlotIsTakenOutWhenTheListenerStops)
     const auto body = bodyWithNulls(40000);
     for (std::size_t i = 0; i <= CFlashLocalConnection::kMaxPendingBodyBytes / body.size(); ++i)
         ASSERT_TRUE(peer.sendBody(body, kWait)) << "call " << i;
-    Sleep(300);
+    listener->waitForAPass();
     ASSERT_FALSE(peer.slotFree());
     listener.reset();
     EXPECT_TRUE(peer.slotFree());
@@ -166,7 +166,7 @@ TEST(ReceiveBound, SmallCallsWaitInTheSlotOnceAThousandArePending)
     for (std::uint32_t i = 0; i < CFlashLocalConnection::kMaxPendingCalls; ++i)
         ASSERT_TRUE(peer.sendBody(body, kWait)) << "call " << i;
     ASSERT_TRUE(peer.sendBody(body, kWait));
-    Sleep(300);
+    listener.waitForAPass();
     EXPECT_FALSE(peer.slotFree());
 
     MSG msg;
@@ -220,7 +220,7 @@ TEST(ReceiveMemory, OutOfMemoryWhileShowingABoxDropsThatBoxAndReceivingGoesOn)
         FailAllocationsAbove guard(40);
         ASSERT_TRUE(peer.sendBody(body, kWait));
         EXPECT_TRUE(waitUntil([&] { return peer.slotFree(); }, kWait));
-        Sleep(300); // the pass has handed its report on
+        listener.waitForAPass(); // the pass has handed its report on
     }
     EXPECT_GT(refusedAllocations(), refusedBefore);
     ASSERT_TRUE(peer.sendBody(bodyWithNulls(3), kWait));

@@ -160,8 +160,7 @@ private:
     }
     void stopReceiving()
     {
-        connector_.requestStop();
-        if (!connector_.waitForReceiving(kStopWaitMs))
+        if (!connector_.stopReceiving(kStopWaitMs))
             ExitProcess(kExitNoAnswer); // the thread still uses the connector: end here
     }
     ULONGLONG now() const { return GetTickCount64() - start_; }

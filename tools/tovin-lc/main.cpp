@@ -464,8 +464,7 @@ public:
     }
     ~ReplyListener()
     {
-        connector_.requestStop();
-        if (!connector_.waitForReceiving(kStopWaitMs))
+        if (!connector_.stopReceiving(kStopWaitMs))
             ExitProcess(kExitNoAnswer); // the thread still uses the connector: end here
         MSG msg;
         while (PeekMessageA(&msg, window_, kAnswerMessage, kAnswerMessage, PM_REMOVE))
