@@ -247,4 +247,42 @@ TEST_F(GameLife, ADialogOpenUnderADownloadStaysAlive)
                                         "answer tovin.game.reply onBrowseFileCancel() from localhost"}));
 }
 
+// The open dialog is moved while a download that came in through it is waited for: the
+// system's move loop takes every message, the game's next call too, which must still wait
+// for the download's answer.
+TEST_F(GameLife, CallsKeepTheirOrderWhileADialogIsMovedUnderADownload)
+{
+    installGame();
+    const std::string moving = dir_.file("moving");
+    auto launcher = startLauncher("wait-title 30000; flash; call BrowseFile " + quoted(dir_.path()) +
+                                  " \"\" null; sleep 1500; call HttpDownload " + quoted(url("/slow/3000/3")) + " " +
+                                  quoted(dir_.file("got.bin")) + "; wait-file " + moving +
+                                  "; call SayHello; slot-free 10000; answer 60000; answer 60000; answer 30000; exit 0");
+    const auto dialogs = waitFor([&launcher] { return topLevelDialogs(launcher->id()); });
+    ASSERT_EQ(dialogs.size(), 1u);
+    ASSERT_FALSE(waitFor([this] { return partialFiles(); }).empty()) << readFile(transcript());
+    const DWORD thread = GetWindowThreadProcessId(dialogs[0], nullptr);
+    const auto inMoveLoop = [thread] {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        return GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMOVESIZE);
+    };
+    PostMessageA(dialogs[0], WM_SYSCOMMAND, SC_MOVE, 0);
+    ASSERT_TRUE(waitFor(inMoveLoop)) << "the move loop did not start";
+    writeFile(moving, "");
+    ASSERT_EQ(waitForLine(transcript(), "slot ", kLongWait), "slot free") << readFile(transcript());
+    ASSERT_TRUE(waitFor([this] {
+        return partialFiles().size() == 1 && readFile(dir_.file(partialFiles()[0])).size() == 3000;
+    })) << "the body is in";
+    Sleep(500); // the call's message reaches the move loop
+    EXPECT_TRUE(inMoveLoop());
+    PostMessageA(dialogs[0], WM_KEYDOWN, VK_ESCAPE, 0); // ends the move
+    PostMessageA(dialogs[0], WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    ASSERT_TRUE(launcher->waitForExit(120000));
+    EXPECT_EQ(linesStartingWith("answer "),
+              (std::vector<std::string>{"answer tovin.game.reply onHttpDownloadComplete() from localhost",
+                                        "answer tovin.game.reply onUnknownMethod() from localhost",
+                                        "answer tovin.game.reply onBrowseFileCancel() from localhost"}));
+}
+
 } // namespace
