@@ -27,6 +27,9 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, const std::s
     const int count = arguments.left();
     if (count < 3)
         showCountAlert(texts::kCountInsufficient, count);
+    // The game may have ended while the box was open: then no dialog opens.
+    if (hasEnded())
+        return;
     const std::string initialDirectory = MakeAbsoluteDirectory(arguments.nextText());
     const std::string initialName = arguments.nextText();
     const AmfValuePtr filterList = arguments.next();
