@@ -70,7 +70,6 @@ LRESULT Launcher::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         // wParam FALSE: the log-off was cancelled, and everything goes on. TRUE: the
         // process may be ended as soon as this returns, so all is put right first.
         if (wParam) {
-            sessionEnded_ = true;
             services_.endSession();
             intake_.dropWaitingCalls();
             PostQuitMessage(0);
@@ -135,7 +134,7 @@ int Launcher::run()
     }
 
     // At the session's end the game is still running, and the launcher ends at once.
-    if (!sessionEnded_)
+    if (!services_.sessionEnded())
         services_.threadWait().forOne(gameProcess_.get(), kFinalGameWaitMs);
     intake_.close();
     return kExitCode;

@@ -36,7 +36,6 @@ private:
     UniqueHandle gameThread_;
     HWND gameWindow_ = nullptr;
     HWND window_ = nullptr;
-    bool sessionEnded_ = false;
     // Declared before the intake, which uses them, so that they outlive it.
     CLauncherServices services_;
     CallIntake intake_{services_};

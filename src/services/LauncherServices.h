@@ -44,6 +44,8 @@ public:
     // let finish) and answers nothing from now on. A call under way that this
     // interrupts (it runs inside one of its waits) ends without an answer.
     void endSession();
+    // Whether endSession has run: the session is ending, and the game may still be running.
+    bool sessionEnded() const { return sessionEnded_; }
     // How the services' waits wait: serving the window's messages but the calls.
     win::ThreadWait threadWait() const;
 
