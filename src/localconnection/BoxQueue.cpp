@@ -32,20 +32,19 @@ public:
     // False when the same box is open already, or too many are.
     bool claim(const std::string& key)
     {
-        AcquireSRWLockExclusive(&lock_);
+        // The key's copy may run out of memory: the guard lets go of the lock all the same.
+        ExclusiveLock hold(lock_);
         const bool free = open_.size() < kMaxOpenBoxes && std::find(open_.begin(), open_.end(), key) == open_.end();
         if (free)
-            open_.push_back(key); // room reserved up front: cannot throw
-        ReleaseSRWLockExclusive(&lock_);
+            open_.push_back(key); // the vector's room is reserved up front
         return free;
     }
     void release(const std::string& key)
     {
-        AcquireSRWLockExclusive(&lock_);
+        ExclusiveLock hold(lock_);
         const auto found = std::find(open_.begin(), open_.end(), key);
         if (found != open_.end())
             open_.erase(found);
-        ReleaseSRWLockExclusive(&lock_);
     }
     OpenBoxes() { open_.reserve(kMaxOpenBoxes); }
 
@@ -97,11 +96,11 @@ void reportWithoutWaiting(const char* caption, const char* text)
     std::unique_ptr<DetachedBox> box;
     try {
         box = std::make_unique<DetachedBox>(DetachedBox{caption, text, std::string(caption) + '\n' + text});
+        if (!openBoxes().claim(box->key))
+            return;
     } catch (const std::bad_alloc&) {
-        return;
+        return; // the box is lost, not the thread that raised it
     }
-    if (!openBoxes().claim(box->key))
-        return;
     const UniqueHandle thread(
         CreateThread(nullptr, kBoxThreadStack, showDetachedBox, box.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread) {
