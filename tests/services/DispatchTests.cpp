@@ -80,7 +80,7 @@ TEST_F(Dispatch, ForgedCallMessagesAreIgnoredAndEveryCallIsStillAnswered)
 {
     installGame();
     const std::string go = dir_.file("forged");
-    auto launcher = startLauncher("wait-title 30000; flash; call Foo; answer; wait-file " + quoted(go) +
+    auto launcher = startLauncher("wait-title 30000; flash; call Foo; answer; wait-file " + go +
                                   "; flood nulls 5 60000; call Foo; answer 30000; exit 0");
     ASSERT_FALSE(waitForLine(transcript(), "answer ", kLongWait).empty());
     HWND window = FindWindowA(kWindowClassName, nullptr);
