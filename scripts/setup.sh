@@ -26,6 +26,12 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# apt says nothing here (its output goes to the log): without these lines a first run
+# would sit silent for minutes.
+echo "setup: installing ${#missing[@]} Debian packages the builds and tests need (the first run only;" \
+  "a few minutes, depending on the mirror)" >&2
+started=$SECONDS
+installed() { echo "setup: packages installed in $((SECONDS - started)) s" >&2; }
 tries=${TOVIN_SETUP_TRIES:-3}
 pause=${TOVIN_SETUP_PAUSE:-20}
 log=$(mktemp "${TMPDIR:-/tmp}/tovin-setup.XXXXXX.log")
@@ -50,6 +56,7 @@ install() { apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" 
 if install; then
   [ "$updated" = yes ] ||
     echo "setup: installed, though these indexes failed to download:"$'\n'"$failed_indexes" >&2
+  installed
   exit 0
 fi
 
@@ -67,6 +74,7 @@ if grep -q 'debian-security' <<<"$failed_indexes"; then
   if install -o "Dir::Etc::PreferencesParts=$prefs"; then
     rm -rf "$prefs"
     echo "setup: installed; once the mirror has caught up, apt-get upgrade takes the security updates" >&2
+    installed
     exit 0
   fi
   rm -rf "$prefs"

@@ -70,6 +70,8 @@ rm -f "$work/calls"
 STUB_PIN_HELPS=1 bash "$root/scripts/setup.sh" >"$work/out" 2>&1; rc=$?
 [ $rc -eq 0 ] || fail "with the security suite held back it still ended with $rc"
 expect "security suite held back"
+head -n 1 "$work/out" | grep -q "^setup: installing [0-9]* Debian packages" || fail "no first line said what it installs"
+expect "setup: packages installed in "
 ls "$work"/tovin-setup-prefs.* >/dev/null 2>&1 && fail "its preferences folder was left behind"
 
 if [ $status -ne 0 ] || [ -n "${TOVIN_SETUP_SHOW:-}" ]; then
