@@ -18,7 +18,6 @@ using namespace lc::pauses;
 // The pass that takes a last call out of the slot on the way out waits this long at
 // most: the launcher ends within a second of the game.
 constexpr DWORD kLastPassWaitMs = 200;
-constexpr int kMaxCountedFailures = 3;
 constexpr int kSendWritten = 999;
 constexpr int kSendGivenUp = 998;
 
@@ -244,7 +243,8 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
     int failures = 0;
     const ULONGLONG start = GetTickCount64();
     // A slot that nobody empties must not hold the main thread for ever.
-    while (status == 0 && failures < kMaxCountedFailures && GetTickCount64() - start < options.timeLimitMs) {
+    while (status == 0 && failures < SendOptions::kMaxCountedFailures &&
+           GetTickCount64() - start < options.timeLimitMs) {
         lc::BoxQueue boxes;
         const Attempt attempt = attemptSend(methodName, call, options, boxes, status);
         boxes.showAll();
