@@ -12,7 +12,6 @@ import hashlib
 import json
 import os
 import platform
-import re
 import shutil
 import socket
 import statistics
@@ -22,21 +21,22 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+from sourcefacts import constant  # noqa: E402  (the sources' named constants)
+
 # The 32-bit build as it ships; scripts/bench.sh names the 64-bit one where no 32-bit
 # program runs.
 WINDOWS_BUILD = os.environ.get("TOVIN_BENCH_BUILD", os.path.join(ROOT, "build", "windows"))
 CODEC_BENCH = os.path.join(ROOT, "build", "bench", "bench", "codec_bench")
-CHUNK_KIB = 1024  # the launcher's read size (CHttpDownloader::kReadSize), which the bare program shares
-
-
-def receive_pause_ms():
-    """The receive loop's pause after every pass (kAfterReceivePassMs), which the round-trip
-    targets follow: read from the launcher's source, so that the two never disagree."""
-    with open(os.path.join(ROOT, "src", "localconnection", "Pauses.h")) as f:
-        return int(re.search(r"kAfterReceivePassMs = (\d+);", f.read()).group(1))
-
-
-RECEIVE_PAUSE_MS = receive_pause_ms()
+# The figures below are read from the launcher's sources, so that the two never disagree.
+# The launcher's read size, which the bare program shares.
+CHUNK_KIB = constant("CHttpDownloader::kReadSize") // 1024
+# The receive loop's pause after every pass, which the round-trip targets follow.
+RECEIVE_PAUSE_MS = constant("lc::pauses::kAfterReceivePassMs")
+# The main thread's timer behind the wait on the game's process.
+BACKUP_TIMER_MS = constant("kBackupPeriodMs")
+# The flood's limit on the launcher's peak memory: the flood test's own.
+FLOOD_PEAK_MIB = constant("kPeakLimitKiB") // 1024
 # A call lands anywhere in the receive pause: about half a pause plus a pass (3 ms) at
 # the median, and at worst one pause and a half.
 ROUNDTRIP_MEDIAN_TARGET_MS = RECEIVE_PAUSE_MS / 2 + 3
@@ -384,7 +384,8 @@ class Bench:
         main_thread = statistics.median(launcher_main)
         self.row(f"idle ({seconds} s)", "launcher CPU % of a core", f"{100 * ours:.2f}", f"bare loop {100 * floor:.2f}",
                  f"{ratio:.2f}", "<= 1.10", ratio <= 1.10, quick_judges=False, note=(
-                 f"main thread (its wait on the game and 500 ms backup timer) {100 * main_thread:.2f}, the other threads "
+                 f"main thread (its wait on the game and {BACKUP_TIMER_MS} ms backup timer) {100 * main_thread:.2f}, "
+                 f"the other threads "
                  f"{100 * (ours - main_thread):.2f}, ratio {(ours - main_thread) / floor:.2f}" if floor else ""))
         server_ours, server_floor = statistics.median(launcher_server), statistics.median(bare_server)
         self.row(f"idle ({seconds} s)", "wineserver CPU % of a core", f"{100 * server_ours:.2f}",
@@ -668,7 +669,7 @@ class Bench:
             return
         peak = statistics.median(peaks)
         written = statistics.median(c[0] for c in counts)
-        self.row(bench, "peak resident MiB", f"{peak / 1024:.0f}", target="< 256", met=peak / 1024 < 256 and not failures,
+        self.row(bench, "peak resident MiB", f"{peak / 1024:.0f}", target=f"< {FLOOD_PEAK_MIB}", met=peak / 1024 < FLOOD_PEAK_MIB and not failures,
                  note=f"whole process under Wine; {written:.0f} calls written a run, "
                       + ("every one answered, and the download" if not failures else f"{failures} runs lost answers"))
 

@@ -4,6 +4,8 @@
 // (reserved memory does not show in the resident size that -rss_limit_mb watches).
 #pragma once
 
+#include "amf/AmfReader.h"
+
 #include <sanitizer/allocator_interface.h>
 
 #include <cstddef>
@@ -12,8 +14,7 @@
 
 namespace heapwatch {
 
-// What a decoded body may hold per byte of input, plus room for fixed costs.
-constexpr std::size_t kBytesPerInputByte = 64;
+// Room for fixed costs beside what a decoded body may hold per byte (kMaxHeapPerBodyByte).
 constexpr std::size_t kConstant = 64 * 1024;
 
 inline std::size_t g_live = 0;
@@ -41,7 +42,7 @@ void checkProportional(std::size_t inputSize, Work&& work)
     g_peak = g_live;
     work();
     const std::size_t held = g_peak - before;
-    if (held > kBytesPerInputByte * inputSize + kConstant) {
+    if (held > kMaxHeapPerBodyByte * inputSize + kConstant) {
         std::fprintf(stderr, "heapwatch: %zu bytes held for an input of %zu bytes\n", held, inputSize);
         std::abort();
     }

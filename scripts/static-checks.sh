@@ -3,7 +3,10 @@
 #   clang-tidy on src/ (the checks and why: .clang-tidy), over the windows-clang build's
 #     compile commands, so that the Win32 shell is checked too;
 #   the shell scripts through ShellCheck;
-#   clang-format --dry-run -Werror (.clang-format) on every C++ source.
+#   clang-format --dry-run -Werror (.clang-format) on every C++ source;
+#   the docs against the code (scripts/check-docs.py: names, numbers tied to constants,
+#     lists of methods) and the demo's scenario against the method table
+#     (scripts/check-demo.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 status=0
@@ -14,6 +17,10 @@ shellcheck scripts/*.sh scripts/wine64/* .ci/run tests/services/*.sh tests/launc
 echo "static checks: clang-format"
 mapfile -t sources < <(git ls-files '*.cpp' '*.h')
 clang-format --dry-run -Werror "${sources[@]}" || status=1
+
+echo "static checks: docs and demo against the code"
+python3 scripts/check-docs.py || status=1
+python3 scripts/check-demo.py || status=1
 
 echo "static checks: clang-tidy"
 cmake --preset windows-clang >/dev/null

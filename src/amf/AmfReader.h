@@ -10,6 +10,12 @@
 #include <string>
 #include <vector>
 
+// The heap a decoded body may hold, per byte of the body: the reader reserves no room from
+// a count, so what it holds grows only with the bytes it has read. decode_memory_tests and
+// the fuzz targets hold it to this; the receive side's bound on pending bodies
+// (CFlashLocalConnection::kMaxPendingBodyBytes) bounds their memory through it.
+constexpr std::size_t kMaxHeapPerBodyByte = 64;
+
 class CFlashAMFReader {
 public:
     static constexpr int kMaxDepth = 64;

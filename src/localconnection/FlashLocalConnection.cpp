@@ -18,7 +18,6 @@ using namespace lc::pauses;
 // The pass that takes a last call out of the slot on the way out waits this long at
 // most: the launcher ends within a second of the game.
 constexpr DWORD kLastPassWaitMs = 200;
-constexpr int kMaxCountedFailures = 3;
 
 constexpr const char* baseName(const char* path)
 {
@@ -248,7 +247,7 @@ bool CFlashLocalConnection::send(const char* methodName, const CFlashLocalConnec
     int failures = 0;
     const ULONGLONG start = GetTickCount64();
     // A slot that nobody empties must not hold the main thread for ever.
-    while (failures < kMaxCountedFailures && GetTickCount64() - start < options.timeLimitMs) {
+    while (failures < SendOptions::kMaxCountedFailures && GetTickCount64() - start < options.timeLimitMs) {
         lc::BoxQueue boxes;
         const Attempt attempt = attemptSend(methodName, call, options, boxes);
         boxes.showAll();

@@ -25,6 +25,9 @@ class CFlashLocalConnection;
 struct SendOptions {
     // How long a send may keep trying before it gives up without writing.
     static constexpr ULONGLONG kDefaultTimeLimitMs = 10000;
+    // A send gives up after this many counted failures (no mutex, no recipient), each
+    // reported and followed by its pause.
+    static constexpr int kMaxCountedFailures = 3;
 
     // This process's listening connector, if any. A call for it that holds the slot is
     // taken out and passed on, so that an answer never waits behind a call that the
@@ -83,8 +86,8 @@ public:
     // next call, so a thousand is far beyond any game's need, while each held call has
     // its message in the window's queue, which Windows caps at 10,000 for all comers.
     static constexpr std::size_t kMaxPendingCalls = 1000;
-    // A decoded body takes at most 64 heap bytes per body byte: 1 MiB of bodies keeps the
-    // decoded calls waiting for the window under 64 MiB.
+    // A decoded body takes at most kMaxHeapPerBodyByte (amf/AmfReader.h) heap bytes per
+    // body byte: 1 MiB of bodies keeps the decoded calls waiting for the window under 64 MiB.
     static constexpr std::size_t kMaxPendingBodyBytes = 1024 * 1024;
     // Whether a call message's wParam names a record this connector posted and holds.
     bool holdsPosted(WPARAM posted) const;

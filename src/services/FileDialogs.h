@@ -5,11 +5,19 @@
 
 #include <commdlg.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 // Without the trailing reserved fields and extended flags.
 const DWORD kDialogStructSize = OPENFILENAME_SIZE_VERSION_400A;
+
+// The open dialog's name buffer for one name, and for the initial name in either case.
+constexpr std::size_t kOpenNameSize = 1024;
+// Several names: room for hundreds of full paths.
+constexpr std::size_t kOpenNamesSize = 64 * 1024;
+// The save dialog's buffers, for its initial folder and for the name.
+constexpr std::size_t kSaveBufferSize = 2048;
 
 // The filter buffer (kFilterTextSize bytes) holding `filterText`, cut to size.
 std::vector<char> filterBuffer(const std::string& filterText);

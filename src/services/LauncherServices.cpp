@@ -3,6 +3,7 @@
 
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/Trace.h"
+#include "services/Methods.h"
 #include "services/Transfer.h"
 
 #include <cstdio>
@@ -13,16 +14,13 @@ using Handler = void (CLauncherServices::*)(CFlashLocalConnectionCall*, const st
 
 struct MethodEntry {
     const char* name;
-    Handler handler; // null: the display restore, which takes nothing and answers nothing
+    Handler handler;
 };
 
-// Compared in this order, whole names only.
+// Compared in the table's order, whole names only.
 constexpr MethodEntry kMethods[] = {
-    {"BrowseFile", &CLauncherServices::BrowseFile},
-    {"BrowseFileToSave", &CLauncherServices::BrowseFileToSave},
-    {"HttpDownload", &CLauncherServices::HttpDownload},
-    {"ScreenResolutionEnable", &CLauncherServices::ScreenResolutionEnable},
-    {"ScreenResolutionDisable", nullptr},
+#define TOVIN_METHOD(name, answers, serveDefault) {#name, &CLauncherServices::name},
+#include "services/Methods.def"
 };
 
 } // namespace
@@ -49,15 +47,12 @@ void CLauncherServices::dispatch(CFlashLocalConnectionCall* call, HWND gameWindo
         return;
     const std::string replyName = arguments.front()->toString();
     for (const MethodEntry& entry : kMethods) {
-        if (method != entry.name)
-            continue;
-        if (entry.handler)
+        if (method == entry.name) {
             (this->*entry.handler)(call, replyName, gameWindow);
-        else
-            RestoreDisplayMode();
-        return;
+            return;
+        }
     }
-    sendAnswer(replyName, "onUnknownMethod");
+    sendAnswer(replyName, kUnknownMethodAnswer);
 }
 
 // A game that exits with code 259 reads as STILL_ACTIVE, so the handle's state decides.

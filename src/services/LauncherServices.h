@@ -53,10 +53,6 @@ public:
     // nothing once the game has ended, since no Flash Player is left to take it.
     void sendAnswer(const std::string& replyName, const char* method, std::vector<AmfValuePtr> values = {});
 
-    void BrowseFile(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow);
-    void BrowseFileToSave(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow);
-    void HttpDownload(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow);
-    void ScreenResolutionEnable(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow);
     void RestoreDisplayMode();
 
     // How long a download's body may be silent before it counts as cut, and what writes
@@ -69,6 +65,12 @@ public:
         BOOL(WINAPI* copyWrite)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr; // WriteFile
     };
     void setDownloadTimings(const DownloadTimings& timings) { downloadTimings_ = timings; }
+
+    // One handler per row of the method table, named after its method: the call (its
+    // reply name still first), the reply name and the game's window.
+#define TOVIN_METHOD(name, answers, serveDefault)                                                                      \
+    void name(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow);
+#include "services/Methods.def"
 
 private:
     // Takes the download's transfer into this object's keeping and returns it.

@@ -12,15 +12,6 @@
 #include <utility>
 #include <vector>
 
-namespace {
-
-// One name, and the initial name in either case.
-constexpr std::size_t kOpenNameSize = 1024;
-// Several names: room for hundreds of full paths.
-constexpr std::size_t kOpenNamesSize = 64 * 1024;
-
-} // namespace
-
 void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow)
 {
     CallArguments arguments(*call);

@@ -8,12 +8,6 @@
 
 #include <vector>
 
-namespace {
-
-constexpr std::size_t kSaveBufferSize = 2048;
-
-} // namespace
-
 void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow)
 {
     CallArguments arguments(*call);

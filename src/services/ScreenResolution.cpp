@@ -1,4 +1,5 @@
-// ScreenResolutionEnable and the restore of the mode in force before the first switch.
+// ScreenResolutionEnable, ScreenResolutionDisable and the restore of the mode in force
+// before the first switch.
 #include "resources/Texts.h"
 #include "services/LauncherServices.h"
 
@@ -67,6 +68,12 @@ void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, 
         return;
     }
     sendAnswer(replyName, result == DISP_CHANGE_SUCCESSFUL ? "onScreenResolutionSuccess" : "onScreenResolutionError");
+}
+
+// Takes nothing but the reply name, which the dispatch has checked, and answers nothing.
+void CLauncherServices::ScreenResolutionDisable(CFlashLocalConnectionCall*, const std::string&, HWND)
+{
+    RestoreDisplayMode();
 }
 
 void CLauncherServices::RestoreDisplayMode()

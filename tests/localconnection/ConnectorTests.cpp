@@ -195,7 +195,7 @@ TEST(ConnectorRegistration, FailedRegistrationBoxAndPauseLeaveTheMutexFree)
     std::memset(peer.view().data + lc::kTableOffset, 'x', lc::kTableLimit - lc::kTableOffset);
     peer.unlock();
     BoxWatcher boxes(0, false);
-    MutexHoldProbe probe(peer.mutex(), 300); // the pause is 500 ms
+    MutexHoldProbe probe(peer.mutex(), lc::pauses::kAfterRegisterFailedMs * 3 / 5); // most of the pause
     Listener listener(kName, nullptr, 0);
     for (std::size_t seen = 1; seen <= 2; ++seen) {
         ASSERT_TRUE(boxes.waitForCount(seen, kWait));
@@ -355,7 +355,8 @@ TEST(ConnectorPassFailures, StopEndsAWaitForTheMutexBeforeItIsGranted)
     // The listener's next pass begins within its pause, and then waits for the mutex.
     Sleep(20 * lc::pauses::kAfterReceivePassMs);
     listener.connector().requestStop();
-    EXPECT_TRUE(listener.connector().waitForReceiving(1000)) << "the wait lasts 5 s without the stop";
+    static_assert(lc::kMutexWaitMs > 1000, "the wait would end by itself");
+    EXPECT_TRUE(listener.connector().waitForReceiving(1000)) << "the wait lasts kMutexWaitMs without the stop";
     peer.unlock();
     EXPECT_EQ(WaitForSingleObject(peer.mutex(), 2000), WAIT_OBJECT_0);
     ReleaseMutex(peer.mutex());
@@ -381,7 +382,8 @@ TEST(ConnectorPassFailures, OpenBoxesNeitherStopReceivingNorPileUp)
     std::memset(peer.view().data + lc::kTableOffset, 'x', lc::kTableLimit - lc::kTableOffset);
     peer.unlock();
     ASSERT_TRUE(boxes.waitForCount(2, kWait));
-    Sleep(5000); // about ten failing passes
+    // About ten failing passes, each followed by its pause.
+    Sleep(10 * (lc::pauses::kAfterRegisterFailedMs + lc::pauses::kAfterReceivePassMs));
     const auto seen = boxes.boxes();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].text, filledText(texts::kHeaderNotString, 1, 0));
@@ -579,7 +581,7 @@ TEST_F(ConnectorSending, NeverOverwritesABusySlotAndWritesOnceItIsFree)
     peer_.registerName("other");
     ASSERT_TRUE(peer_.sendCall("other", "Pending", *callWith({}), 1000));
     std::thread consumer([&] {
-        Sleep(500); // not a wait: keeps the slot busy across many of the sender's 10 ms passes
+        Sleep(500); // not a wait: keeps the slot busy across many of the sender's passes
         ReceivedMessage taken;
         peer_.receive("other", kWait, taken);
     });
@@ -592,13 +594,13 @@ TEST_F(ConnectorSending, NeverOverwritesABusySlotAndWritesOnceItIsFree)
     EXPECT_EQ(message.call->getMethodName(), "onDone");
 }
 
-TEST_F(ConnectorSending, MissingRecipientGivesThreeBoxesAndWritesNothing)
+TEST_F(ConnectorSending, MissingRecipientGivesABoxPerCountedFailureAndWritesNothing)
 {
     BoxWatcher boxes;
     CFlashLocalConnection connector("nobody.listens", nullptr, 0);
     connector.send("onDone", nullptr); // the full time limit: each box takes a while under Wine
-    // send shows its boxes itself and returns once the last is closed: all three are seen.
-    ASSERT_EQ(boxes.boxes().size(), 3u);
+    // send shows its boxes itself and returns once the last is closed: all are seen.
+    ASSERT_EQ(boxes.boxes().size(), static_cast<std::size_t>(SendOptions::kMaxCountedFailures));
     for (const SeenBox& box : boxes.boxes()) {
         EXPECT_EQ(box.text, texts::kSendNoRecipient);
         EXPECT_EQ(box.caption, texts::kSendCaption);
@@ -609,9 +611,10 @@ TEST_F(ConnectorSending, MissingRecipientGivesThreeBoxesAndWritesNothing)
 TEST_F(ConnectorSending, MissingRecipientBoxesAndPausesLeaveTheMutexFree)
 {
     BoxWatcher boxes(0, false);
-    MutexHoldProbe probe(peer_.mutex(), 80); // the pause is 100 ms, taken after each of the three passes
+    // Most of the pause taken after each pass that finds no recipient.
+    MutexHoldProbe probe(peer_.mutex(), lc::pauses::kSendNoRecipientMs * 4 / 5);
     JoiningThread sender([] { CFlashLocalConnection("nobody.listens", nullptr, 0).send("onDone", nullptr); });
-    for (std::size_t seen = 1; seen <= 3; ++seen) {
+    for (std::size_t seen = 1; seen <= SendOptions::kMaxCountedFailures; ++seen) {
         ASSERT_TRUE(boxes.waitForCount(seen, kWait));
         EXPECT_EQ(WaitForSingleObject(peer_.mutex(), 2000), WAIT_OBJECT_0) << "box " << seen << " is up";
         ReleaseMutex(peer_.mutex());
@@ -651,13 +654,13 @@ TEST_F(ConnectorSending, OversizedCallAndOverlongNameWriteNothingSilently)
     EXPECT_TRUE(boxes.boxes().empty()) << "a box would have held send until it was closed";
 }
 
-TEST(ConnectorSendingAlone, NoFlashPlayerMeansThreeQuickFailuresAndNoBox)
+TEST(ConnectorSendingAlone, NoFlashPlayerMeansQuickCountedFailuresAndNoBox)
 {
     BoxWatcher boxes;
     const ULONGLONG start = GetTickCount64();
     CFlashLocalConnection("game.reply", nullptr, 0).send("onDone", nullptr);
     const ULONGLONG elapsed = GetTickCount64() - start;
-    EXPECT_GE(elapsed, 600u);
+    EXPECT_GE(elapsed, SendOptions::kMaxCountedFailures * lc::pauses::kSendNoMutexMs);
     EXPECT_LT(elapsed, 5000u);
     EXPECT_TRUE(boxes.boxes().empty()) << "a box would have held send until it was closed";
 }

@@ -83,7 +83,7 @@ std::size_t queued(HWND window)
     return count;
 }
 
-TEST(ReceiveBound, LargeCallsWaitInTheSlotOnceAMebibyteOfBodiesIsPending)
+TEST(ReceiveBound, LargeCallsWaitInTheSlotOnceThePendingBodiesReachTheirBound)
 {
     FlashPlayerPeer peer;
     BusyWindow window;
@@ -156,7 +156,7 @@ TEST(ReceiveBound, ACallWaitingInTheSlotIsTakenOutWhenTheListenerStops)
     EXPECT_TRUE(peer.slotFree());
 }
 
-TEST(ReceiveBound, SmallCallsWaitInTheSlotOnceAThousandArePending)
+TEST(ReceiveBound, SmallCallsWaitInTheSlotOnceThePendingCallsReachTheirBound)
 {
     FlashPlayerPeer peer;
     peer.setPollInterval(1);

@@ -1,6 +1,7 @@
 // BrowseFile and BrowseFileToSave, driving the real dialogs that the launcher opens.
 #include "resources/FilledText.h"
 #include "resources/Texts.h"
+#include "services/FileDialogs.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 #include "support/Wait.h"
@@ -268,15 +269,16 @@ TEST_F(BrowseDialog, SaveDialogIsOwnedByTheGameWithARelativeFolderOrNone)
 // Initial names longer than the dialogs' buffers are cut to them, with room for the NUL.
 TEST_F(BrowseDialog, InitialNamesAreCutToTheirBuffers)
 {
-    start("call BrowseFile " + quoted(dir_.path()) + " " + quoted(std::string(1500, 'o')) + " null; answer 60000; " +
-          "call BrowseFileToSave " + quoted(dir_.path()) + " " + quoted(std::string(3000, 's')) + "; answer 60000");
+    start("call BrowseFile " + quoted(dir_.path()) + " " + quoted(std::string(kOpenNameSize * 3 / 2, 'o')) +
+          " null; answer 60000; call BrowseFileToSave " + quoted(dir_.path()) + " " +
+          quoted(std::string(kSaveBufferSize * 3 / 2, 's')) + "; answer 60000");
     HWND dialog = waitForDialog();
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(windowText(nameField(dialog)), std::string(1023, 'o'));
+    EXPECT_EQ(windowText(nameField(dialog)), std::string(kOpenNameSize - 1, 'o'));
     cancel(dialog);
     dialog = waitForDialog();
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(windowText(nameField(dialog)), std::string(2047, 's'));
+    EXPECT_EQ(windowText(nameField(dialog)), std::string(kSaveBufferSize - 1, 's'));
     cancel(dialog);
     EXPECT_EQ(finish(), (std::vector<std::string>{answer("onBrowseFileCancel"), answer("onBrowseFileToSaveCancel")}));
 }

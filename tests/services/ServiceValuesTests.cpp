@@ -1,15 +1,39 @@
-// The display mode fields and the dialogs' text buffers, computed from the game's values.
+// The display mode fields and the dialogs' text buffers, computed from the game's values;
+// the method table, pinned.
 #include "services/ContentLength.h"
 #include "services/DialogBuffer.h"
 #include "services/DisplayModeField.h"
+#include "services/Methods.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace {
+
+// The one place where the tests spell the methods and their answers out, byte for byte
+// and in the order of comparison: the game calls and hears these names. Every other test
+// takes them from the table.
+TEST(MethodTable, IsTheGamesOwnByteForByte)
+{
+    std::vector<std::string> rows;
+    for (const MethodRow& row : kMethodRows)
+        rows.push_back(std::string(row.name) + " | " + std::string(row.answers) + " | " +
+                       (row.serveDefault ? "\"" + std::string(row.serveDefault) + "\"" : "no default"));
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "BrowseFile | onBrowseFileSelect onBrowseFileCancel | no default",
+                        "BrowseFileToSave | onBrowseFileToSaveSelect onBrowseFileToSaveCancel | no default",
+                        "HttpDownload | onHttpDownloadComplete onHttpDownloadError | no default",
+                        "ScreenResolutionEnable | onScreenResolutionSuccess onScreenResolutionError | "
+                        "\"onScreenResolutionSuccess\"",
+                        "ScreenResolutionDisable |  | \"\"",
+                    }));
+    EXPECT_EQ(std::string(kUnknownMethodAnswer), "onUnknownMethod");
+}
 
 TEST(DisplayModeField, KeepsTheLow32BitsOfTheTruncatedInteger)
 {

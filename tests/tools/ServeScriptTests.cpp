@@ -3,6 +3,7 @@
 #include "ServeScript.h"
 
 #include "amf/ValueSyntax.h"
+#include "services/Methods.h"
 
 #include <gtest/gtest.h>
 
@@ -72,13 +73,39 @@ TEST(ServeScript, TheFirstRuleThatTakesACallAnswersIt)
     EXPECT_FALSE(rules[4].answer);
     EXPECT_TRUE(rules[4].end);
     EXPECT_EQ(rules[1].delayMs, 5000u);
+}
 
-    // The launcher's defaults come after the script's rules.
-    ASSERT_TRUE(script.read(ServeScript::kLauncherDefaults, error)) << error;
-    EXPECT_EQ(answering(script, "ScreenResolutionEnable", {"game", "800", "600", "32"}), 7u);
-    EXPECT_EQ(script.rules()[6].answer->method, "onScreenResolutionSuccess");
-    EXPECT_EQ(answering(script, "ScreenResolutionDisable", {"game"}), 8u);
-    EXPECT_FALSE(script.rules()[7].answer);
+// The launcher's defaults come after the script's rules, one for each method the table
+// gives a default, answering it as the table says; a full script still gets them.
+TEST(ServeScript, TheLauncherDefaultsFollowTheScriptAsTheMethodTableSays)
+{
+    std::string full = "[";
+    for (std::size_t i = 0; i < ServeScript::kMaxRules; ++i)
+        full += std::string(i ? "," : "") + R"({"method": "Script"})";
+    full += "]";
+    for (const std::string& json : {std::string(R"([{"method": "Script"}])"), full}) {
+        ServeScript script;
+        std::string error;
+        ASSERT_TRUE(script.read(json, error)) << error;
+        const std::size_t read = script.rules().size();
+        script.addLauncherDefaults();
+        std::size_t defaults = 0;
+        for (const MethodRow& row : kMethodRows) {
+            const std::string method(row.name);
+            const std::size_t rule = answering(script, method, {"game", "800", "600", "32"});
+            if (!row.serveDefault) {
+                EXPECT_EQ(rule, 0u) << method;
+                continue;
+            }
+            ++defaults;
+            ASSERT_GT(rule, read) << method << " after " << read << " rules";
+            const auto& answer = script.rules()[rule - 1].answer;
+            EXPECT_EQ(answer ? answer->method : "", row.serveDefault) << method;
+            EXPECT_TRUE(!answer || answer->words.empty()) << method;
+        }
+        EXPECT_EQ(script.rules().size(), read + defaults);
+        EXPECT_GT(defaults, 0u);
+    }
 }
 
 TEST(ServeScript, AnswerValuesReachThePeerInTheOrderWritten)

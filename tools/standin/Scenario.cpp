@@ -139,6 +139,8 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
     } else if (name == "answer") {
         if (!takeAnswer(static_cast<DWORD>(number(1, 15000))))
             transcriptLine("no answer");
+        else if (words.size() > 2 && lastAnswer_ != words[2])
+            transcriptLine("unexpected answer, expected " + words[2]);
     } else if (name == "answer-bytes") {
         if (!takeAnswer(static_cast<DWORD>(number(1, 15000)), true))
             transcriptLine("no answer");
@@ -271,7 +273,8 @@ bool Scenario::waitForFile(const std::string& path, DWORD timeoutMs)
 
 bool Scenario::takeAnswer(DWORD timeoutMs, bool withBytes)
 {
-    const auto print = [withBytes](const std::string& name, const ReceivedMessage& message) {
+    const auto print = [this, withBytes](const std::string& name, const ReceivedMessage& message) {
+        lastAnswer_ = message.call ? message.call->getMethodName() : std::string();
         if (withBytes) {
             static const char kDigits[] = "0123456789abcdef";
             std::string hex;

@@ -8,7 +8,10 @@
 //   call-bare METHOD VALUES      a call with exactly these arguments
 //   post NAME METHOD VALUES      leave a call for NAME in the slot (nobody may take it)
 //   wait-file PATH [MS]          wait until the file exists (the test's signal to go on)
-//   answer MS | no-answer MS     wait for the launcher's answer on any name listened to
+//   answer MS [CALLBACK] | no-answer MS
+//                                wait for the launcher's answer on any name listened to; with
+//                                CALLBACK, a line "unexpected answer, expected CALLBACK"
+//                                follows an answer that calls another
 //   answer-bytes MS              the same, then the answer's body as it was in the slot, in hex
 //   dialog-pick NAME | dialog-cancel   close the file dialog opened over the game window
 //   flood nulls|negative SECONDS [DRAIN_MS]   full-size calls as fast as the slot allows
@@ -46,6 +49,7 @@ private:
     void sendCall(const Command& command, bool withReplyName);
     void postCall(const Command& command);
     static bool waitForFile(const std::string& path, DWORD timeoutMs);
+    // Prints the answer and keeps its method in lastAnswer_.
     bool takeAnswer(DWORD timeoutMs, bool withBytes = false);
     void closeDialog(const std::string& fileName);
 
@@ -55,5 +59,6 @@ private:
     std::unique_ptr<FlashPlayerPeer> peer_;
     std::string replyName_ = "tovin.game.reply";
     std::vector<std::string> listening_;
+    std::string lastAnswer_;
     std::deque<std::pair<std::string, ReceivedMessage>> pending_; // answers taken while sending
 };

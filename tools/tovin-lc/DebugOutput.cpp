@@ -6,7 +6,10 @@
 namespace {
 
 constexpr DWORD kBufferSize = 4096;
-constexpr DWORD kMutexWaitMs = 5000;
+// Not the Flash Player's mutex (lc::kMutexWaitMs), and another reason: DBWinMutex is held
+// by a program writing a debug line until a reader has taken it. A wait this long means
+// the lines are not being taken, and trace gives up with its own message.
+constexpr DWORD kDebugMutexWaitMs = 5000;
 
 } // namespace
 
@@ -17,7 +20,7 @@ DebugOutputListener::Opened DebugOutputListener::open()
     mutex_.reset(CreateMutexA(nullptr, FALSE, "DBWinMutex"));
     if (!mutex_)
         return Opened::Failed;
-    const DWORD waited = WaitForSingleObject(mutex_.get(), kMutexWaitMs);
+    const DWORD waited = WaitForSingleObject(mutex_.get(), kDebugMutexWaitMs);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
         return Opened::Failed;
     Opened opened = Opened::Failed;

@@ -6,6 +6,7 @@
 #include "launcher/Launcher.h"
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/MessageText.h"
+#include "services/Methods.h"
 
 #include <windows.h>
 
@@ -35,8 +36,8 @@ const char kServeHelp[] =
     "  \"then\"      \"end\": the serve ends after this answer\n"
     "A line of trace --json pastes into a rule. A call no rule matches is answered\n"
     "onUnknownMethod(). --defaults launcher adds rules that answer as the launcher does\n"
-    "where it needs no network and no person: ScreenResolutionEnable succeeds (the\n"
-    "display is never switched), ScreenResolutionDisable answers nothing.\n"
+    "where it needs no network and no person (the display is never switched):\n"
+    "{defaults}.\n"
     "\n"
     "Example: a download that fails with 404, then succeeds after 2 s; two files chosen;\n"
     "a cancelled save dialog; a refused display mode; Quit ends the serve.\n"
@@ -182,7 +183,7 @@ private:
             return;
         const std::string replyName = arguments.front()->toString();
         const ServeRule* rule = script_.match(call);
-        static const ServeAnswer kUnknownMethod{"onUnknownMethod", {}};
+        static const ServeAnswer kUnknownMethod{kUnknownMethodAnswer, {}};
         const ServeAnswer* answer = rule ? (rule->answer ? &*rule->answer : nullptr) : &kUnknownMethod;
         if (rule && rule->delayMs > 0) {
             // The receive thread goes on taking calls meanwhile; the window's thread serves
@@ -276,7 +277,7 @@ Outcome serve(const std::vector<std::string>& arguments)
     if (!script.read(text, error))
         return failure(kExitBadArguments, path + ": " + error);
     if (defaults)
-        script.read(ServeScript::kLauncherDefaults, error);
+        script.addLauncherDefaults();
     const std::size_t rules = script.rules().size();
     const std::string ruleCount = std::to_string(rules) + (rules == 1 ? " rule" : " rules");
     if (check) {

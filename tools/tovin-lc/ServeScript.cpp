@@ -2,6 +2,7 @@
 
 #include "amf/TextEncoding.h"
 #include "amf/ValueSyntax.h"
+#include "services/Methods.h"
 
 #include <nlohmann/json.hpp>
 
@@ -194,6 +195,31 @@ bool ServeScript::read(std::string_view json, std::string& error)
         error = fault.text;
         return false;
     }
+}
+
+void ServeScript::addLauncherDefaults()
+{
+    for (const MethodRow& row : kMethodRows) {
+        if (!row.serveDefault)
+            continue;
+        ServeRule rule;
+        rule.method = row.name; // names and callbacks are ASCII: the same in every code page
+        if (*row.serveDefault)
+            rule.answer = ServeAnswer{row.serveDefault, {}};
+        rules_.push_back(std::move(rule));
+    }
+}
+
+std::string ServeScript::launcherDefaultsText()
+{
+    std::string text;
+    for (const MethodRow& row : kMethodRows) {
+        if (!row.serveDefault)
+            continue;
+        text += (text.empty() ? "" : ", ") + std::string(row.name) + " answers " +
+                (*row.serveDefault ? std::string(row.serveDefault) + "()" : std::string("nothing"));
+    }
+    return text;
 }
 
 const ServeRule* ServeScript::match(const CFlashLocalConnectionCall& call)

@@ -40,14 +40,15 @@ public:
     static constexpr unsigned long kMaxTimes = 1000000000;
     // A value nests at most kMaxValueNesting deep inside its rule's args, four levels down.
     static constexpr int kMaxNesting = 64 + 4;
-    // The rules that answer as the launcher does where it needs neither a network nor a person.
-    static constexpr char kLauncherDefaults[] =
-        R"([{"method": "ScreenResolutionEnable", "answer": {"method": "onScreenResolutionSuccess", "args": []}},)"
-        R"( {"method": "ScreenResolutionDisable", "answer": null}])";
-
     // Adds the rules of `json` (UTF-8) after those read before. False with `error` set to
     // one line naming the rule and the field; nothing is added then.
     bool read(std::string_view json, std::string& error);
+    // Adds, after the rules read, one that answers as the launcher does for each method whose
+    // answer needs neither a network nor a person (the method table's serve defaults). They
+    // come whatever the script's size: kMaxRules bounds what is read.
+    void addLauncherDefaults();
+    // Those rules in words, for the help: "M answers CALLBACK(), N answers nothing".
+    static std::string launcherDefaultsText();
     const std::vector<ServeRule>& rules() const { return rules_; }
 
     // The first rule that takes the call, counted as used; null when none does.

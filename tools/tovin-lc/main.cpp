@@ -5,6 +5,7 @@
 #include "ConsoleText.h"
 #include "DebugOutput.h"
 #include "Serve.h"
+#include "ServeScript.h"
 #include "TraceLine.h"
 
 #include "amf/AmfReader.h"
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -616,10 +618,15 @@ Outcome run(const std::vector<std::string>& arguments)
         if (arguments[0] != command.name)
             continue;
         if (arguments.size() > 1 && asksForHelp(arguments[1])) {
-            // The pace a help text speaks of is the transport's own constant.
+            // What a help text speaks of comes from its source: the transport's pace, the
+            // method table's defaults.
             std::string help = command.help;
-            if (const std::size_t at = help.find("{pause}"); at != std::string::npos)
-                help.replace(at, 7, std::to_string(kPassPauseMs));
+            const auto fill = [&help](std::string_view mark, const std::string& text) {
+                if (const std::size_t at = help.find(mark); at != std::string::npos)
+                    help.replace(at, mark.size(), text);
+            };
+            fill("{pause}", std::to_string(kPassPauseMs));
+            fill("{defaults}", ServeScript::launcherDefaultsText());
             writeUtf8Text(Stream::Out, help);
             return {0, ""};
         }
