@@ -7,10 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-// A body that brings no byte for this long is cut: the waiting thread ends the transfer.
-constexpr std::uint32_t kBodySilenceMs = 60000;
-
-// Where the body comes from.
+// Where the body comes from. Each call fails once the transfer is abandoned, and a wait
+// fails once no byte has come for the request's silence limit (reask::Limits): the
+// source's own bound, so the worker ends a silent request itself.
 class BodySource {
 public:
     virtual ~BodySource() = default;
@@ -33,12 +32,13 @@ public:
 
 struct BodyReadEnd {
     std::uint64_t total = 0; // bytes received
-    bool readFailed = false; // the body ended in a failure, not at its end
+    bool readFailed = false; // the body ended in a failure (a cut, a silence), not at its end
     bool writeFailed = false;
 };
 
 // Reads the whole body, each read into `chunk` and no larger than it, and hands each
-// batch to `sink` (none: the body is dropped). A read takes what has come, up to the
-// whole chunk, and waits for nothing more; with nothing there, the loop waits for bytes
-// or the end. So `watch` sees every batch as it lands, however slowly the body trickles.
+// batch to `sink` (none: the body is dropped). Each batch waits for bytes (or the end)
+// first, then reads what has come, up to the whole chunk, and waits for nothing more:
+// a read that does not wait is only made once bytes are known to be there. So `watch`
+// sees every batch as it lands, however slowly the body trickles.
 BodyReadEnd readBody(BodySource& source, std::vector<std::uint8_t>& chunk, SilenceWatch& watch, BodySink* sink);

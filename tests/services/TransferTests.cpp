@@ -48,7 +48,12 @@ TEST(Transfer, ACopySlowerThanTheSilenceLimitIsAnsweredCompleteWithTheDestinatio
     FlashPlayerPeer peer;
     peer.registerName(kReply);
     CLauncherServices services;
-    services.setDownloadTimings({.silenceLimitMs = 300, .copyWrite = slowWrite});
+    CLauncherServices::DownloadTimings timings;
+    timings.fetch = {.requestMs = 300, .silenceMs = 300, .closeMs = 100, .pausesMs = {10, 10, 10}, .maxRetryAfterMs = 0};
+    timings.watchGraceMs = 100;
+    timings.copyWrite = slowWrite;
+    ASSERT_LT(timings.watchMs(), 3 * 700u) << "the copy must take longer than the watch";
+    services.setDownloadTimings(timings);
     const std::string destination = std::string(sealed) + "\\x.bin";
     constexpr std::size_t kSize = 3u << 20; // three writes of the copy
 
