@@ -107,7 +107,8 @@ void Transfer::run()
 // Copies the whole partial file over the destination with the transfer's buffer, so
 // the copy too holds no more than one read. The destination is truncated at the end
 // only, to the body's size. A copy that fails once it has opened the destination may
-// have left it part new and part old: it is deleted, as a failed download's file is.
+// have left it part new and part old: it is deleted, as a failed download's file is (or
+// left empty, where the folder, which takes no new file, lets none go either).
 bool Transfer::copyOver()
 {
     std::vector<std::uint8_t>& chunk = downloader_.chunk();
@@ -129,6 +130,10 @@ bool Transfer::copyOver()
     };
     if (copied() && SetEndOfFile(to.get()) && to.close())
         return true;
+    // Part new, part old: emptied, then deleted where the folder lets it go.
+    LARGE_INTEGER start = {};
+    if (to && SetFilePointerEx(to.get(), start, nullptr, FILE_BEGIN))
+        SetEndOfFile(to.get());
     to.close();
     DeleteFileA(destination_.c_str());
     return false;

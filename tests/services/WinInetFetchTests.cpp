@@ -158,14 +158,15 @@ TEST(WinInetFetch, AnOpenThatFailsAfterItsHandleWasMadeEndsWithinItsBounds)
 }
 
 // A read that is not to wait goes pending all the same, and completes with bytes in the
-// buffer: they are written, in their place.
+// buffer: they are written, in their place. And no request writes into WinINet's cache.
 TEST(WinInetFetch, AReadNotToWaitThatGoesPendingKeepsItsBytes)
 {
     constexpr std::uint32_t kSize = 5000;
     struct PendingRead : StandInInternet {
-        HINTERNET openUrl(HINTERNET, const char*, const char*, DWORD, DWORD_PTR context) const override
+        HINTERNET openUrl(HINTERNET, const char*, const char*, DWORD flags, DWORD_PTR context) const override
         {
             context_ = context;
+            flags_ = flags;
             return kRequest;
         }
         BOOL queryInfo(HINTERNET, DWORD query, char* text, DWORD* length) const override
@@ -206,6 +207,7 @@ TEST(WinInetFetch, AReadNotToWaitThatGoesPendingKeepsItsBytes)
             return count;
         }
         mutable DWORD sent_ = 0;
+        mutable DWORD flags_ = 0;
     };
     TempDir dir;
     const std::string path = dir.file("body.bin");
@@ -220,6 +222,7 @@ TEST(WinInetFetch, AReadNotToWaitThatGoesPendingKeepsItsBytes)
     for (std::uint32_t i = 0; i < kSize; ++i)
         expected[i] = static_cast<char>(i * 7 % 251);
     EXPECT_TRUE(readFile(path) == expected) << "the pending read's bytes must be in the file, in their place";
+    EXPECT_TRUE(calls.flags_ & INTERNET_FLAG_NO_CACHE_WRITE) << "the body was written into WinINet's cache too";
 }
 
 } // namespace

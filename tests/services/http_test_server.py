@@ -11,7 +11,7 @@ second announces more and closes after N).
 honoured as a real server does (a 206 when If-Range names the body as it is now, else the
 whole body), the requests of one URL counted: cut=AT&cuts=K (the first K responses end at
 body byte AT), every=N (every response ends after N bytes), stall=AT&for=S (the first
-response stops at byte AT for S seconds), busy=K&retry=R (the first K requests answered
+response, or the first K with stalls=K, stops at byte AT for S seconds), busy=K&retry=R (the first K requests answered
 503 with Retry-After R, "date" for a date a second ahead), change=1 (a new body, and
 validator, from the second request on), validator=etag|date|none.
 """
@@ -152,7 +152,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             end = min(end, max(start, int(options["cut"])))
         if "every" in options:
             end = min(end, start + int(options["every"]))
-        stall = int(options["stall"]) if number == 1 and "stall" in options else None
+        stalls = number <= int(options.get("stalls", 1)) and "stall" in options
+        stall = max(start, int(options["stall"])) if stalls else None
         self.send_response(206 if start else 200)
         if start:
             self.send_header("Content-Range", f"bytes {start}-{size - 1}/{size}")
