@@ -126,10 +126,10 @@ protected:
 };
 
 
-// An asynchronous open that fails after WinINet reported the request's handle made:
-// the request handle is WinINet's to close, through the session, and its closing notice
-// may or may not come. Either way the fetch ends within its bounds, and never closes
-// the bare handle value, which WinINet may have given to someone else since.
+// An asynchronous open that fails after WinINet reported the request's handle made, or
+// never completes: the request handle is WinINet's to close, through the session, and
+// its closing notice may or may not come. Either way the fetch ends within its bounds,
+// and never closes the bare handle value, which WinINet may have given to someone else.
 TEST(WinInetFetch, AnOpenThatFailsAfterItsHandleWasMadeEndsWithinItsBounds)
 {
     struct FailingOpen : StandInInternet {
@@ -137,16 +137,20 @@ TEST(WinInetFetch, AnOpenThatFailsAfterItsHandleWasMadeEndsWithinItsBounds)
         {
             context_ = context;
             notify(INTERNET_STATUS_HANDLE_CREATED, reinterpret_cast<DWORD_PTR>(kRequest));
-            notify(INTERNET_STATUS_REQUEST_COMPLETE, 0, ERROR_INTERNET_CANNOT_CONNECT);
+            if (completes_)
+                notify(INTERNET_STATUS_REQUEST_COMPLETE, 0, ERROR_INTERNET_CANNOT_CONNECT);
             SetLastError(ERROR_IO_PENDING);
             return nullptr;
         }
+        bool completes_ = true; // else it stays pending until its session is closed
     };
     reask::Limits limits;
+    limits.requestMs = 200;
     limits.closeMs = 200;
-    for (const bool notice : {true, false}) {
+    for (const auto& [notice, completes] : {std::pair(true, true), std::pair(false, true), std::pair(true, false)}) {
         FailingOpen calls;
         calls.closingNotice_ = notice;
+        calls.completes_ = completes;
         Fetch fetch("http://stand-in/", INVALID_HANDLE_VALUE, limits, calls);
         const UniqueHandle worker(CreateThread(nullptr, 0, runFetch, &fetch, 0, nullptr));
         ASSERT_TRUE(worker);
