@@ -4,6 +4,8 @@
 // (reserved memory does not show in the resident size that -rss_limit_mb watches).
 #pragma once
 
+#include "amf/AmfReader.h"
+
 #include <sanitizer/allocator_interface.h>
 
 #include <cstddef>
@@ -13,7 +15,7 @@
 namespace heapwatch {
 
 // What a decoded body may hold per byte of input, plus room for fixed costs.
-constexpr std::size_t kBytesPerInputByte = 64;
+constexpr std::size_t kBytesPerInputByte = CFlashAMFReader::kMaxHeapPerBodyByte;
 constexpr std::size_t kConstant = 64 * 1024;
 
 inline std::size_t g_live = 0;

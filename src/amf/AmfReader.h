@@ -13,6 +13,10 @@
 class CFlashAMFReader {
 public:
     static constexpr int kMaxDepth = 64;
+    // What a decoded value tree holds on the heap, at most, for each byte of its body: a
+    // count is never trusted for room, so each value costs bytes that its body carries.
+    // The bound of the transport's queue, the tests and the fuzzers read it.
+    static constexpr std::size_t kMaxHeapPerBodyByte = 64;
 
     CFlashAMFReader(const void* start, std::size_t length);
 

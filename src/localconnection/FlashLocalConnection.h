@@ -76,8 +76,8 @@ public:
     // next call, so a thousand is far beyond any game's need, while each held call has
     // its message in the window's queue, which Windows caps at 10,000 for all comers.
     static constexpr std::size_t kMaxPendingCalls = 1000;
-    // A decoded body takes at most 64 heap bytes per body byte: 1 MiB of bodies keeps the
-    // decoded calls waiting for the window under 64 MiB.
+    // A decoded body takes at most CFlashAMFReader::kMaxHeapPerBodyByte heap bytes per body
+    // byte: 1 MiB of bodies keeps the decoded calls waiting for the window under 64 MiB.
     static constexpr std::size_t kMaxPendingBodyBytes = 1024 * 1024;
     // Whether a call message's wParam names a record this connector posted and holds.
     bool holdsPosted(WPARAM posted) const;

@@ -101,6 +101,8 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
             wait.forOne(transfer.worker(), INFINITE);
             break;
         }
+        // The last resort: the worker bounds each of its own waits, so one quiet for
+        // longer than it can be is stuck.
         if (transfer.fetching() && transfer.silentFor(downloadTimings_.watchMs())) {
             end = Transfer::End::Silent;
             break;

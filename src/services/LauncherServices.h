@@ -69,7 +69,7 @@ public:
         DWORD watchGraceMs = kWatchGraceMs;
         DWORD watchMs() const { return fetch.longestQuietMs() + watchGraceMs; }
         BOOL(WINAPI* copyWrite)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr; // WriteFile
-        UINT(WINAPI* nameMaker)(LPCSTR, LPCSTR, UINT, LPSTR) = nullptr;                    // GetTempFileNameA
+        UINT(WINAPI* nameMaker)(LPCSTR, LPCSTR, UINT, LPSTR) = nullptr;                   // GetTempFileNameA
     };
     void setDownloadTimings(const DownloadTimings& timings) { downloadTimings_ = timings; }
 

@@ -148,8 +148,9 @@ std::optional<std::int64_t> parseHttpDate(std::string_view text)
     if (!second || trimmed(text) != "GMT" || *day < 1 || *day > 31 || *year > 9999 || *hour > 23 || *minute > 59 ||
         *second > 60)
         return std::nullopt;
-    const auto days = daysFromCivil(static_cast<std::int64_t>(*year),
-                                    static_cast<unsigned>(month - std::begin(kMonths) + 1), static_cast<unsigned>(*day));
+    const auto days =
+        daysFromCivil(static_cast<std::int64_t>(*year), static_cast<unsigned>(month - std::begin(kMonths) + 1),
+                      static_cast<unsigned>(*day));
     return days * 86400 + static_cast<std::int64_t>(*hour * 3600 + *minute * 60 + *second);
 }
 

@@ -145,14 +145,11 @@ bool Transfer::copyOver()
 bool Transfer::decide(Decision to)
 {
     static constexpr std::pair<Decision, Decision> kMoves[] = {
-        {Decision::Open, Decision::Fetched},
-        {Decision::Open, Decision::Silencing},
-        {Decision::Open, Decision::GameEnded},
-        {Decision::Open, Decision::SessionEnded},
+        {Decision::Open, Decision::Fetched},           {Decision::Open, Decision::Silencing},
+        {Decision::Open, Decision::GameEnded},         {Decision::Open, Decision::SessionEnded},
         {Decision::Silencing, Decision::Fetched}, // the worker ended within its grace: its result stands
         {Decision::Silencing, Decision::Silent},  // it did not: the body counts as cut
-        {Decision::Silencing, Decision::SessionEnded},
-        {Decision::GameEnded, Decision::SessionEnded},
+        {Decision::Silencing, Decision::SessionEnded}, {Decision::GameEnded, Decision::SessionEnded},
     };
     if (std::find(std::begin(kMoves), std::end(kMoves), std::pair(decision_, to)) == std::end(kMoves))
         return false;

@@ -48,7 +48,7 @@ public:
     CHttpDownloader& operator=(const CHttpDownloader&) = delete;
 
     // Writes a status-200 body to `file` read by read (other bodies are read and dropped),
-    // asking again as reask.h says. A body asked for again from byte N is appended at N;
+    // asking again as Reask.h says. A body asked for again from byte N is appended at N;
     // one that starts over is written from the file's start again.
     HttpDownloadResult Download(const char* url, HANDLE file);
 

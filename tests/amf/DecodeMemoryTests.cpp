@@ -76,7 +76,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t kHeapPerBodyByte = 64;
+constexpr std::size_t kHeapPerBodyByte = CFlashAMFReader::kMaxHeapPerBodyByte;
 constexpr std::size_t kConstant = 4096;
 
 void putString(Bytes& body, const std::string& text)
@@ -182,7 +182,7 @@ std::vector<Row> worstBodies()
     };
 }
 
-TEST(DecodeMemory, WorstBodiesCostAtMost64HeapBytesPerBodyByte)
+TEST(DecodeMemory, WorstBodiesStayWithinTheHeapBoundPerBodyByte)
 {
     for (const Row& row : worstBodies()) {
         SCOPED_TRACE(row.name);

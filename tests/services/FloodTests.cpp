@@ -1,6 +1,7 @@
 // A hostile Flash content floods the launcher with full-size calls while a slow
 // download holds its main thread. The launcher must stay up, answer every call it took
 // and the download, answer a call that follows, and keep its memory bounded.
+#include "amf/AmfReader.h"
 #include "localconnection/FlashLocalConnection.h"
 #include "support/LauncherFixture.h"
 #include "support/LinuxProcess.h"
@@ -13,9 +14,10 @@
 
 namespace {
 
-// The calls that may wait for the main thread hold at most 64 heap bytes per body byte;
-// four times that leaves room for the process's own share and Wine's.
-constexpr std::uint64_t kPeakLimitKiB = 4 * 64 * CFlashLocalConnection::kMaxPendingBodyBytes / 1024;
+// The calls that may wait for the main thread hold at most kMaxHeapPerBodyByte heap bytes
+// per body byte; four times that leaves room for the process's own share and Wine's.
+constexpr std::uint64_t kPeakLimitKiB =
+    4 * CFlashAMFReader::kMaxHeapPerBodyByte * CFlashLocalConnection::kMaxPendingBodyBytes / 1024;
 
 class Flood : public LauncherFixture {
 protected:

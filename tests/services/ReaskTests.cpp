@@ -106,7 +106,10 @@ protected:
         return {lines.begin() + static_cast<std::ptrdiff_t>(std::min(seen_, lines.size())), lines.end()};
     }
 
-    static std::string error(int status) { return "onHttpDownloadError " + std::string(texts::kHttpStatusNot200) + " " + std::to_string(status); }
+    static std::string error(int status)
+    {
+        return "onHttpDownloadError " + std::string(texts::kHttpStatusNot200) + " " + std::to_string(status);
+    }
     static std::string resumedAt(std::size_t from, const std::string& validator)
     {
         return "\tRange: bytes=" + std::to_string(from) + "-\tIf-Range: " + validator;
@@ -159,7 +162,8 @@ TEST_F(Reask, ACutBodyNotProvenTheSameStartsOver)
 // usual pauses): asked again, whole, and the body arrives.
 TEST_F(Reask, ABusyServerIsAskedAgain)
 {
-    for (const std::string& options : {std::string("busy=1&retry=1"), std::string("busy=1&retry=date"), std::string("busy=2&retry=3600")}) {
+    for (const std::string& options :
+         {std::string("busy=1&retry=1"), std::string("busy=1&retry=date"), std::string("busy=2&retry=3600")}) {
         const std::string route = flaky(options, 1000);
         EXPECT_EQ(download(route, dir_.file("busy.bin")), complete_) << options;
         EXPECT_TRUE(readFile(dir_.file("busy.bin")) == body(1000)) << options;
@@ -199,7 +203,7 @@ TEST_F(Reask, TheBudgetSpentIsAnsweredAsToday)
     // Silent for good, cut late in a large body, or far short of a length past 2 and 4 GiB.
     const std::string lateCut = "/fast-cut/" + std::to_string(12u << 20) + "/" + std::to_string(16u << 20);
     for (const std::string& route : {flaky("stall=1000&stalls=9", 100000), lateCut, std::string("/cut/5000000000"),
-                                    std::string("/cut/4000000000"), std::string("/cut/2200000000")}) {
+                                     std::string("/cut/4000000000"), std::string("/cut/2200000000")}) {
         EXPECT_EQ(download(route, destination), error(5)) << route;
         EXPECT_EQ(requests().size(), std::size_t{reask::kMaxRequests}) << route;
     }

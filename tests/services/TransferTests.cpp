@@ -53,7 +53,8 @@ TEST(Transfer, ACopySlowerThanTheSilenceLimitIsAnsweredCompleteWithTheDestinatio
     peer.registerName(kReply);
     CLauncherServices services;
     CLauncherServices::DownloadTimings timings;
-    timings.fetch = {.requestMs = 300, .silenceMs = 300, .closeMs = 100, .pausesMs = {10, 10, 10}, .maxRetryAfterMs = 0};
+    timings.fetch = {
+        .requestMs = 300, .silenceMs = 300, .closeMs = 100, .pausesMs = {10, 10, 10}, .maxRetryAfterMs = 0};
     timings.watchGraceMs = 100;
     timings.copyWrite = slowWrite;
     constexpr std::size_t kSize = 3 * CHttpDownloader::kReadSize; // three writes of the copy

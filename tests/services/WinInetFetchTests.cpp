@@ -112,7 +112,7 @@ public:
         return TRUE;
     }
 
-    bool closingNotice_ = true;     // closing the session reports the request handle's closing
+    bool closingNotice_ = true; // closing the session reports the request handle's closing
     mutable std::vector<HINTERNET> closed_;
 
 protected:
@@ -124,7 +124,6 @@ protected:
     mutable INTERNET_STATUS_CALLBACK callback_ = nullptr;
     mutable DWORD_PTR context_ = 0;
 };
-
 
 // An asynchronous open that fails after WinINet reported the request's handle made, or
 // never completes: the request handle is WinINet's to close, through the session, and

@@ -22,7 +22,7 @@ import threading
 import time
 import urllib.parse
 
-from http_test_body import body, fast_chunks
+from http_test_body import BLOCK, body, fast_chunks
 
 # Requests seen per URL, for the routes whose answer changes from one request to the next.
 seen = {}
@@ -35,17 +35,16 @@ def count_request(path):
         return seen[path]
 
 
-def version_bytes(start, end, version):
-    """Bytes [start, end) of body version 0 (body()'s pattern) or 1 (the pattern shifted by 3)."""
-    tile = body(251) * 2
-    out = bytearray()
+def version_chunks(start, end, version):
+    """Bytes [start, end) of body version 0 (body()'s pattern) or 1 (each byte 3 more), in
+    blocks sliced from one tile without copying."""
+    tile = memoryview(body(251) * (BLOCK // 251 + 2))
     at = start
     while at < end:
-        offset = (at + version * 108) % 251  # 7 * 108 = 3 (mod 251): each byte 3 more
-        size = min(251 - offset, end - at)
-        out += tile[offset:offset + size]
+        offset = (at + version * 108) % 251  # 7 * 108 = 3 (mod 251)
+        size = min(BLOCK, end - at)
+        yield tile[offset:offset + size]
         at += size
-    return bytes(out)
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -161,7 +160,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("ETag" if kind == "etag" else "Last-Modified", validator)
         self.send_header("Content-Length", str(size - start))
         self.end_headers()
-        self.wfile.write(version_bytes(start, stall if stall is not None else end, version))
+        for chunk in version_chunks(start, stall if stall is not None else end, version):
+            self.wfile.write(chunk)
         self.wfile.flush()
         if stall is not None:
             time.sleep(float(options.get("for", 30)))
