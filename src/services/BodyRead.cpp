@@ -10,15 +10,20 @@ BodyReadEnd readBody(BodySource& source, std::vector<std::uint8_t>& chunk, Silen
         end.readFailed = true;
         return end;
     }
+    std::uint32_t said = 0; // bytes the last query said have come, which no read took yet
     for (;;) {
-        std::uint32_t said = 0; // bytes that have come, which no read took yet (0: the end)
         std::uint32_t got = 0;
-        bool read = source.available(said);
-        if (read && said > 0)
-            read = source.readWithoutWaiting(chunk.data(), largest, got);
-        // Nothing taken: a read that waits for no more than was said. One byte confirms the end.
+        bool read = source.readWithoutWaiting(chunk.data(), largest, got);
+        if (read && got == 0 && said == 0) {
+            read = source.available(said); // nothing there: wait for bytes or the end
+            if (read && said > 0)
+                continue;
+        }
+        // Said to have come yet not taken (or the end, said 0): a read that waits for no
+        // more than was said. One byte confirms the end.
         if (read && got == 0)
             read = source.read(chunk.data(), std::clamp<std::uint32_t>(said, 1, largest), got);
+        said = 0;
         if (!read || got > largest) {
             end.readFailed = true;
             break;

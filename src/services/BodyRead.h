@@ -37,8 +37,7 @@ struct BodyReadEnd {
 };
 
 // Reads the whole body, each read into `chunk` and no larger than it, and hands each
-// batch to `sink` (none: the body is dropped). Each batch waits for bytes (or the end)
-// first, then reads what has come, up to the whole chunk, and waits for nothing more:
-// a read that does not wait is only made once bytes are known to be there. So `watch`
-// sees every batch as it lands, however slowly the body trickles.
+// batch to `sink` (none: the body is dropped). A read takes what has come, up to the
+// whole chunk, and waits for nothing more; with nothing there, the loop waits for bytes
+// or the end. So `watch` sees every batch as it lands, however slowly the body trickles.
 BodyReadEnd readBody(BodySource& source, std::vector<std::uint8_t>& chunk, SilenceWatch& watch, BodySink* sink);

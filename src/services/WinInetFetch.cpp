@@ -2,6 +2,7 @@
 
 #include "services/ContentLength.h"
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 #include <new>
@@ -27,8 +28,8 @@ std::int32_t leadingNumber(std::string_view text)
 
 // What WinINet's callback and the pending calls write, reached through the requests'
 // context value. One for each request, so that a late notice of an earlier request never
-// passes for this one's. Kept for good (never freed) when its request's closing notice
-// does not come in time, since WinINet may still write into it then.
+// passes for this one's. Kept past its request when its closing notice does not come in
+// time, since WinINet may still write into it then (Lingering).
 struct Notices {
     UniqueHandle completed{CreateEventA(nullptr, FALSE, FALSE, nullptr)}; // one pending call's completion
     UniqueHandle closed{CreateEventA(nullptr, TRUE, FALSE, nullptr)};     // the request handle's last notice
@@ -38,6 +39,33 @@ struct Notices {
     DWORD got = 0;
     INTERNET_BUFFERSA buffers = {};
     std::vector<std::uint8_t> heldChunk; // a read buffer that a pending read may still fill
+};
+
+// Notices whose request's last notice had not come when the request was closed: WinINet
+// may still write into them (and into the read buffer they hold, if a read was pending),
+// so they are kept until that notice comes, and freed by a later request.
+class Lingering {
+public:
+    static void keep(std::unique_ptr<Notices> notices)
+    {
+        const ExclusiveLock hold(lock_);
+        try {
+            kept_.push_back(std::move(notices));
+        } catch (const std::bad_alloc&) {
+            static_cast<void>(notices.release()); // no room to list it: never freed, never reused
+        }
+    }
+    static void sweep()
+    {
+        const ExclusiveLock hold(lock_);
+        std::erase_if(kept_, [](const std::unique_ptr<Notices>& notices) {
+            return WaitForSingleObject(notices->closed.get(), 0) == WAIT_OBJECT_0;
+        });
+    }
+
+private:
+    static inline SRWLOCK lock_ = SRWLOCK_INIT;
+    static inline std::vector<std::unique_ptr<Notices>> kept_;
 };
 
 void CALLBACK statusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* information, DWORD length)
@@ -76,6 +104,7 @@ public:
     // The asynchronous session with its notices and its time-outs; false when there is none.
     bool begin()
     {
+        Lingering::sweep();
         try {
             notices_ = std::make_unique<Notices>();
         } catch (const std::bad_alloc&) {
@@ -151,15 +180,19 @@ public:
     }
 
     // What has come, up to `size`, without waiting for more. Documented never to wait;
-    // one that goes pending anyway is waited for, and its completion gives its bytes in
-    // the buffer and their count in the length. Wine's instead only waits for bytes and
-    // leaves the length as it was, the size asked: a length still at the size cannot tell
-    // the two apart, so the read counts as failed and the body is asked again from the
-    // last byte written, which loses nothing and stitches nothing wrong.
+    // one that goes pending all the same is waited for. Its completion, as documented,
+    // leaves its bytes in the buffer and their count in the length; Wine's instead only
+    // waits for bytes and writes nothing (they stay for the next read). So once the call
+    // has gone pending, a length still at the size asked is swapped for one past it, which
+    // no count can be: a completion that writes a count replaces it, one that writes
+    // nothing leaves it, and reads as no byte taken. The buffer has room for that one
+    // byte more, should WinINet read the length only now.
     bool readWithoutWaiting(std::uint8_t* into, std::uint32_t size, std::uint32_t& got)
     {
         if (abandoned())
             return false;
+        size = std::min<std::uint32_t>(size, static_cast<std::uint32_t>(chunk_.size()) - 1);
+        const DWORD unwritten = size + 1;
         INTERNET_BUFFERSA& buffers = notices_->buffers;
         buffers = {};
         buffers.dwStructSize = sizeof buffers;
@@ -168,10 +201,15 @@ public:
         expectCompletion();
         chunkPending_ = true;
         const BOOL returned = calls_.readWithoutWaiting(request_, &buffers, context());
+        if (!returned && GetLastError() == ERROR_IO_PENDING) {
+            InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&buffers.dwBufferLength),
+                                       static_cast<LONG>(unwritten), static_cast<LONG>(size));
+            SetLastError(ERROR_IO_PENDING);
+        }
         const bool done = completed(returned, limits_.silenceMs);
         chunkPending_ = !done;
-        got = buffers.dwBufferLength;
-        return done && (returned || got < size);
+        got = buffers.dwBufferLength == unwritten ? 0 : buffers.dwBufferLength;
+        return done;
     }
 
 private:
@@ -200,7 +238,8 @@ private:
     // handed over (an open that failed after its handle was made): no bare handle value
     // is ever closed, since WinINet may have given it to another transfer since. Then the
     // request handle's last notice is waited for, bounded; past the bound, what WinINet
-    // may still write into is kept for good.
+    // may still write into is kept until that notice comes (Lingering), and a read
+    // buffer it may still fill is replaced.
     void close()
     {
         if (!notices_)
@@ -212,9 +251,15 @@ private:
             calls_.close(session_);
         if (!made || WaitForSingleObject(notices_->closed.get(), limits_.closeMs) == WAIT_OBJECT_0)
             return;
-        if (chunkPending_)
+        if (chunkPending_) {
             notices_->heldChunk.swap(chunk_);
-        static_cast<void>(notices_.release()); // deliberately never freed: see above
+            try {
+                chunk_.resize(notices_->heldChunk.size());
+            } catch (const std::bad_alloc&) {
+                chunk_.clear(); // no buffer: the download ends with this request
+            }
+        }
+        Lingering::keep(std::move(notices_));
     }
 
     const InternetCalls& calls_;
