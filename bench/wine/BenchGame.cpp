@@ -336,16 +336,27 @@ int soak(FlashPlayerPeer& peer, Results& results, int count, const std::vector<s
     }
     constexpr int kWarmUp = 100; // first WinINet use, first answers: not growth
     int unknownAnswers = 0, errorAnswers = 0;
+    std::vector<double> errorMs(kinds.size()); // each failing kind's time, call to answer
+    std::vector<int> errorCalls(kinds.size());
     results.line("usage_start " + launcherUsage(launcher, launcherId));
     for (int i = 0; i < count; ++i) {
         if (i == kWarmUp)
             results.line("usage_warm " + launcherUsage(launcher, launcherId));
-        const std::string& kind = kinds[static_cast<std::size_t>(i) % kinds.size()];
-        if (kind == "-")
+        const std::size_t k = static_cast<std::size_t>(i) % kinds.size();
+        if (kinds[k] == "-") {
             unknownAnswers += call(peer, "benchSoak", {}, 5000) == "onUnknownMethod";
-        else
-            errorAnswers += call(peer, "HttpDownload", {kind, "soak.bin"}, 30000) == "onHttpDownloadError";
+            continue;
+        }
+        const double start = nowMs();
+        errorAnswers += call(peer, "HttpDownload", {kinds[k], "soak.bin"}, 30000) == "onHttpDownloadError";
+        errorMs[k] += nowMs() - start;
+        ++errorCalls[k];
     }
+    std::string eachMs;
+    for (std::size_t k = 0; k < kinds.size(); ++k)
+        if (errorCalls[k] > 0)
+            eachMs += " " + std::to_string(errorMs[k] / errorCalls[k]);
+    results.line("error_ms" + eachMs);
     results.line("usage_end " + launcherUsage(launcher, launcherId));
     const int lost = count - unknownAnswers - errorAnswers;
     results.line("answers " + std::to_string(unknownAnswers) + " " + std::to_string(errorAnswers) + " " +

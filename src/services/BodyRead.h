@@ -7,10 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-// A body that brings no byte for this long is cut: the waiting thread ends the transfer.
-constexpr std::uint32_t kBodySilenceMs = 60000;
-
-// Where the body comes from.
+// Where the body comes from. Each call fails once the transfer is abandoned, and a wait
+// fails once no byte has come for the request's silence limit (reask::Limits): the
+// source's own bound, so the worker ends a silent request itself.
 class BodySource {
 public:
     virtual ~BodySource() = default;
@@ -33,7 +32,7 @@ public:
 
 struct BodyReadEnd {
     std::uint64_t total = 0; // bytes received
-    bool readFailed = false; // the body ended in a failure, not at its end
+    bool readFailed = false; // the body ended in a failure (a cut, a silence), not at its end
     bool writeFailed = false;
 };
 

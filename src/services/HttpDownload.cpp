@@ -11,9 +11,8 @@
 
 namespace {
 
-// How often the wait for the worker looks at the silence watch.
+// How often the wait for the worker looks at its watch.
 constexpr DWORD kWatchMs = 500;
-static_assert(CLauncherServices::DownloadTimings::kSilenceLimitMs > CHttpDownloader::kSilenceMs);
 
 void answerCannotCreate(CLauncherServices& services, const std::string& replyName, const std::string& path)
 {
@@ -76,7 +75,8 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
         answerCannotCreate(*this, replyName, path);
         return;
     }
-    auto made = std::make_unique<Transfer>(url, path, downloadTimings_.copyWrite);
+    auto made = std::make_unique<Transfer>(url, path, downloadTimings_.fetch, downloadTimings_.copyWrite,
+                                           downloadTimings_.nameMaker);
     if (!made->makePartialFile()) {
         answerCannotCreate(*this, replyName, path);
         return;
@@ -101,7 +101,9 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
             wait.forOne(transfer.worker(), INFINITE);
             break;
         }
-        if (transfer.fetching() && transfer.silentFor(downloadTimings_.silenceLimitMs)) {
+        // The last resort: the worker bounds each of its own waits, so one quiet for
+        // longer than it can be is stuck.
+        if (transfer.fetching() && transfer.silentFor(downloadTimings_.watchMs())) {
             end = Transfer::End::Silent;
             break;
         }
@@ -110,7 +112,7 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     // Nobody is left to answer once the game or the session has ended.
     if (end == Transfer::End::GameEnded || end == Transfer::End::SessionEnded || hasEnded())
         return;
-    const HttpDownloadResult& result = transfer.result();
+    const HttpDownloadResult result = transfer.result();
     if (result.writeFailed) {
         answerCannotCreate(*this, replyName, path);
         return;

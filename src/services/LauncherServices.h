@@ -3,6 +3,7 @@
 #pragma once
 
 #include "localconnection/FlashLocalConnectionCall.h"
+#include "services/Reask.h"
 #include "win/ThreadWait.h"
 #include "win/WinHandles.h"
 
@@ -55,14 +56,18 @@ public:
 
     void RestoreDisplayMode();
 
-    // How long a download's body may be silent before it counts as cut, and what writes
-    // a copy over the destination; tests shorten the one and slow the other.
+    // The download's bounds, and what tests stand in for: they shorten every limit, slow
+    // or fail the copy over the destination, and give two downloads one partial file name.
     struct DownloadTimings {
-        // The watch backs up WinINet's receive limit (a minute), which some versions do
-        // not apply to every read: a little longer, so that WinINet's comes first.
-        static constexpr DWORD kSilenceLimitMs = 65000;
-        DWORD silenceLimitMs = kSilenceLimitMs;
+        reask::Limits fetch; // the worker's own bounds: it ends a silent request itself
+        // The main thread's watch is the last resort above the worker's bounds: it gives up
+        // on a worker that showed no sign of life for longer than the worker can be quiet,
+        // and a little more, so that the worker's own limits always come first.
+        static constexpr DWORD kWatchGraceMs = 5000;
+        DWORD watchGraceMs = kWatchGraceMs;
+        DWORD watchMs() const { return fetch.longestQuietMs() + watchGraceMs; }
         BOOL(WINAPI* copyWrite)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr; // WriteFile
+        UINT(WINAPI* nameMaker)(LPCSTR, LPCSTR, UINT, LPSTR) = nullptr;                   // GetTempFileNameA
     };
     void setDownloadTimings(const DownloadTimings& timings) { downloadTimings_ = timings; }
 

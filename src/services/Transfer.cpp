@@ -1,11 +1,13 @@
 #include "services/Transfer.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// After a silent transfer is abandoned, how long its worker may take to let go.
+// After the watch gives up on a silent worker, how long the worker may take to let go.
 constexpr DWORD kAbandonGraceMs = 5000;
 // A copy over the destination, once begun, is let finish when the game or the session
 // ends. Local disk work, so this is a ceiling that a sound disk never reaches.
@@ -25,10 +27,10 @@ std::string folderOf(const std::string& path)
 // A new empty file in `folder`, or "". The name's room is taken before the file is made,
 // so that nothing after it can fail for memory. Some systems answer a name without
 // having made the file: it must be there.
-std::string temporaryFileIn(const std::string& folder)
+std::string temporaryFileIn(const std::string& folder, Transfer::NameMaker makeName)
 {
     std::string name(MAX_PATH, '\0');
-    if (GetTempFileNameA(folder.c_str(), "tvn", 0, name.data()) == 0)
+    if (makeName(folder.c_str(), "tvn", 0, name.data()) == 0)
         return {};
     name.resize(std::strlen(name.c_str()));
     if (GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES)
@@ -38,28 +40,30 @@ std::string temporaryFileIn(const std::string& folder)
 
 } // namespace
 
-Transfer::Transfer(std::string url, std::string destination, Write copyWrite)
-    : url_(std::move(url)), destination_(std::move(destination)), copyWrite_(copyWrite ? copyWrite : WriteFile)
+Transfer::Transfer(std::string url, std::string destination, const reask::Limits& limits, Write copyWrite,
+                   NameMaker nameMaker)
+    : url_(std::move(url)), destination_(std::move(destination)), copyWrite_(copyWrite ? copyWrite : WriteFile),
+      nameMaker_(nameMaker ? nameMaker : GetTempFileNameA), downloader_(limits)
 {
 }
 
 Transfer::~Transfer()
 {
     file_.close();
-    if (!partialPath_.empty())
-        DeleteFileA(partialPath_.c_str());
+    readBack_.close();
+    deletePartialFile();
 }
 
 bool Transfer::makePartialFile()
 {
-    partialPath_ = temporaryFileIn(folderOf(destination_));
+    partialPath_ = temporaryFileIn(folderOf(destination_), nameMaker_);
     if (partialPath_.empty()) {
         std::string folder(MAX_PATH + 1, '\0');
         const DWORD length = GetTempPathA(static_cast<DWORD>(folder.size()), folder.data());
         if (length == 0 || length >= folder.size())
             return false;
         folder.resize(length);
-        partialPath_ = temporaryFileIn(folder);
+        partialPath_ = temporaryFileIn(folder, nameMaker_);
         copyOver_ = true;
     }
     if (partialPath_.empty())
@@ -68,7 +72,11 @@ bool Transfer::makePartialFile()
     // while the worker may still be blocked in a read with the file open.
     file_.reset(CreateFileA(partialPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                             TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return static_cast<bool>(file_);
+    if (file_ && copyOver_)
+        readBack_.reset(CreateFileA(partialPath_.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return file_ && (!copyOver_ || readBack_);
 }
 
 void Transfer::start()
@@ -98,79 +106,128 @@ void Transfer::run()
 
 // Copies the whole partial file over the destination with the transfer's buffer, so
 // the copy too holds no more than one read. The destination is truncated at the end
-// only, to the body's size.
+// only, to the body's size. A copy that fails once it has opened the destination may
+// have left it part new and part old: it is deleted, as a failed download's file is (or
+// left empty, where the folder, which takes no new file, lets none go either).
 bool Transfer::copyOver()
 {
-    UniqueFileHandle from(CreateFileA(partialPath_.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    std::vector<std::uint8_t>& chunk = downloader_.chunk();
     UniqueFileHandle to(CreateFileA(destination_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!from || !to)
+    if (!to || chunk.empty())
         return false;
-    std::vector<std::uint8_t>& chunk = downloader_.chunk();
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(from.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr))
-            return false;
-        if (got == 0)
-            break;
-        DWORD written = 0;
-        if (!copyWrite_(to.get(), chunk.data(), got, &written, nullptr) || written != got)
-            return false;
-    }
-    return SetEndOfFile(to.get()) && to.close();
+    const auto copied = [&] {
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(readBack_.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr))
+                return false;
+            if (got == 0)
+                return true;
+            DWORD written = 0;
+            if (!copyWrite_(to.get(), chunk.data(), got, &written, nullptr) || written != got)
+                return false;
+        }
+    };
+    if (copied() && SetEndOfFile(to.get()) && to.close())
+        return true;
+    // Part new, part old: emptied, then deleted where the folder lets it go.
+    LARGE_INTEGER start = {};
+    if (to && SetFilePointerEx(to.get(), start, nullptr, FILE_BEGIN))
+        SetEndOfFile(to.get());
+    to.close();
+    DeleteFileA(destination_.c_str());
+    return false;
+}
+
+// Every change the decision may make, in one place. A change not listed is refused, so
+// an end never undoes another: once decided, a later end changes nothing, but the
+// session's end may come during the wait of the game's end or of the silent worker's grace.
+bool Transfer::decide(Decision to)
+{
+    static constexpr std::pair<Decision, Decision> kMoves[] = {
+        {Decision::Open, Decision::Fetched},           {Decision::Open, Decision::Silencing},
+        {Decision::Open, Decision::GameEnded},         {Decision::Open, Decision::SessionEnded},
+        {Decision::Silencing, Decision::Fetched}, // the worker ended within its grace: its result stands
+        {Decision::Silencing, Decision::Silent},  // it did not: the body counts as cut
+        {Decision::Silencing, Decision::SessionEnded}, {Decision::GameEnded, Decision::SessionEnded},
+    };
+    if (std::find(std::begin(kMoves), std::end(kMoves), std::pair(decision_, to)) == std::end(kMoves))
+        return false;
+    decision_ = to;
+    return true;
 }
 
 Transfer::End Transfer::finish(End end, const win::ThreadWait& wait, HANDLE ended)
 {
-    const bool endsTheSession = end == End::SessionEnded && (end_ == End::Silent || end_ == End::GameEnded);
-    if (decided_ && !endsTheSession)
-        return end_;
-    decided_ = true;
-    end_ = end;
-    // True when the worker ended within `ms`; false when it did not, or the end came.
-    const auto workerEndsWithin = [&](DWORD ms) { return wait.forAny({worker_.get(), ended}, ms) == WAIT_OBJECT_0; };
-    switch (end) {
-    case End::Fetched:
-        break;
-    case End::Silent: {
-        downloader_.abandon();
-        bool done = workerEndsWithin(kAbandonGraceMs);
-        if (end_ != End::Silent)
-            return end_; // the session ended during the grace, and did its part
-        int fetching = Fetching;
-        if (!done && !stage_.compare_exchange_strong(fetching, Abandoned))
-            done = wait.forOne(worker_.get(), kCopyFinishMs) == WAIT_OBJECT_0; // the copy had begun: its result stands
-        if (end_ != End::Silent)
-            return end_;
-        if (done) {
-            end_ = End::Fetched;
-        } else {
-            result_ = {};
-            result_.status = 5;
-        }
-        break;
+    static constexpr Decision kFirst[] = {Decision::Fetched, Decision::Silencing, Decision::GameEnded,
+                                          Decision::SessionEnded};
+    if (decide(kFirst[static_cast<int>(end)])) {
+        if (end == End::Silent)
+            decide(letGoOfSilentWorker(wait, ended) ? Decision::Fetched : Decision::Silent);
+        else if (end != End::Fetched)
+            letGoForTheEnd(wait);
+        // Only a complete fetch keeps its partial file, for store().
+        if (decision_ != Decision::Fetched || result_.status != 200 || result_.writeFailed)
+            deletePartialFile();
     }
-    case End::GameEnded:
-    case End::SessionEnded: {
-        downloader_.abandon();
-        int fetching = Fetching;
-        stage_.compare_exchange_strong(fetching, Abandoned);
-        const bool copying = stage_.load() == Copying;
-        // A fetch let go of ends at once, and closes the partial file for its deletion.
-        wait.forOne(worker_.get(), copying ? kCopyFinishMs : kLetGoMs);
-        break;
+    switch (decision_) {
+    case Decision::Silent:
+        return End::Silent;
+    case Decision::GameEnded:
+        return End::GameEnded;
+    case Decision::SessionEnded:
+        return End::SessionEnded;
+    default:
+        return End::Fetched;
     }
-    }
-    if (end_ != End::Fetched || result_.status != 200 || result_.writeFailed)
-        DeleteFileA(partialPath_.c_str());
-    return end_;
+}
+
+bool Transfer::letGoOfSilentWorker(const win::ThreadWait& wait, HANDLE ended)
+{
+    downloader_.abandon();
+    if (wait.forAny({worker_.get(), ended}, kAbandonGraceMs) == WAIT_OBJECT_0)
+        return true;
+    int fetching = Fetching;
+    if (stage_.compare_exchange_strong(fetching, Abandoned))
+        return false;
+    return wait.forAny({worker_.get(), ended}, kCopyFinishMs) == WAIT_OBJECT_0; // the copy had begun: its result stands
+}
+
+void Transfer::letGoForTheEnd(const win::ThreadWait& wait)
+{
+    downloader_.abandon();
+    int fetching = Fetching;
+    stage_.compare_exchange_strong(fetching, Abandoned);
+    // A fetch let go of ends at once, and closes the partial file for its deletion.
+    wait.forOne(worker_.get(), stage_.load() == Copying ? kCopyFinishMs : kLetGoMs);
+}
+
+HttpDownloadResult Transfer::result() const
+{
+    if (decision_ != Decision::Silent)
+        return result_;
+    HttpDownloadResult cut;
+    cut.status = 5;
+    return cut;
+}
+
+void Transfer::deletePartialFile()
+{
+    if (partialPath_.empty())
+        return;
+    DeleteFileA(partialPath_.c_str());
+    partialPath_.clear(); // the name may be another download's from now on
 }
 
 bool Transfer::store()
 {
-    if (copyOver_)
+    if (copyOver_) {
+        readBack_.close();
+        deletePartialFile();
         return true;
-    return MoveFileExA(partialPath_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    }
+    if (!MoveFileExA(partialPath_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return false;
+    partialPath_.clear(); // moved: the name may be another download's from now on
+    return true;
 }

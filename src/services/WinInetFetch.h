@@ -1,9 +1,14 @@
-// Fetches one URL over HTTP with WinINet, the body going to a file as it arrives.
+// Fetches one URL over HTTP with WinINet, the body going to a file as it arrives. A body
+// cut short is asked for again from its first missing byte, and a busy server asked
+// again after its pause: at most reask::kMaxRequests requests in all, every wait bounded
+// (reask::Limits), the game answered once.
 #pragma once
 
 #include "services/BodyRead.h"
+#include "services/InternetCalls.h"
+#include "services/Reask.h"
 #include "services/SilenceWatch.h"
-#include "win/InternetHandle.h"
+#include "win/WinHandles.h"
 
 #include <windows.h>
 
@@ -20,15 +25,15 @@ struct HttpDownloadResult {
     bool writeFailed = false; // the file refused a write; the transfer stopped there
 };
 
-// One transfer, run by one thread; another may abandon it or watch its progress.
+// One transfer, run by one thread; another may abandon it, watch its progress or read
+// how many bytes it has written.
 //
-// The thread that runs Download owns the transfer's WinINet handles and is the only one
-// to use or close them. WinINet recycles handle values at once, so a handle closed by
-// another thread could be the next transfer's by the time this one's thread used it
-// again. The session is asynchronous instead: a call that would wait returns
-// ERROR_IO_PENDING, the thread waits for its completion or for abandon(), and on
-// abandon it closes the handle itself, which cancels the pending call, and calls
-// nothing more with it.
+// Each request has a WinINet session of its own, asynchronous, which only the thread that
+// runs Download uses and closes: WinINet recycles handle values at once, so a handle
+// closed by another thread could be the next transfer's by the time this one's thread
+// used it again. A call that would wait returns ERROR_IO_PENDING; the thread then waits
+// for its completion, for abandon() or for the wait's bound, whichever comes first, and
+// closes the session, which cancels what is pending and closes the request with it.
 class CHttpDownloader {
 public:
     // Measured under Wine: a read costs about the same whatever its size, so 256 MiB took
@@ -37,48 +42,40 @@ public:
     // of a read while the body comes faster than it is read. The buffer is the only
     // memory a transfer holds, whatever the body's size.
     static constexpr DWORD kReadSize = 1024 * 1024;
-    // A receive that gets no byte for this long fails: the body is cut.
-    static constexpr DWORD kSilenceMs = kBodySilenceMs;
 
-    CHttpDownloader();
+    explicit CHttpDownloader(const reask::Limits& limits = {}, const InternetCalls& calls = InternetCalls::system());
     CHttpDownloader(const CHttpDownloader&) = delete;
     CHttpDownloader& operator=(const CHttpDownloader&) = delete;
 
-    // Writes a status-200 body to `file` read by read (other bodies are read and dropped).
+    // Writes a status-200 body to `file` read by read (other bodies are read and dropped),
+    // asking again as Reask.h says. A body asked for again from byte N is appended at N;
+    // one that starts over is written from the file's start again.
     HttpDownloadResult Download(const char* url, HANDLE file);
 
-    // From another thread: ends a pending request or read at once, and the transfer
-    // with it; the handles are closed by the transfer's own thread.
+    // From another thread: ends a pending request, read or pause at once, and the
+    // transfer with it; the handles are closed by the transfer's own thread.
     void abandon();
     bool abandoned() const { return abandoned_.load(); }
 
-    // Stamped at construction, before the transfer's thread starts, and by every batch
-    // of body bytes, however small.
+    // Stamped at construction, before the transfer's thread starts, by every batch of
+    // body bytes, however small, and as each request begins.
     const SilenceWatch& watch() const { return watch_; }
+    // The bytes in the file so far (back to 0 when a body starts over), from any thread.
+    std::uint64_t bytesWritten() const { return written_.load(); }
 
     std::vector<std::uint8_t>& chunk() { return chunk_; }
 
 private:
-    class Body;
-    static void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
-                                        DWORD length);
-    // Before each call: a completion reported for an earlier call that had returned at
-    // once must not pass for this one's.
-    void expectCompletion();
-    // What a WinINet call `returned`, once complete: a pending call is waited for, and
-    // counts as failed once abandoned.
-    bool completed(BOOL returned);
+    struct Plan;
+    struct Attempt;
+    // One request, its body written or dropped, and what is to follow it.
+    Attempt ask(const char* url, HANDLE file, const Plan& plan);
 
+    const reask::Limits limits_;
+    const InternetCalls& calls_;
     std::vector<std::uint8_t> chunk_;
     SilenceWatch watch_{[] { return static_cast<std::uint32_t>(GetTickCount()); }};
     std::atomic<bool> abandoned_{false};
-    UniqueHandle abandon_;   // manual reset: set once, by abandon()
-    UniqueHandle completed_; // auto reset: one pending call's completion
-    UniqueHandle closed_;    // manual reset: the request handle's last callback came
-    // Written by WinINet's callback, read by the transfer's thread once completed_ is set.
-    std::atomic<HINTERNET> created_{nullptr};
-    std::atomic<DWORD_PTR> result_{0};
-    DWORD available_ = 0; // written by a pending query
-    DWORD got_ = 0;       // written by a pending read
-    INTERNET_BUFFERSA buffers_ = {};
+    std::atomic<std::uint64_t> written_{0};
+    UniqueHandle abandon_; // manual reset: set once, by abandon()
 };

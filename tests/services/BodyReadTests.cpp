@@ -2,6 +2,7 @@
 // stand-in body whose reads block until their buffer is full, as Windows documents
 // them, and a watcher that cuts the transfer the way the waiting thread does.
 #include "services/BodyRead.h"
+#include "services/Reask.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 #include <functional>
 
 namespace {
+
+constexpr std::uint32_t kSilenceMs = reask::Limits::kSilenceMs;
 
 std::uint32_t gNow = 0;
 std::function<void()> gOnRead; // runs once, inside the next reading of the clock
@@ -98,7 +101,7 @@ private:
     {
         while (!cut_ && arrived() - consumed_ < count && (endless_ || arrived() < size())) {
             gNow += 100;
-            if ((gNow - start_) % 500 == 0 && watch_.silentFor(kBodySilenceMs))
+            if ((gNow - start_) % 500 == 0 && watch_.silentFor(kSilenceMs))
                 cut_ = true;
         }
         return !cut_;

@@ -172,7 +172,7 @@ TEST_F(HttpDownload, DestinationLockedDuringTheTransferIsAFailedWrite)
 
 // A folder that refuses new files but lets its file be written: the body goes to a
 // file in the system's temporary folder, copied over the destination once whole (a
-// cut body leaves it as it was); a new name there is refused before any request.
+// failed download leaves it as it was); a new name there is refused before any request.
 TEST_F(HttpDownload, FolderThatTakesNoNewFileGetsTheBodyThroughTheTemporaryFolder)
 {
     const char* sealed = std::getenv("TOVIN_SEALED_DIR");
@@ -183,7 +183,7 @@ TEST_F(HttpDownload, FolderThatTakesNoNewFileGetsTheBodyThroughTheTemporaryFolde
     const std::vector<std::string> before = leftovers(temporary);
     const std::string destination = std::string(sealed) + "\\x.bin";
     ASSERT_EQ(readFile(destination), "old");
-    EXPECT_EQ(download("/cut", destination), error(kNot200, 5));
+    EXPECT_EQ(download("/404", destination), error(kNot200, 404));
     EXPECT_EQ(readFile(destination), "old");
     std::remove(transcript().c_str());
     EXPECT_EQ(download("/fast/300000", destination), complete_);
@@ -194,52 +194,6 @@ TEST_F(HttpDownload, FolderThatTakesNoNewFileGetsTheBodyThroughTheTemporaryFolde
     const std::string requested = requests();
     EXPECT_EQ(download("/body/10", fresh), cannotCreate(fresh));
     EXPECT_EQ(requests(), requested) << "no request may reach the server";
-}
-
-// Cut early, or late in a large body already streamed to the partial file.
-TEST_F(HttpDownload, BodyCutShortFailsAndKeepsTheOldFile)
-{
-    const std::string destination = dir_.file("kept.bin");
-    writeFile(destination, "the old content");
-    const std::string lateCut = "/fast-cut/" + std::to_string(40u << 20) + "/" + std::to_string(64u << 20);
-    for (const std::string& route : {std::string("/cut"), lateCut}) {
-        std::remove(transcript().c_str());
-        EXPECT_EQ(download(route, destination), error(kNot200, 5)) << route;
-        EXPECT_EQ(readFile(destination), "the old content") << route;
-        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << route;
-    }
-}
-
-// A body that stops arriving holds nobody for long: after a minute without a byte it
-// is a cut body like any other.
-TEST_F(HttpDownload, BodyThatStopsArrivingIsACutBody)
-{
-    const std::string destination = dir_.file("kept.bin");
-    writeFile(destination, "the old content");
-    EXPECT_EQ(download("/silent/100000/200", destination, 120000), error(kNot200, 5));
-    EXPECT_EQ(readFile(destination), "the old content");
-    EXPECT_EQ(leftovers(), std::vector<std::string>{});
-}
-
-// A body that trickles (2 KB a second for 70 s) keeps arriving: however long it takes,
-// it is no silence.
-TEST_F(HttpDownload, BodyThatTricklesForLongerThanTheSilenceIsComplete)
-{
-    const std::string destination = dir_.file("slow.bin");
-    EXPECT_EQ(download("/slow/140000/70", destination, 120000), complete_);
-    EXPECT_TRUE(readFile(destination) == expectedBody(140000));
-}
-
-// Lengths past 2 and 4 GiB are read whole: a body short of them is cut like any other.
-TEST_F(HttpDownload, LargeAnnouncedLengthOfAShortBodyIsACutBody)
-{
-    const std::string destination = dir_.file("kept.bin");
-    writeFile(destination, "the old content");
-    for (const char* announced : {"/cut/5000000000", "/cut/4000000000", "/cut/2200000000"}) {
-        EXPECT_EQ(download(announced, destination), error(kNot200, 5)) << announced;
-        EXPECT_EQ(readFile(destination), "the old content") << announced;
-    }
-    EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
 TEST_F(HttpDownload, ThreeArgumentsShowTheCountBoxThenDownload)

@@ -1,12 +1,18 @@
-// The WinINet fetch on its own, against the test HTTP server: what an abandoned
-// transfer's thread may still do once the next transfer has begun.
+// The WinINet fetch on its own: against the test HTTP server, what an abandoned
+// transfer's thread may still do once the next transfer has begun; against a stand-in
+// for WinINet, what Windows may do and Wine never does.
 #include "services/WinInetFetch.h"
 #include "support/Wait.h"
+#include "support/WinProcess.h"
+#include "win/InternetHandle.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -17,6 +23,11 @@ std::string url(const std::string& route)
 }
 
 struct Fetch {
+    Fetch(std::string from, HANDLE to, const reask::Limits& limits = {},
+          const InternetCalls& calls = InternetCalls::system())
+        : url(std::move(from)), file(to), downloader(limits, calls)
+    {
+    }
     std::string url;
     HANDLE file;
     CHttpDownloader downloader;
@@ -51,7 +62,7 @@ TEST(WinInetFetch, AnAbandonedTransferLeavesTheNextOnesBodyAlone)
     ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 4096));
     UniqueHandle reader(readEnd);
     UniqueHandle writer(writeEnd);
-    Fetch first{url("/fast/67108864"), writer.get(), {}, {}};
+    Fetch first(url("/fast/67108864"), writer.get());
     const UniqueHandle worker(CreateThread(nullptr, 0, runFetch, &first, 0, nullptr));
     ASSERT_TRUE(worker);
     DWORD waiting = 0;
@@ -77,6 +88,144 @@ TEST(WinInetFetch, AnAbandonedTransferLeavesTheNextOnesBodyAlone)
     while (InternetReadFile(request.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got) && got > 0)
         total += got;
     EXPECT_EQ(total, kNextSize) << "the abandoned transfer read from the next one's request";
+}
+
+// WinINet as Windows may behave for the calls of one download: one session, one request,
+// their notices sent as the calls are made. What it is given to close is recorded.
+class StandInInternet : public InternetCalls {
+public:
+    static inline const auto kSession = reinterpret_cast<HINTERNET>(0x51);
+    static inline const auto kRequest = reinterpret_cast<HINTERNET>(0x52);
+
+    HINTERNET open(const char*, DWORD) const override { return kSession; }
+    INTERNET_STATUS_CALLBACK setCallback(HINTERNET, INTERNET_STATUS_CALLBACK callback) const override
+    {
+        callback_ = callback;
+        return nullptr;
+    }
+    BOOL setOption(HINTERNET, DWORD, void*, DWORD) const override { return TRUE; }
+    BOOL close(HINTERNET handle) const override
+    {
+        closed_.push_back(handle);
+        if (handle == kSession && closingNotice_)
+            notify(INTERNET_STATUS_HANDLE_CLOSING, 0);
+        return TRUE;
+    }
+
+    bool closingNotice_ = true; // closing the session reports the request handle's closing
+    mutable std::vector<HINTERNET> closed_;
+
+protected:
+    void notify(DWORD status, DWORD_PTR result, DWORD error = 0) const
+    {
+        INTERNET_ASYNC_RESULT information = {result, error};
+        callback_(kRequest, context_, status, &information, sizeof information);
+    }
+    mutable INTERNET_STATUS_CALLBACK callback_ = nullptr;
+    mutable DWORD_PTR context_ = 0;
+};
+
+// An asynchronous open that fails after WinINet reported the request's handle made, or
+// never completes: the request handle is WinINet's to close, through the session, and
+// its closing notice may or may not come. Either way the fetch ends within its bounds,
+// and never closes the bare handle value, which WinINet may have given to someone else.
+TEST(WinInetFetch, AnOpenThatFailsAfterItsHandleWasMadeEndsWithinItsBounds)
+{
+    struct FailingOpen : StandInInternet {
+        HINTERNET openUrl(HINTERNET, const char*, const char*, DWORD, DWORD_PTR context) const override
+        {
+            context_ = context;
+            notify(INTERNET_STATUS_HANDLE_CREATED, reinterpret_cast<DWORD_PTR>(kRequest));
+            if (completes_)
+                notify(INTERNET_STATUS_REQUEST_COMPLETE, 0, ERROR_INTERNET_CANNOT_CONNECT);
+            SetLastError(ERROR_IO_PENDING);
+            return nullptr;
+        }
+        bool completes_ = true; // else it stays pending until its session is closed
+    };
+    reask::Limits limits;
+    limits.requestMs = 200;
+    limits.closeMs = 200;
+    for (const auto& [notice, completes] : {std::pair(true, true), std::pair(false, true), std::pair(true, false)}) {
+        FailingOpen calls;
+        calls.closingNotice_ = notice;
+        calls.completes_ = completes;
+        Fetch fetch("http://stand-in/", INVALID_HANDLE_VALUE, limits, calls);
+        const UniqueHandle worker(CreateThread(nullptr, 0, runFetch, &fetch, 0, nullptr));
+        ASSERT_TRUE(worker);
+        ASSERT_EQ(WaitForSingleObject(worker.get(), 20 * limits.closeMs), WAIT_OBJECT_0)
+            << "closing notice " << notice << ": the fetch waited past its bounds";
+        EXPECT_EQ(fetch.result.status, 2);
+        EXPECT_EQ(calls.closed_, std::vector<HINTERNET>{StandInInternet::kSession}) << "closing notice " << notice;
+    }
+}
+
+// A read that is not to wait goes pending all the same, and completes with bytes in the
+// buffer: they are written, in their place. And no request writes into WinINet's cache.
+TEST(WinInetFetch, AReadNotToWaitThatGoesPendingKeepsItsBytes)
+{
+    constexpr std::uint32_t kSize = 5000;
+    struct PendingRead : StandInInternet {
+        HINTERNET openUrl(HINTERNET, const char*, const char*, DWORD flags, DWORD_PTR context) const override
+        {
+            context_ = context;
+            flags_ = flags;
+            return kRequest;
+        }
+        BOOL queryInfo(HINTERNET, DWORD query, char* text, DWORD* length) const override
+        {
+            const std::string value = query == HTTP_QUERY_STATUS_CODE      ? "200"
+                                      : query == HTTP_QUERY_CONTENT_LENGTH ? std::to_string(kSize)
+                                                                           : "";
+            *length = static_cast<DWORD>(value.size());
+            value.copy(text, value.size());
+            return !value.empty();
+        }
+        BOOL queryDataAvailable(HINTERNET, DWORD* available) const override
+        {
+            *available = kSize - sent_;
+            return TRUE;
+        }
+        BOOL read(HINTERNET, void* into, DWORD size, DWORD* got) const override
+        {
+            *got = give(into, size);
+            return TRUE;
+        }
+        BOOL readWithoutWaiting(HINTERNET, INTERNET_BUFFERSA* buffers, DWORD_PTR) const override
+        {
+            const bool first = sent_ == 0;
+            buffers->dwBufferLength = give(buffers->lpvBuffer, first ? 1000 : buffers->dwBufferLength);
+            if (!first)
+                return TRUE;
+            notify(INTERNET_STATUS_REQUEST_COMPLETE, TRUE);
+            SetLastError(ERROR_IO_PENDING);
+            return FALSE;
+        }
+        DWORD give(void* into, DWORD size) const
+        {
+            const DWORD count = std::min(size, kSize - sent_);
+            for (DWORD i = 0; i < count; ++i)
+                static_cast<std::uint8_t*>(into)[i] = static_cast<std::uint8_t>((sent_ + i) * 7 % 251);
+            sent_ += count;
+            return count;
+        }
+        mutable DWORD sent_ = 0;
+        mutable DWORD flags_ = 0;
+    };
+    TempDir dir;
+    const std::string path = dir.file("body.bin");
+    UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file);
+    PendingRead calls;
+    Fetch fetch("http://stand-in/", file.get(), {}, calls);
+    runFetch(&fetch);
+    file.close();
+    EXPECT_EQ(fetch.result.status, 200);
+    std::string expected(kSize, '\0');
+    for (std::uint32_t i = 0; i < kSize; ++i)
+        expected[i] = static_cast<char>(i * 7 % 251);
+    EXPECT_TRUE(readFile(path) == expected) << "the pending read's bytes must be in the file, in their place";
+    EXPECT_TRUE(calls.flags_ & INTERNET_FLAG_NO_CACHE_WRITE) << "the body was written into WinINet's cache too";
 }
 
 } // namespace
