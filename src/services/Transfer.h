@@ -57,6 +57,8 @@ public:
     // Still fetching: the silence watch applies (not once the copy has begun).
     bool fetching() const { return stage_.load() == Fetching; }
     bool silentFor(DWORD limitMs) const { return downloader_.watch().silentFor(limitMs); }
+    // Body bytes in the partial file so far, readable from any thread without a lock.
+    const std::atomic<std::uint64_t>& bytesWritten() const { return downloader_.written(); }
 
     // The one place that decides how the transfer ended, and does what that end needs.
     // Silent: abandons the fetch, which cancels its pending WinINet call, and gives

@@ -100,7 +100,13 @@ public:
         return true;
     }
 
-    bool write(const std::uint8_t* bytes, std::uint32_t count) override { return writeAll(file_, bytes, count); }
+    bool write(const std::uint8_t* bytes, std::uint32_t count) override
+    {
+        if (!writeAll(file_, bytes, count))
+            return false;
+        downloader_.written_ += count;
+        return true;
+    }
 
 private:
     CHttpDownloader& downloader_;

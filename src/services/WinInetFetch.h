@@ -58,6 +58,9 @@ public:
 
     std::vector<std::uint8_t>& chunk() { return chunk_; }
 
+    // Body bytes written to the file so far: read from any thread, a report's among them.
+    const std::atomic<std::uint64_t>& written() const { return written_; }
+
 private:
     class Body;
     static void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
@@ -72,6 +75,7 @@ private:
     std::vector<std::uint8_t> chunk_;
     SilenceWatch watch_{[] { return static_cast<std::uint32_t>(GetTickCount()); }};
     std::atomic<bool> abandoned_{false};
+    std::atomic<std::uint64_t> written_{0};
     UniqueHandle abandon_;   // manual reset: set once, by abandon()
     UniqueHandle completed_; // auto reset: one pending call's completion
     UniqueHandle closed_;    // manual reset: the request handle's last callback came
