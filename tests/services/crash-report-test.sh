@@ -59,7 +59,7 @@ report=$(printf '%s\n' "${left[@]}" | grep -E "^TovinLauncher-$version-[0-9]{8}-
 code=$?
 [ $code = 7 ] || fail "with the heap locked the crash was held back (exit code $code)"
 
-mapfile -t now < <(cd "$reports" && ls | grep -vxF "$report")
+mapfile -t now < <(cd "$reports" && find . -mindepth 1 -printf '%P\n' | grep -vxF "$report")
 expected="notes.txt TovinLauncher-0.9.0-20260103-120000-43.dmp TovinLauncher-0.9.0-20260104-120000-44.dmp"
 expected+=" TovinLauncher-0.9.0-20260105-120000-45.dmp TovinLauncher-0.9.0-20260106-120000-46.dmp"
 for day in 1 2 3; do expected+=" TovinLauncher-0.9.0-2026010$day-130000-5$day-hang.dmp"; done
