@@ -479,26 +479,31 @@ class Walker:
         return frames
 
 
-def describe(report, symbols, frames):
-    """Each frame's module, offset and, where known, function and line."""
+def describe(report, symbols, stacks):
+    """Each frame's module, offset and, where known, function and line, for a list of
+    stacks: one addr2line a module for all of them."""
     located = []
     wanted = {}
-    for address, how in frames:
-        module = module_of(report["modules"], address)
-        # A return address's call is the instruction before it.
-        lookup = address if how == "context" else address - 1
-        located.append((address, how, module, lookup))
-        if module:
-            wanted.setdefault(id(module), (module, set()))[1].add(lookup - module["base"])
+    for frames in stacks:
+        located.append([])
+        for address, how in frames:
+            module = module_of(report["modules"], address)
+            # A return address's call is the instruction before it.
+            lookup = address if how == "context" else address - 1
+            located[-1].append((address, how, module, lookup))
+            if module:
+                wanted.setdefault(id(module), (module, set()))[1].add(lookup - module["base"])
     resolved = {key: symbols.resolve(module, offsets) for key, (module, offsets) in wanted.items()}
     described = []
-    for address, how, module, lookup in located:
-        frame = {"address": address, "found_by": how, "module": None, "offset": None, "symbols": []}
-        if module:
-            frame["module"] = os.path.basename(module["path"].replace("\\", "/"))
-            frame["offset"] = address - module["base"]
-            frame["symbols"] = resolved[id(module)].get(lookup - module["base"], [])
-        described.append(frame)
+    for frames in located:
+        described.append([])
+        for address, how, module, lookup in frames:
+            frame = {"address": address, "found_by": how, "module": None, "offset": None, "symbols": []}
+            if module:
+                frame["module"] = os.path.basename(module["path"].replace("\\", "/"))
+                frame["offset"] = address - module["base"]
+                frame["symbols"] = resolved[id(module)].get(lookup - module["base"], [])
+            described[-1].append(frame)
     return described
 
 
@@ -519,7 +524,7 @@ def analyse(report, symbols):
     reporting = notes["reporting_thread"] if notes else None
     faulted = exception["thread"] if exception else None
     walker = Walker(report) if report["processor"] in REGISTERS else None
-    threads = []
+    threads, stacks = [], []
     for thread in report["threads"]:
         registers = thread["context"]
         if thread["id"] == faulted and exception["context"] is not None:
@@ -530,7 +535,12 @@ def analyse(report, symbols):
         if registers is not None:
             frames = walker.walk(registers, thread["stack"]) if walker else [(registers["ip"], "context")]
         threads.append({"id": thread["id"], "faulted": thread["id"] == faulted, "main": thread["id"] == main,
-                        "reporting": thread["id"] == reporting, "frames": describe(report, symbols, frames)})
+                        "reporting": thread["id"] == reporting})
+        stacks.append(frames)
+    stacks.append([(exception["address"], "context")] if exception else [])
+    described = describe(report, symbols, stacks)
+    for thread, frames in zip(threads, described):
+        thread["frames"] = frames
     # The faulting thread first, then the main thread, then the others as the report lists them.
     threads.sort(key=lambda t: 0 if t["faulted"] else 1 if t["main"] else 2)
     result = {"processor": PROCESSORS.get(report["processor"], None if report["processor"] is None
@@ -543,7 +553,7 @@ def analyse(report, symbols):
     if exception:
         code = exception["code"]
         info = exception["information"]
-        place = describe(report, symbols, [(exception["address"], "context")])[0]
+        place = described[-1][0]
         result["exception"] = {"code": code, "name": EXCEPTION_NAMES.get(code), "thread": faulted,
                                "address": place, "access": None}
         if code in (0xC0000005, 0xC0000006) and len(info) >= 2:

@@ -35,7 +35,7 @@ constexpr DWORD kReportStallMs = 10000;
 constexpr DWORD kReportWaitMs = 60000;
 constexpr DWORD kReportLookMs = 500;
 // Reserved address space, committed only as used: dbghelp's writing is the deepest user
-// (under Wine it committed about 60 KiB); a 32-bit process has 2 GB for everything.
+// (under wine64 a report touched 39 KiB of it); a 32-bit process has 2 GB for everything.
 constexpr SIZE_T kReporterStackBytes = 256 * 1024;
 // The code map's bounds: this launcher loads about 40 modules, and a PE image has one or
 // two code sections.
