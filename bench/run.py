@@ -25,7 +25,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The 32-bit build as it ships; scripts/bench.sh names the 64-bit one where no 32-bit
 # program runs.
 WINDOWS_BUILD = os.environ.get("TOVIN_BENCH_BUILD", os.path.join(ROOT, "build", "windows"))
-CODEC_BENCH = os.path.join(ROOT, "build", "bench", "bench", "codec_bench")
+# Another codec build may be measured in its place (one built with other flags, to compare).
+CODEC_BENCH = os.environ.get("TOVIN_CODEC_BENCH", os.path.join(ROOT, "build", "bench", "bench", "codec_bench"))
 CHUNK_KIB = 1024  # the launcher's read size (CHttpDownloader::kReadSize), which the bare program shares
 
 
