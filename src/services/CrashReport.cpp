@@ -27,17 +27,17 @@ constexpr wchar_t kPartPattern[] = L"TovinLauncher-*.dmp.part";
 constexpr int kMostReportsLookedAt = 1024;
 // The broken thread waits for its report while the reporting thread works, and no longer
 // once it has used no processor time for kReportStallMs: stuck on a lock that the broken
-// process never lets go of, it must not keep the crash from the system. A report takes
-// well under a second on Windows; under wine64, whose dbghelp copies every function's
-// unwind data as a block of its own, 4 to 8 s of steady work. kReportWaitMs caps a
-// reporting thread that works without end.
+// process never lets go of, it must not keep the crash from the system. Under wine64,
+// whose dbghelp copies every function's unwind data as a block of its own, a report is
+// 3 to 16 s of steady work by the machine's load; a 32-bit image has no such tables.
+// kReportWaitMs caps a reporting thread that works without end.
 constexpr DWORD kReportStallMs = 10000;
 constexpr DWORD kReportWaitMs = 60000;
 constexpr DWORD kReportLookMs = 500;
 // Reserved address space, committed only as used: dbghelp's writing is the deepest user
 // (under wine64 a report touched 39 KiB of it); a 32-bit process has 2 GB for everything.
 constexpr SIZE_T kReporterStackBytes = 256 * 1024;
-// The code map's bounds: this launcher loads about 40 modules, and a PE image has one or
+// The code map's bounds: this launcher loads about 30 modules, and a PE image has one or
 // two code sections.
 constexpr DWORD kMostModules = 256;
 constexpr int kMostCodeSections = 4;
@@ -75,7 +75,7 @@ struct Reporter {
     MiniDumpWriteDumpFunction writeDump = nullptr;
     HANDLE crashAsked = nullptr;   // auto reset: a crash's pointers are in place
     HANDLE hangAsked = nullptr;    // auto reset
-    HANDLE crashWritten = nullptr; // manual reset: the crash's report is written, or given up
+    HANDLE crashWritten = nullptr; // manual reset: the crash's report is written, or failed
     HANDLE mainThread = nullptr;
     HANDLE thread = nullptr; // the reporting thread
     DWORD threadId = 0;
