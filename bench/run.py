@@ -28,7 +28,8 @@ from sourcefacts import constant  # noqa: E402  (the sources' named constants)
 # The 32-bit build as it ships; scripts/bench.sh names the 64-bit one where no 32-bit
 # program runs.
 WINDOWS_BUILD = os.environ.get("TOVIN_BENCH_BUILD", os.path.join(ROOT, "build", "windows"))
-CODEC_BENCH = os.path.join(ROOT, "build", "bench", "bench", "codec_bench")
+# Another codec build may be measured in its place (one built with other flags, to compare).
+CODEC_BENCH = os.environ.get("TOVIN_CODEC_BENCH", os.path.join(ROOT, "build", "bench", "bench", "codec_bench"))
 # The figures below are read from the launcher's sources, so that the two never disagree.
 # The launcher's read size, which the bare program shares.
 CHUNK_KIB = constant("CHttpDownloader::kReadSize") // 1024

@@ -1,16 +1,29 @@
 #!/usr/bin/env python3
-"""Reads a launcher's crash report (a Windows minidump) and says what happened.
+"""Reads a launcher's crash or hang report (a Windows minidump) and says what happened.
 
-    crash-report.py DUMP [--symbols DIR_OR_DEBUG_ZIP]
+    crash-report.py REPORT [--symbols DIR_OR_DEBUG_ZIP] [--json]
 
-Prints the exception and its name, the faulting address as module + offset, each
-thread's instruction pointer and the module list with versions. With --symbols (the
-debug ZIP of the release, or a folder of its .debug files) each address also gets its
-function and source line, from the cross binutils' addr2line for the dump's processor
-(x86 or x64). A file that is not a minidump, or is cut short, gets one line and exit
-code 2.
+Prints how the process ended (the exception, or a hang of the main thread), where, what
+the launcher was doing (the calls under way, a download's URL and bytes so far, how long
+the main thread had been silent), every thread's whole stack, the faulting thread first
+and then the main thread, and the module list with versions. Each frame is named by
+module and offset; with --symbols (the release's debug ZIP, or a folder of its .debug
+files) the launcher's frames also get their function and source line, through the cross
+binutils' addr2line for the dump's processor (x86 or x64).
+
+The stack walk works from the dump's own memory: the thread's context, then the chain of
+saved frame pointers, and where that gives out, a scan of the stack for values that point
+into a module's code. A scanned value in the launcher's own code (whose bytes the report
+carries) must follow a call instruction; elsewhere the code is not in the report, and the
+value need only point into a code section. Each frame says how it was found: context,
+frame pointer or scan. A scan can find a return address that an earlier call left behind.
+
+--json prints the same as one JSON object. A file that is not a minidump, or is cut short,
+gets one line and exit code 2.
 """
 import argparse
+import bisect
+import json
 import os
 import shutil
 import struct
@@ -20,20 +33,32 @@ import tempfile
 import zipfile
 
 SIGNATURE = 0x504D444D  # "MDMP"
-THREAD_LIST, MODULE_LIST, EXCEPTION, SYSTEM_INFO = 3, 4, 6, 7
+THREAD_LIST, MODULE_LIST, MEMORY_LIST, EXCEPTION, SYSTEM_INFO = 3, 4, 5, 6, 7
+# The launcher's own streams (src/services/CrashReport.h).
+NOTES_STREAM, CODE_MAP_STREAM, OWN_CODE_STREAM = 0x544C0001, 0x544C0002, 0x544C0003
 X86, AMD64 = 0, 9
-# Where the instruction pointer lies in each processor's CONTEXT (winnt.h).
-INSTRUCTION_POINTER = {X86: (0xB8, "<I", "Eip"), AMD64: (0xF8, "<Q", "Rip")}
+# Where each processor's CONTEXT (winnt.h) keeps the registers the walk needs, and the
+# size of a pointer on its stack.
+REGISTERS = {
+    X86: {"ip": (0xB8, "<I"), "sp": (0xC4, "<I"), "fp": (0xB4, "<I"), "pointer": 4},
+    AMD64: {"ip": (0xF8, "<Q"), "sp": (0x98, "<Q"), "fp": (0xA0, "<Q"), "pointer": 8},
+}
 ADDR2LINE = {X86: "i686-w64-mingw32-addr2line", AMD64: "x86_64-w64-mingw32-addr2line"}
 PROCESSORS = {X86: "x86", AMD64: "x64", 5: "ARM", 12: "ARM64"}
 # Bounds: a hostile count must not make the reader loop or allocate for long.
 MOST_STREAMS = 1024
 MOST_THREADS = 4096
 MOST_MODULES = 4096
+MOST_MEMORY_RANGES = 1 << 20  # Wine's 64-bit dbghelp writes about 16,000
 MOST_NAME_BYTES = 2 * 32768
+MOST_NOTES_BYTES = 64 * 1024
+MOST_FRAMES = 256  # per thread
+MOST_STACK_SCANNED = 1 << 20  # bytes per thread: a whole default stack
+MOST_SCANNED = 16 << 20  # bytes in all threads
 ADDR2LINE_SECONDS = 60
-MOST_DUMP_BYTES = 256 << 20  # a report of this launcher is well under 10 MiB
+MOST_DUMP_BYTES = 256 << 20  # a report of this launcher is a few MiB
 
+HANG_CODE = 0xE0544C10
 EXCEPTION_NAMES = {
     0x80000003: "EXCEPTION_BREAKPOINT",
     0x80000004: "EXCEPTION_SINGLE_STEP",
@@ -57,8 +82,13 @@ EXCEPTION_NAMES = {
     0xC00000FD: "EXCEPTION_STACK_OVERFLOW",
     0xC0000409: "STATUS_STACK_BUFFER_OVERRUN",
     0xC0000374: "STATUS_HEAP_CORRUPTION",
+    0xC0000417: "STATUS_INVALID_CRUNTIME_PARAMETER (the runtime's invalid-parameter handler)",
     0xE06D7363: "C++ exception (Visual C++)",
     0x20474343: "C++ exception (GCC)",
+    0xE0544C01: "std::terminate",
+    0xE0544C02: "abort (SIGABRT)",
+    0xE0544C03: "a pure virtual call",
+    HANG_CODE: "hang: the main thread stopped answering",
 }
 ACCESS = {0: "reading", 1: "writing", 8: "executing"}
 
@@ -94,6 +124,59 @@ class Dump:
         return self.data[rva + 4:rva + 4 + length].decode("utf-16-le", errors="replace")
 
 
+class Memory:
+    """The process memory a report holds: ranges of (address, bytes), looked up by address."""
+
+    def __init__(self):
+        self.starts = []
+        self.ranges = []
+
+    def add(self, address, data):
+        if data:
+            self.ranges.append((address, data))
+
+    def sort(self):
+        self.ranges.sort(key=lambda found: found[0])
+        self.starts = [address for address, _ in self.ranges]
+
+    def read(self, address, size):
+        """The `size` bytes at `address`, or None where the report does not hold them all."""
+        at = bisect.bisect_right(self.starts, address) - 1
+        if at < 0:
+            return None
+        start, data = self.ranges[at]
+        offset = address - start
+        if offset + size > len(data):
+            return None
+        return data[offset:offset + size]
+
+
+def parse_notes(raw):
+    """The launcher's "key=value" lines (src/services/ReportNotes.cpp), as values."""
+    fields = {}
+    for line in raw.decode("latin-1").split("\n"):
+        key, equals, value = line.partition("=")
+        if equals and key:
+            fields[key] = value
+    def number(text):
+        return int(text) if text.isdigit() else None
+
+    notes = {"main_thread": number(fields.get("main_thread", "")),
+             "reporting_thread": number(fields.get("reporting_thread", "")),
+             "main_silent_ms": number(fields.get("main_silent_ms", "")), "calls": []}
+    count = number(fields.get("calls", "")) or 0
+    for index in range(1, min(count, 64) + 1):
+        prefix = f"call{index}."
+        call = {"method": fields.get(prefix + "method", ""), "ms": number(fields.get(prefix + "ms", ""))}
+        if prefix + "url" in fields:
+            call["url"] = fields[prefix + "url"]
+        if prefix + "bytes" in fields:
+            call["bytes"] = number(fields[prefix + "bytes"])
+        notes["calls"].append(call)
+    notes["calls_under_way"] = count
+    return notes
+
+
 def read_dump(data):
     dump = Dump(data)
     if len(data) < 4 or struct.unpack_from("<I", data)[0] != SIGNATURE:
@@ -104,25 +187,31 @@ def read_dump(data):
     streams = {}
     for i in range(count):
         kind, size, rva = dump.unpack("<III", directory + 12 * i, "the stream directory")
-        dump.region(size, rva, f"stream {kind}")
+        dump.region(size, rva, f"stream {kind:#x}")
         streams.setdefault(kind, (size, rva))
 
-    report = {"processor": None, "threads": [], "modules": [], "exception": None}
+    report = {"processor": None, "threads": [], "modules": [], "exception": None, "notes": None,
+              "code_map": {}, "memory": Memory()}
     if SYSTEM_INFO in streams:
         size, rva = streams[SYSTEM_INFO]
         if size < 2:
             raise BadDump("the system information is cut short")
         (report["processor"],) = dump.unpack("<H", rva, "the system information")
     processor = report["processor"]
+    memory = report["memory"]
 
-    def instruction_pointer(context_size, context_rva, what):
-        if processor not in INSTRUCTION_POINTER:
+    def context(context_size, context_rva, what):
+        """The registers the walk needs, or None for a processor it does not know."""
+        if processor not in REGISTERS:
             return None
-        offset, fmt, _ = INSTRUCTION_POINTER[processor]
-        if context_size < offset + struct.calcsize(fmt):
-            raise BadDump(f"the context of {what} is cut short")
         dump.region(context_size, context_rva, f"the context of {what}")
-        return dump.unpack(fmt, context_rva + offset, f"the context of {what}")[0]
+        registers = {}
+        for name in ("ip", "sp", "fp"):
+            offset, fmt = REGISTERS[processor][name]
+            if context_size < offset + struct.calcsize(fmt):
+                raise BadDump(f"the context of {what} is cut short")
+            registers[name] = dump.unpack(fmt, context_rva + offset, f"the context of {what}")[0]
+        return registers
 
     if MODULE_LIST in streams:
         size, rva = streams[MODULE_LIST]
@@ -140,6 +229,16 @@ def read_dump(data):
             report["modules"].append({"base": base, "size": image_size, "path": dump.string(name_rva),
                                       "version": version})
 
+    if MEMORY_LIST in streams:
+        size, rva = streams[MEMORY_LIST]
+        (n,) = dump.unpack("<I", rva, "the memory list")
+        if n > MOST_MEMORY_RANGES or 4 + 16 * n > size:
+            raise BadDump(f"the memory list claims {n} ranges in {size} bytes")
+        for i in range(n):
+            start, length, data_rva = dump.unpack("<QII", rva + 4 + 16 * i, "the memory list")
+            dump.region(length, data_rva, "a memory range")
+            memory.add(start, data[data_rva:data_rva + length])
+
     if THREAD_LIST in streams:
         size, rva = streams[THREAD_LIST]
         (n,) = dump.unpack("<I", rva, "the thread list")
@@ -148,9 +247,12 @@ def read_dump(data):
         for i in range(n):
             at = rva + 4 + 48 * i
             (thread_id,) = dump.unpack("<I", at, "a thread")
+            stack_start, stack_size, stack_rva = dump.unpack("<QII", at + 24, "a thread")
+            dump.region(stack_size, stack_rva, f"the stack of thread {thread_id}")
             context_size, context_rva = dump.unpack("<II", at + 40, "a thread")
-            report["threads"].append({"id": thread_id,
-                                      "ip": instruction_pointer(context_size, context_rva, f"thread {thread_id}")})
+            report["threads"].append({"id": thread_id, "context": context(context_size, context_rva,
+                                                                          f"thread {thread_id}"),
+                                      "stack": (stack_start, data[stack_rva:stack_rva + stack_size])})
 
     if EXCEPTION in streams:
         size, rva = streams[EXCEPTION]
@@ -162,12 +264,31 @@ def read_dump(data):
         context_size, context_rva = dump.unpack("<II", rva + 160, "the exception")
         report["exception"] = {"thread": thread_id, "code": code, "flags": flags, "address": address,
                                "information": information,
-                               "context_ip": instruction_pointer(context_size, context_rva, "the exception")}
+                               "context": context(context_size, context_rva, "the exception")}
+
+    if NOTES_STREAM in streams:
+        size, rva = streams[NOTES_STREAM]
+        report["notes"] = parse_notes(data[rva:rva + min(size, MOST_NOTES_BYTES)])
+
+    if CODE_MAP_STREAM in streams:
+        size, rva = streams[CODE_MAP_STREAM]
+        _, n, own_code, own_size = dump.unpack("<IIQI", rva, "the code map")
+        if n > MOST_MODULES or 24 + 48 * n > size:
+            raise BadDump(f"the code map claims {n} modules in {size} bytes")
+        for i in range(n):
+            at = rva + 24 + 48 * i
+            base, _, sections = dump.unpack("<QII", at, "the code map")
+            ranges = dump.unpack("<8I", at + 16, "the code map")
+            report["code_map"][base] = [(ranges[2 * j], ranges[2 * j + 1]) for j in range(min(sections, 4))]
+        if OWN_CODE_STREAM in streams:
+            size, rva = streams[OWN_CODE_STREAM]
+            memory.add(own_code, data[rva:rva + min(size, own_size)])
+    memory.sort()
     return report
 
 
 class Symbols:
-    """Function and line of an address, from the .debug files of a folder or a debug ZIP."""
+    """Function and line of addresses, from the .debug files of a folder or a debug ZIP."""
 
     def __init__(self, where, processor, temp):
         self.files = {}
@@ -197,7 +318,8 @@ class Symbols:
         if not self.addr2line:
             self.problem = f"{tool or 'an addr2line for this processor'} is not installed: no functions or lines"
 
-    def image_base(self, path):
+    @staticmethod
+    def image_base(path):
         """The preferred load address the .debug file's addresses are relative to."""
         with open(path, "rb") as f:
             head = f.read(4096)
@@ -211,22 +333,37 @@ class Symbols:
             return struct.unpack_from("<Q", head, pe + 24 + 24)[0]
         return struct.unpack_from("<I", head, pe + 24 + 28)[0]
 
-    def lookup(self, module, offset):
+    def resolve(self, module, offsets):
+        """{offset: [(function, place), ...] innermost first} for the offsets addr2line knows."""
         path = self.files.get(os.path.basename(module["path"].replace("\\", "/")).lower())
-        if not path or not self.addr2line:
-            return None
+        if not path or not self.addr2line or not offsets:
+            return {}
         base = self.image_base(path)
         if base is None:
-            return None
+            return {}
+        offsets = sorted(set(offsets))
         try:
-            result = subprocess.run([self.addr2line, "-f", "-C", "-i", "-e", path, f"{base + offset:#x}"],
+            result = subprocess.run([self.addr2line, "-a", "-f", "-C", "-i", "-e", path] +
+                                    [f"{base + offset:#x}" for offset in offsets],
                                     capture_output=True, text=True, timeout=ADDR2LINE_SECONDS, check=False)
         except (OSError, subprocess.TimeoutExpired):
-            return None
+            return {}
+        found, current = {}, None
         lines = result.stdout.split("\n")
-        # Pairs of function and file:line, the innermost inlined one first.
-        frames = [f"{lines[i]} at {tidy(lines[i + 1])}" for i in range(0, len(lines) - 1, 2) if lines[i] != "??"]
-        return " inlined into ".join(frames) or None
+        i = 0
+        while i < len(lines):
+            line = lines[i]
+            if line.startswith("0x"):
+                try:
+                    current = int(line, 16) - base
+                except ValueError:
+                    current = None
+                i += 1
+                continue
+            if current is not None and i + 1 < len(lines) and line != "??":
+                found.setdefault(current, []).append((line, tidy(lines[i + 1])))
+            i += 2
+        return found
 
 
 def tidy(place):
@@ -242,51 +379,258 @@ def module_of(modules, address):
     return None
 
 
-def place(report, symbols, address):
-    if address is None:
-        return "(unknown)"
-    module = module_of(report["modules"], address)
-    if not module:
-        return f"{address:#x} (in no module)"
-    offset = address - module["base"]
-    text = f"{address:#x} {os.path.basename(module['path'].replace(chr(92), '/'))}+{offset:#x}"
-    found = symbols.lookup(module, offset)
-    return f"{text}  {found}" if found else text
+def follows_call(before):
+    """Whether the bytes just before a return address end with a call instruction."""
+    n = len(before)
+
+    def modrm(at):
+        return before[n - at] if n >= at else None
+
+    if n >= 5 and before[-5] == 0xE8:  # call rel32
+        return True
+    for length in range(2, 8):  # call r/m: FF /2, its operand `length - 1` bytes long
+        if n < length or before[-length] != 0xFF:
+            continue
+        byte = modrm(length - 1)
+        if (byte >> 3) & 7 != 2:
+            continue
+        mod, rm = byte >> 6, byte & 7
+        operand = 1 + (rm == 4 and mod != 3) + {0: 4 if rm == 5 else 0, 1: 1, 2: 4, 3: 0}[mod]
+        if mod == 0 and rm == 4 and n >= length - 2 and (before[n - length + 2] & 7) == 5:
+            operand += 4  # a SIB with no base register carries a 32-bit displacement
+        if operand == length - 1:
+            return True
+    return False
 
 
-def show(report, symbols):
-    processor = report["processor"]
-    print(f"processor: {PROCESSORS.get(processor, 'unknown' if processor is None else f'type {processor}')}")
+class Walker:
+    """Walks one thread's stack in the report's memory.
+
+    On x86 (the launcher as it ships) every function of the launcher, and Windows' own
+    code, saves the caller's frame pointer below its return address: the walk follows that
+    chain and scans only where it gives out. On x64 a frame pointer may point anywhere
+    inside its frame (GCC sets it past the saved registers) and Windows' code keeps none:
+    frames are unwound from the tables of each image, which a report does not hold, so the
+    x64 walk is the context and the scan alone."""
+
+    def __init__(self, report):
+        self.report = report
+        self.pointer = REGISTERS[report["processor"]]["pointer"]
+        self.frame_pointers = report["processor"] == X86
+        self.budget = MOST_SCANNED
+
+    def code(self, address):
+        """Whether `address` lies in a module's code: in a code section where the report
+        maps them, else anywhere in the image past its headers."""
+        module = module_of(self.report["modules"], address)
+        if not module:
+            return False
+        offset = address - module["base"]
+        sections = self.report["code_map"].get(module["base"])
+        if sections is None:
+            return offset >= 0x1000
+        return any(rva <= offset < rva + size for rva, size in sections)
+
+    def return_address(self, value):
+        """A plausible return address: into code, and after a call where the code is at hand."""
+        if not self.code(value):
+            return False
+        before = self.report["memory"].read(value - 7, 7)
+        return before is None or follows_call(before)
+
+    def walk(self, registers, stack):
+        start, data = stack
+        end = start + len(data)
+        fmt = "<I" if self.pointer == 4 else "<Q"
+
+        def word(address):
+            if start <= address and address + self.pointer <= end:
+                return struct.unpack_from(fmt, data, address - start)[0]
+            return None
+
+        frames = [(registers["ip"], "context")]
+        position = max(registers["sp"], start)
+        frame = registers["fp"] if self.frame_pointers else None
+        scan_end = min(end, position + MOST_STACK_SCANNED)
+        while position < scan_end and len(frames) < MOST_FRAMES and self.budget > 0:
+            chained = frame is not None and position <= frame < scan_end - self.pointer and frame % self.pointer == 0
+            limit = frame if chained else scan_end
+            # Frames that keep no frame pointer lie below the next saved one: scan them.
+            while position < limit and len(frames) < MOST_FRAMES and self.budget > 0:
+                value = word(position)
+                position += self.pointer
+                self.budget -= self.pointer
+                if value is not None and self.return_address(value):
+                    frames.append((value, "scan"))
+                    # The callee's prologue may have saved the caller's frame pointer just
+                    # below the return address: the chain can go on from there.
+                    saved = word(position - 2 * self.pointer)
+                    if self.frame_pointers and not chained and saved is not None and position <= saved < scan_end:
+                        frame, chained, limit = saved, True, saved
+            if not chained or len(frames) >= MOST_FRAMES:
+                break
+            value, saved = word(frame + self.pointer), word(frame)
+            position = frame + 2 * self.pointer
+            if value is not None and self.return_address(value):
+                frames.append((value, "frame pointer"))
+                frame = saved if saved is not None and saved > frame else None
+            else:
+                frame = None
+        return frames
+
+
+def describe(report, symbols, stacks):
+    """Each frame's module, offset and, where known, function and line, for a list of
+    stacks: one addr2line a module for all of them."""
+    located = []
+    wanted = {}
+    for frames in stacks:
+        located.append([])
+        for address, how in frames:
+            module = module_of(report["modules"], address)
+            # A return address's call is the instruction before it.
+            lookup = address if how == "context" else address - 1
+            located[-1].append((address, how, module, lookup))
+            if module:
+                wanted.setdefault(id(module), (module, set()))[1].add(lookup - module["base"])
+    resolved = {key: symbols.resolve(module, offsets) for key, (module, offsets) in wanted.items()}
+    described = []
+    for frames in located:
+        described.append([])
+        for address, how, module, lookup in frames:
+            frame = {"address": address, "found_by": how, "module": None, "offset": None, "symbols": []}
+            if module:
+                frame["module"] = os.path.basename(module["path"].replace("\\", "/"))
+                frame["offset"] = address - module["base"]
+                frame["symbols"] = resolved[id(module)].get(lookup - module["base"], [])
+            described[-1].append(frame)
+    return described
+
+
+def place_text(frame):
+    if frame["module"] is None:
+        return f"{frame['address']:#x} (in no module)"
+    text = f"{frame['address']:#x} {frame['module']}+{frame['offset']:#x}"
+    if frame["symbols"]:
+        text += "  " + " inlined into ".join(f"{function} at {where}" for function, where in frame["symbols"])
+    return text
+
+
+def analyse(report, symbols):
+    """The report as plain values: what --json prints, and what the text is made from."""
     exception = report["exception"]
+    notes = report["notes"]
+    main = notes["main_thread"] if notes else None
+    reporting = notes["reporting_thread"] if notes else None
+    faulted = exception["thread"] if exception else None
+    walker = Walker(report) if report["processor"] in REGISTERS else None
+    threads, stacks = [], []
+    for thread in report["threads"]:
+        registers = thread["context"]
+        if thread["id"] == faulted and exception["context"] is not None:
+            registers = exception["context"]  # the thread at the fault, not inside the filter
+        frames = []
+        if thread["id"] == reporting and thread["id"] != faulted:
+            registers = None  # its stack is the report's own writing
+        if registers is not None:
+            frames = walker.walk(registers, thread["stack"]) if walker else [(registers["ip"], "context")]
+        threads.append({"id": thread["id"], "faulted": thread["id"] == faulted, "main": thread["id"] == main,
+                        "reporting": thread["id"] == reporting})
+        stacks.append(frames)
+    stacks.append([(exception["address"], "context")] if exception else [])
+    described = describe(report, symbols, stacks)
+    for thread, frames in zip(threads, described):
+        thread["frames"] = frames
+    # The faulting thread first, then the main thread, then the others as the report lists them.
+    threads.sort(key=lambda t: 0 if t["faulted"] else 1 if t["main"] else 2)
+    result = {"processor": PROCESSORS.get(report["processor"], None if report["processor"] is None
+                                          else f"type {report['processor']}"),
+              "kind": "hang" if exception and exception["code"] == HANG_CODE else "crash" if exception else None,
+              "exception": None, "notes": notes, "threads": threads,
+              "modules": [{"base": m["base"], "size": m["size"], "version": m["version"], "path": m["path"]}
+                          for m in report["modules"]],
+              "note": symbols.problem}
     if exception:
         code = exception["code"]
-        print(f"exception: {code:#010x} {EXCEPTION_NAMES.get(code, '(no name known)')}")
         info = exception["information"]
+        place = described[-1][0]
+        result["exception"] = {"code": code, "name": EXCEPTION_NAMES.get(code), "thread": faulted,
+                               "address": place, "access": None}
         if code in (0xC0000005, 0xC0000006) and len(info) >= 2:
-            print(f"  {ACCESS.get(info[0], 'touching')} address {info[1]:#x}")
-        print(f"  at {place(report, symbols, exception['address'])}")
+            result["exception"]["access"] = {"kind": ACCESS.get(info[0], "touching"), "address": info[1]}
+    return result
+
+
+def show(result):
+    print(f"processor: {result['processor'] or 'unknown'}")
+    exception = result["exception"]
+    if exception:
+        print(f"report: {result['kind']}")
+        print(f"exception: {exception['code']:#010x} {exception['name'] or '(no name known)'}")
+        if exception["access"]:
+            print(f"  {exception['access']['kind']} address {exception['access']['address']:#x}")
+        print(f"  at {place_text(exception['address'])}")
         print(f"  in thread {exception['thread']}")
     else:
         print("exception: none recorded")
-    print("threads:")
-    for thread in report["threads"]:
-        ip = thread["ip"]
-        if exception and thread["id"] == exception["thread"] and exception["context_ip"] is not None:
-            ip = exception["context_ip"]  # the thread's context at the fault, not inside the filter
-        mark = " (faulted)" if exception and thread["id"] == exception["thread"] else ""
-        print(f"  {thread['id']}{mark}: {place(report, symbols, ip)}")
+    notes = result["notes"]
+    if notes:
+        print("what was going on:")
+        silent = notes["main_silent_ms"]
+        print(f"  main thread {notes['main_thread']}: "
+              + ("not watched" if silent is None else f"last answered {silent / 1000:.1f} s before the report"))
+        print(f"  calls under way: {notes['calls_under_way']}")
+        for index, call in enumerate(notes["calls"], 1):
+            since = "" if call["ms"] is None else f", for {call['ms'] / 1000:.1f} s"
+            print(f"    {index}. {printable(call['method'])}{since}")
+            if "url" in call:
+                print(f"       url: {printable(call['url'])}")
+            if "bytes" in call:
+                print(f"       bytes written so far: {call['bytes']}")
+    print("threads (the faulting thread first, then the main thread):")
+    for thread in result["threads"]:
+        marks = [mark for mark, on in (("hung" if result["kind"] == "hang" else "faulted", thread["faulted"]),
+                                       ("main", thread["main"]), ("writing this report", thread["reporting"])) if on]
+        print(f"  {thread['id']}" + (f" ({', '.join(marks)})" if marks else "") + ":")
+        for index, frame in enumerate(thread["frames"]):
+            print(f"    #{index:<3}{place_text(frame)}  [{frame['found_by']}]")
     print("modules:")
-    for module in report["modules"]:
+    for module in result["modules"]:
         version = module["version"] or "no version"
         print(f"  {module['base']:#018x} {module['size']:#10x} {version:<16} {module['path']}")
-    if symbols.problem:
-        print(f"note: {symbols.problem}")
+    if result["note"]:
+        print(f"note: {result['note']}")
+
+
+def printable(text):
+    return "".join(c if c.isprintable() else "?" for c in text)
+
+
+def as_json(result):
+    def frame(f):
+        return {"address": f"{f['address']:#x}", "module": f["module"],
+                "offset": None if f["offset"] is None else f"{f['offset']:#x}", "found_by": f["found_by"],
+                "symbols": [{"function": function, "source": where} for function, where in f["symbols"]]}
+
+    out = dict(result)
+    if result["exception"]:
+        e = result["exception"]
+        out["exception"] = {"code": f"{e['code']:#010x}", "name": e["name"], "thread": e["thread"],
+                            "address": frame(e["address"]),
+                            "access": e["access"] and {"kind": e["access"]["kind"],
+                                                       "address": f"{e['access']['address']:#x}"}}
+    out["threads"] = [{"id": t["id"], "faulted": t["faulted"], "main": t["main"], "reporting": t["reporting"],
+                       "frames": [frame(f) for f in t["frames"]]} for t in result["threads"]]
+    out["modules"] = [{"base": f"{m['base']:#x}", "size": m["size"], "version": m["version"], "path": m["path"]}
+                      for m in result["modules"]]
+    return json.dumps(out, indent=1)
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description="Reads a crash report (minidump) of the launcher.")
+    parser = argparse.ArgumentParser(description="Reads a crash or hang report (minidump) of the launcher.")
     parser.add_argument("dump")
     parser.add_argument("--symbols", help="the release's debug ZIP, or a folder of its .debug files")
+    parser.add_argument("--json", action="store_true", help="one JSON object, for tools")
     args = parser.parse_args(argv)
     try:
         with open(args.dump, "rb") as f:
@@ -301,14 +645,17 @@ def main(argv):
     try:
         report = read_dump(data)
         with tempfile.TemporaryDirectory() as temp:
-            symbols = Symbols(args.symbols, report["processor"], temp)
-            show(report, symbols)
+            result = analyse(report, Symbols(args.symbols, report["processor"], temp))
     except BadDump as error:
         print(f"crash-report: {args.dump}: {error}", file=sys.stderr)
         return 2
     except BadSymbols as error:
         print(f"crash-report: {error}", file=sys.stderr)
         return 2
+    if args.json:
+        print(as_json(result))
+    else:
+        show(result)
     return 0
 
 

@@ -53,6 +53,13 @@ start() {
     wineserver -w
   fi
   wineserver -p </dev/null >/dev/null 2>&1 || true
+  # A crash that the program's handlers pass on reaches the system's own handling, where
+  # Wine would start its debugger, window and all. Named no debugger, it ends the process,
+  # as Windows' error reporting does.
+  if ! grep -qx '"Debugger"=""' "$WINEPREFIX/system.reg"; then
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d "" /f \
+      </dev/null >/dev/null 2>&1
+  fi
   printf 'export DISPLAY=%q\nTOVIN_XVFB_PID=%q\n' "$display" "$xvfb_pid" >"$state/env"
 }
 

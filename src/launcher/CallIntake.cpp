@@ -1,6 +1,7 @@
 #include "launcher/CallIntake.h"
 
 #include "localconnection/Trace.h"
+#include "services/ReportNotes.h"
 #include "win/ThreadWait.h"
 
 #include <new>
@@ -12,6 +13,8 @@ namespace {
 // The wait is bounded all the same, so that a thread that somehow does not end can
 // never hold the launcher's exit.
 constexpr DWORD kReceiveJoinMs = 5000;
+
+static_assert(CallIntake::kMaxNestedCalls <= notes::kNotedCalls, "a report describes every call under way");
 
 } // namespace
 
@@ -25,6 +28,7 @@ void CallIntake::open(HWND launcherWindow)
 void CallIntake::run(std::unique_ptr<CFlashLocalConnectionCall> call, HWND gameWindow)
 {
     ++callsUnderWay_;
+    const notes::CallUnderWay note(call->getMethodName());
     try {
         lc::traceCall(*call);
         services_.dispatch(call.get(), gameWindow);

@@ -121,6 +121,7 @@ int Launcher::run()
         return kExitCode;
     }
 
+    watchdog_.start(window_);
     intake_.open(window_);
     HANDLE wait = nullptr;
     if (RegisterWaitForSingleObject(&wait, gameProcess_.get(), noticeGameEnd, this, INFINITE, WT_EXECUTEONLYONCE))
@@ -132,6 +133,7 @@ int Launcher::run()
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+    watchdog_.stop(services_.threadWait());
 
     // At the session's end the game is still running, and the launcher ends at once.
     if (!services_.sessionEnded())

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "launcher/CallIntake.h"
+#include "launcher/Watchdog.h"
 #include "services/LauncherServices.h"
 #include "win/WinHandles.h"
 
@@ -39,6 +40,8 @@ private:
     // Declared before the intake, which uses them, so that they outlive it.
     CLauncherServices services_;
     CallIntake intake_{services_};
+    // From the window's creation until the message loop ends.
+    Watchdog watchdog_;
     // Tells the services and the window of the game's end: let go first, before what its
     // callback uses.
     UniqueWait gameWatch_;

@@ -4,14 +4,15 @@
 
 #include "launcher/BilingualStrings.h"
 #include "launcher/Launcher.h"
-#include "services/DisplayRestoreOnCrash.h"
+#include "services/CrashHandlers.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    // Also registers the runtime's exit processing: a path that leaves this function
-    // any other way than by returning (exit() from deep inside) still puts back a
-    // display mode that a switch changed.
-    installDisplayRestoreOnCrash();
+    // First: every bad end from here on leaves a report with the display put back. Also
+    // registers the runtime's exit processing: a path that leaves this function any other
+    // way than by returning (exit() from deep inside) still puts back a display mode that
+    // a switch changed.
+    installCrashHandlers();
     setStringModule(instance);
     Launcher launcher(instance);
     const int exitCode = launcher.run();

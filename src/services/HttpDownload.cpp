@@ -2,6 +2,7 @@
 #include "resources/Texts.h"
 #include "services/CallArguments.h"
 #include "services/LauncherServices.h"
+#include "services/ReportNotes.h"
 #include "services/Transfer.h"
 #include "win/WinHandles.h"
 
@@ -86,6 +87,7 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
     Transfer& transfer = keep(std::move(made));
     const Transfer::Use use(transfer);
     transfer.start();
+    notes::noteDownload(url, &transfer.bytesWritten()); // for a report: what was being fetched
 
     // The worker fetches while this thread waits, serving every message but the calls,
     // which wait their turn (answers stay in call order).

@@ -63,11 +63,11 @@ public:
     // Still fetching: the watch applies (not once the copy has begun).
     bool fetching() const { return stage_.load() == Fetching; }
     bool silentFor(DWORD limitMs) const { return downloader_.watch().silentFor(limitMs); }
-
-    // What is being fetched, and the bytes written so far: readable from any thread, at
-    // any time, without a lock (for a crash report).
+    // What is being fetched, and the body bytes in the partial file so far (back to 0 when
+    // a body starts over): readable from any thread, at any time, without a lock (for a
+    // crash report).
     const std::string& url() const { return url_; }
-    std::uint64_t bytesWritten() const { return downloader_.bytesWritten(); }
+    const std::atomic<std::uint64_t>& bytesWritten() const { return downloader_.written(); }
 
     // The one place that decides how the transfer ended, and does what that end needs;
     // `ended` (the services' end) cuts the waits short. The decision is taken once; the

@@ -60,10 +60,11 @@ public:
     // Stamped at construction, before the transfer's thread starts, by every batch of
     // body bytes, however small, and as each request begins.
     const SilenceWatch& watch() const { return watch_; }
-    // The bytes in the file so far (back to 0 when a body starts over), from any thread.
-    std::uint64_t bytesWritten() const { return written_.load(); }
-
     std::vector<std::uint8_t>& chunk() { return chunk_; }
+
+    // Body bytes in the file so far (back to 0 when a body starts over): read from any
+    // thread, a report's among them.
+    const std::atomic<std::uint64_t>& written() const { return written_; }
 
 private:
     struct Plan;

@@ -1,33 +1,37 @@
 // Switches the display mode through the launcher's own service with the launcher's
-// crash handlers installed, then dies as its argument says:
-//   crash_probe REPORT fault | thread-fault | terminate | abort | exit | fault-in-report
-// REPORT receives the mode in force after the switch. fault-in-report faults inside the
-// crash report's writing; the process must end there, not come back out of the filter.
+// crash handlers installed, then ends badly as its argument says, with every allocation
+// through operator new refused from there on (the crash path must need none):
+//   crash_probe REPORT fault | thread-fault | terminate | abort | pure-virtual
+//                      | invalid-parameter | exit | fault-in-report | heap-locked
+//   crash_probe witness FILE PID EVENT
+// REPORT receives the mode in force after the switch. fault-in-report hands the reporting
+// thread pointers it faults on. heap-locked faults while another thread holds the process
+// heap's lock for ever, which the report needs: the launcher's filter must come back all
+// the same (the probe then ends itself with kFilterCameBack, since Wine's own handling
+// would need the heap too). witness is a stand-in for the system's debugger (the AeDebug key):
+// it notes in FILE the id of each process whose crash the system's own handling took.
 // A test program only: the shipped launcher has no way to crash on purpose.
+#include "services/CrashHandlers.h"
 #include "services/CrashReport.h"
-#include "services/DisplayRestoreOnCrash.h"
 #include "services/LauncherServices.h"
+#include "support/FailingAllocator.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <thread>
 
 namespace {
 
+constexpr UINT kFilterCameBack = 7;
 LPTOP_LEVEL_EXCEPTION_FILTER g_launcherFilter = nullptr;
-constexpr UINT kLauncherFilterCameBack = 7;
-bool g_inReport = false;
 
-// Wine would start its debugger, with a window, for an exception that nobody handles:
-// after the launcher's filter has run, the probe ends itself instead.
 LONG WINAPI endAfterTheLauncherFilter(EXCEPTION_POINTERS* exception)
 {
-    if (g_launcherFilter)
-        g_launcherFilter(exception);
-    TerminateProcess(GetCurrentProcess(),
-                     g_inReport ? kLauncherFilterCameBack : exception->ExceptionRecord->ExceptionCode);
+    g_launcherFilter(exception);
+    TerminateProcess(GetCurrentProcess(), kFilterCameBack);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
@@ -40,14 +44,53 @@ __attribute__((noinline)) void fault()
     *nowhere = 1;
 }
 
+void refuseAllocations()
+{
+    static const FailAllocationsAbove refused(0); // for the rest of the process
+}
+
+DWORD WINAPI holdHeapLock(void* held)
+{
+    HeapLock(GetProcessHeap());
+    SetEvent(held);
+    Sleep(INFINITE);
+    return 0;
+}
+
 } // namespace
+
+// Outside the anonymous namespace: a closed hierarchy would let the compiler call
+// Derived::run straight away, a pure virtual call being undefined.
+namespace probe {
+
+struct Base {
+    Base() { callRun(); }
+    virtual ~Base() = default;
+    Base(const Base&) = delete;
+    Base& operator=(const Base&) = delete;
+    // Called from the constructor, the call reaches Base's own slot: the pure one.
+    __attribute__((noipa)) void callRun() { run(); }
+    virtual void run() = 0;
+};
+
+struct Derived : Base {
+    void run() override {}
+};
+
+} // namespace probe
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::strcmp(argv[1], "witness") == 0) {
+        if (FILE* seen = std::fopen(argv[2], "a")) {
+            std::fprintf(seen, "%s\n", argv[3]);
+            std::fclose(seen);
+        }
+        return 0;
+    }
     if (argc != 3)
         return 2;
-    installDisplayRestoreOnCrash();
-    g_launcherFilter = SetUnhandledExceptionFilter(endAfterTheLauncherFilter);
+    installCrashHandlers();
 
     CFlashLocalConnectionCall call("ScreenResolutionEnable");
     call.addArgument(std::make_unique<CFlashAMFString>("crash.probe"), false);
@@ -66,20 +109,32 @@ int main(int argc, char** argv)
     }
 
     const std::string how = argv[2];
+    if (how == "thread-fault") {
+        std::thread([] {
+            refuseAllocations();
+            fault();
+        }).join();
+    } else if (how == "heap-locked") {
+        g_launcherFilter = SetUnhandledExceptionFilter(endAfterTheLauncherFilter);
+        const HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        CloseHandle(CreateThread(nullptr, 0, holdHeapLock, held, 0, nullptr));
+        WaitForSingleObject(held, INFINITE);
+        fault();
+    }
+    refuseAllocations();
     if (how == "fault")
         fault();
-    else if (how == "thread-fault")
-        std::thread(fault).join();
     else if (how == "terminate")
         std::terminate();
     else if (how == "abort")
         std::abort();
+    else if (how == "pure-virtual")
+        probe::Derived derived;
+    else if (how == "invalid-parameter")
+        std::fprintf(stderr, "%d\n", _itoa_s(1, nullptr, 0, 10));
     else if (how == "exit")
         std::exit(3);
-    else if (how == "fault-in-report") {
-        // Pointers that dbghelp cannot read, as a corrupt process may hand it.
-        g_inReport = true;
-        writeCrashReport(reinterpret_cast<EXCEPTION_POINTERS*>(16));
-    }
+    else if (how == "fault-in-report")
+        reportCrash(reinterpret_cast<EXCEPTION_POINTERS*>(16)); // as a corrupt process may hand it
     return 0;
 }

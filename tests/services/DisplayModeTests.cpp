@@ -1,10 +1,14 @@
 // ScreenResolutionEnable and ScreenResolutionDisable inside a Wine virtual desktop.
 #include "resources/FilledText.h"
 #include "resources/Texts.h"
+#include "services/CrashReport.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -98,35 +102,82 @@ TEST_F(DisplayMode, GameEndingWhileSwitchedGetsTheOriginalModeBack)
 
 namespace {
 
-// A process that dies after a switch: the launcher's crash handlers put the mode back.
-class DisplayModeCrash : public ::testing::TestWithParam<const char*> {};
+// A process that dies after a switch: the launcher's crash handlers put the mode back, and
+// its report's exception record says which way it died.
+struct Way {
+    const char* name;
+    const char* argument;
+    DWORD exitCode;
+    DWORD reportCode; // 0: no report
+};
 
-TEST_P(DisplayModeCrash, PutsTheSavedModeBackBeforeTheProcessEnds)
+// The names of the crash reports in the folder now.
+std::vector<std::string> crashReports()
 {
+    char folder[MAX_PATH] = {};
+    GetEnvironmentVariableA("LOCALAPPDATA", folder, MAX_PATH);
+    std::vector<std::string> found;
+    for (const auto& name : filesMatching(std::string(folder) + "\\TovinLauncher\\CrashReports\\TovinLauncher-*.dmp"))
+        found.push_back(std::string(folder) + "\\TovinLauncher\\CrashReports\\" + name);
+    return found;
+}
+
+// The exception code a minidump records, or 0.
+constexpr DWORD kExceptionStream = 6; // MINIDUMP_STREAM_TYPE
+DWORD exceptionCode(const std::string& path)
+{
+    const std::string dump = readFile(path);
+    const auto word = [&dump](std::size_t at) {
+        DWORD value = 0;
+        if (at + sizeof value <= dump.size())
+            std::memcpy(&value, dump.data() + at, sizeof value);
+        return value;
+    };
+    const DWORD directory = word(12);
+    for (DWORD i = 0; i < word(8) && i < 64; ++i) {
+        const std::size_t entry = directory + std::size_t{12} * i; // type, size, where
+        if (word(entry) == kExceptionStream)
+            return word(word(entry + 8) + 8); // the code, after the thread id and padding
+    }
+    return 0;
+}
+
+class DisplayModeCrash : public ::testing::TestWithParam<Way> {};
+
+TEST_P(DisplayModeCrash, PutsTheSavedModeBackBeforeTheProcessEndsAndSaysHowInTheReport)
+{
+    const Way& way = GetParam();
     const std::string original = currentMode();
+    const std::vector<std::string> before = crashReports();
     TempDir dir;
-    ChildProcess probe(buildDirectory() + "\\crash_probe.exe", dir.file("switched.txt") + " " + GetParam(), dir.path(),
-                       {});
+    ChildProcess probe(buildDirectory() + "\\crash_probe.exe", dir.file("switched.txt") + " " + way.argument,
+                       dir.path(), {});
     ASSERT_TRUE(probe.started());
     ASSERT_TRUE(probe.waitForExit(60000));
-    EXPECT_NE(probe.exitCode(), 0u) << "it must have died";
-    if (std::string(GetParam()) == "fault-in-report") {
-        EXPECT_EQ(probe.exitCode(), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION))
-            << "a fault inside the report's writing ends the process there, without a second report";
-    }
+    EXPECT_EQ(probe.exitCode(), way.exitCode);
     EXPECT_EQ(readLines(dir.file("switched.txt")), std::vector<std::string>{"800x600"}) << "the switch came first";
     EXPECT_EQ(currentMode(), original);
     if (currentMode() != original)
         ChangeDisplaySettingsA(nullptr, 0); // the other tests start from the usual mode
+
+    std::vector<DWORD> written;
+    for (const auto& report : crashReports())
+        if (std::find(before.begin(), before.end(), report) == before.end())
+            written.push_back(exceptionCode(report));
+    EXPECT_EQ(written, way.reportCode ? std::vector<DWORD>{way.reportCode} : std::vector<DWORD>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, DisplayModeCrash,
-                         ::testing::Values("fault", "thread-fault", "terminate", "abort", "exit", "fault-in-report"),
-                         [](const auto& info) {
-                             const std::string way = info.param;
-                             return way == "thread-fault"      ? "threadFault"
-                                    : way == "fault-in-report" ? "faultInReport"
-                                                               : way;
-                         });
+constexpr DWORD kAbortExitCode = 3;
+INSTANTIATE_TEST_SUITE_P(
+    Ways, DisplayModeCrash,
+    ::testing::Values(Way{"fault", "fault", EXCEPTION_ACCESS_VIOLATION, EXCEPTION_ACCESS_VIOLATION},
+                      Way{"threadFault", "thread-fault", EXCEPTION_ACCESS_VIOLATION, EXCEPTION_ACCESS_VIOLATION},
+                      Way{"terminate", "terminate", kAbortExitCode, kTerminateCode},
+                      Way{"abort", "abort", kAbortExitCode, kAbortCode},
+                      Way{"pureVirtual", "pure-virtual", kAbortExitCode, kPureCallCode},
+                      Way{"exit", "exit", kAbortExitCode, 0},
+                      // Left to the system, with no report: only a part of one, removed later.
+                      Way{"faultInReport", "fault-in-report", EXCEPTION_ACCESS_VIOLATION, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
