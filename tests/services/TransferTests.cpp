@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -34,6 +35,33 @@ std::unique_ptr<CFlashLocalConnectionCall> downloadCall(const std::string& from,
     return call;
 }
 
+// A folder that takes no new file gets the body through the system's temporary folder,
+// copied over the destination at the end; the test plays the Flash Player that takes the
+// download's answer.
+class TransferIntoASealedFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* sealed = std::getenv("TOVIN_SEALED_DIR");
+        if (!sealed)
+            GTEST_SKIP() << "the file system here cannot seal a folder";
+        destination_ = std::string(sealed) + "\\x.bin";
+        peer_.registerName(kReply);
+    }
+    // Downloads `size` bytes into the destination and gives the answer's record.
+    std::unique_ptr<CFlashLocalConnectionCall> download(std::size_t size)
+    {
+        services_.HttpDownload(downloadCall(url("/body/" + std::to_string(size)), destination_).get(), kReply, nullptr);
+        ReceivedMessage answer;
+        EXPECT_TRUE(peer_.receive(kReply, 5000, answer));
+        return std::move(answer.call);
+    }
+
+    FlashPlayerPeer peer_;
+    CLauncherServices services_;
+    std::string destination_;
+};
+
 // A disk that takes its time over each write of the copy.
 BOOL WINAPI slowWrite(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
 {
@@ -41,17 +69,10 @@ BOOL WINAPI slowWrite(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, 
     return WriteFile(file, bytes, count, written, overlapped);
 }
 
-// A folder that takes no new file gets the body through the system's temporary folder,
-// copied over the destination at the end. That copy is the launcher's own work, not the
-// network's silence: however slow, it is waited for and answered by its result.
-TEST(Transfer, ACopySlowerThanTheSilenceLimitIsAnsweredCompleteWithTheDestinationWhole)
+// The copy over the destination is the launcher's own work, not the network's silence:
+// however slow, it is waited for and answered by its result.
+TEST_F(TransferIntoASealedFolder, ACopySlowerThanTheSilenceLimitIsAnsweredCompleteWithTheDestinationWhole)
 {
-    const char* sealed = std::getenv("TOVIN_SEALED_DIR");
-    if (!sealed)
-        GTEST_SKIP() << "the file system here cannot seal a folder";
-    FlashPlayerPeer peer;
-    peer.registerName(kReply);
-    CLauncherServices services;
     CLauncherServices::DownloadTimings timings;
     timings.fetch = {
         .requestMs = 300, .silenceMs = 300, .closeMs = 100, .pausesMs = {10, 10, 10}, .maxRetryAfterMs = 0};
@@ -59,15 +80,11 @@ TEST(Transfer, ACopySlowerThanTheSilenceLimitIsAnsweredCompleteWithTheDestinatio
     timings.copyWrite = slowWrite;
     constexpr std::size_t kSize = 3 * CHttpDownloader::kReadSize; // three writes of the copy
     ASSERT_LT(timings.watchMs(), 3 * kSlowWriteMs) << "the copy must take longer than the watch";
-    services.setDownloadTimings(timings);
-    const std::string destination = std::string(sealed) + "\\x.bin";
-
-    services.HttpDownload(downloadCall(url("/body/" + std::to_string(kSize)), destination).get(), kReply, nullptr);
-    ReceivedMessage answer;
-    ASSERT_TRUE(peer.receive(kReply, 5000, answer));
-    ASSERT_TRUE(answer.call);
-    EXPECT_EQ(answer.call->getMethodName(), "onHttpDownloadComplete");
-    EXPECT_EQ(readFile(destination).size(), kSize);
+    services_.setDownloadTimings(timings);
+    const auto answer = download(kSize);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->getMethodName(), "onHttpDownloadComplete");
+    EXPECT_EQ(readFile(destination_).size(), kSize);
 }
 
 // A disk that fails the copy's second write, once the destination is part new.
@@ -84,28 +101,19 @@ BOOL WINAPI failingSecondWrite(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD 
 // A copy over the destination that fails midway leaves no file part new and part old:
 // the error is answered, and the destination is gone (or, in a folder that lets no file
 // go, empty).
-TEST(Transfer, ACopyThatFailsMidwayLeavesNoHalfOldDestination)
+TEST_F(TransferIntoASealedFolder, ACopyThatFailsMidwayLeavesNoHalfOldDestination)
 {
-    const char* sealed = std::getenv("TOVIN_SEALED_DIR");
-    if (!sealed)
-        GTEST_SKIP() << "the file system here cannot seal a folder";
-    FlashPlayerPeer peer;
-    peer.registerName(kReply);
-    CLauncherServices services;
     CLauncherServices::DownloadTimings timings;
     timings.copyWrite = failingSecondWrite;
-    services.setDownloadTimings(timings);
-    const std::string destination = std::string(sealed) + "\\x.bin";
+    services_.setDownloadTimings(timings);
     const std::size_t size = 3 * CHttpDownloader::kReadSize;
-    writeFile(destination, std::string(size, 'o'));
+    writeFile(destination_, std::string(size, 'o'));
 
-    services.HttpDownload(downloadCall(url("/body/" + std::to_string(size)), destination).get(), kReply, nullptr);
-    ReceivedMessage answer;
-    ASSERT_TRUE(peer.receive(kReply, 5000, answer));
-    ASSERT_TRUE(answer.call);
-    EXPECT_EQ(answer.call->getMethodName(), "onHttpDownloadError");
-    EXPECT_EQ(answer.call->getArguments().front()->toString(), texts::kCannotCreateDestination);
-    EXPECT_EQ(readFile(destination), "") << "the destination was left part new, part old";
+    const auto answer = download(size);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->getMethodName(), "onHttpDownloadError");
+    EXPECT_EQ(answer->getArguments().front()->toString(), texts::kCannotCreateDestination);
+    EXPECT_EQ(readFile(destination_), "") << "the destination was left part new, part old";
 }
 
 // Making the transfer takes its read buffer; when there is no memory for it, the
