@@ -142,12 +142,10 @@ def check_log(findings, log, calls):
 
 def main():
     findings = []
-    try:
-        rows = sourcefacts.methods()
-        unknown = sourcefacts.unknown_method_answer()
-    except (ValueError, AttributeError) as fault:
-        print(f"check-demo: the method table cannot be read: {fault}", file=sys.stderr)
+    table = sourcefacts.method_table("check-demo")
+    if table is None:
         return 1
+    rows, unknown = table
     calls = expected_calls(findings, rows, unknown)
     if len(sys.argv) > 1:
         check_log(findings, sys.argv[1], calls)

@@ -423,12 +423,10 @@ def check_sent_callbacks(findings, rows, unknown):
 
 def main():
     findings = Findings()
-    try:
-        rows = sourcefacts.methods()
-        unknown = sourcefacts.unknown_method_answer()
-    except (ValueError, AttributeError) as fault:
-        print(f"check-docs: the method table cannot be read: {fault}", file=sys.stderr)
+    table = sourcefacts.method_table("check-docs")
+    if table is None:
         return 1
+    rows, unknown = table
     files = docs()
     code = Code()
     check_names(findings, code, files)

@@ -7,6 +7,7 @@ import ast
 import os
 import re
 import subprocess
+import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 METHODS_DEF = "src/services/Methods.def"
@@ -48,6 +49,16 @@ def unknown_method_answer():
     """The answer to a method that is no row's (kUnknownMethodAnswer)."""
     with open(os.path.join(ROOT, METHODS_H)) as f:
         return re.search(r'kUnknownMethodAnswer\[\] = "(\w+)";', f.read()).group(1)
+
+
+def method_table(tool):
+    """The method table's rows and the answer to any other method, or None once `tool` has
+    said on standard error why the table cannot be read."""
+    try:
+        return methods(), unknown_method_answer()
+    except (ValueError, AttributeError) as fault:
+        print(f"{tool}: the method table cannot be read: {fault}", file=sys.stderr)
+        return None
 
 
 def tracked(*folders):
