@@ -41,7 +41,7 @@ BACKUP_TIMER_MS = constant("kBackupPeriodMs")
 FLOOD_PEAK_MIB = constant("kPeakLimitKiB") // 1024
 # The pauses before the first, second and third re-ask of a cut body (a braced list, which
 # sourcefacts does not work out).
-with open(os.path.join(ROOT, "src", "services", "Reask.h")) as _f:
+with open(os.path.join(ROOT, "src", "download", "Reask.h")) as _f:
     REASK_PAUSES_MS = [int(ms) for ms in re.search(r"kPausesMs = \{([\d, ]+)\};", _f.read()).group(1).split(",")]
 # The download rows' bodies: a short one, where the call's round trip weighs, and a large one.
 SMALL_MIB, LARGE_MIB = 16, 256
@@ -55,7 +55,7 @@ ROUNDTRIP_P99_TARGET_MS = 1.5 * RECEIVE_PAUSE_MS
 
 def generated_body(size):
     """The test server's /fast/N body, block by block."""
-    sys.path.insert(0, os.path.join(ROOT, "tests", "services"))
+    sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
     from http_test_body import fast_chunks
     return fast_chunks(size)
 
@@ -229,7 +229,7 @@ class Bench:
             return self.test_port
         port_file = os.path.join(self.work, "test-server-port")
         self.test_server_process = subprocess.Popen(
-            [sys.executable, os.path.join(ROOT, "tests", "services", "http_test_server.py"), port_file,
+            [sys.executable, os.path.join(ROOT, "tests", "support", "http_test_server.py"), port_file,
              os.path.join(self.work, "test-server-requests.log")], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(100):
             if os.path.exists(port_file):

@@ -38,7 +38,7 @@ for program in "${programs[@]}"; do
   [ "$size" -lt "$max_bytes" ] || fail "$program is $size bytes, over $max_bytes"
   # Authenticode's boundary: a signature removed again gives back these bytes.
   [ $((size % 8)) = 0 ] || fail "$program is $size bytes, not a multiple of 8"
-  # Crashing on purpose is for the test programs only (tests/services/CrashProbe.cpp).
+  # Crashing on purpose is for the test programs only (tests/reports/CrashProbe.cpp).
   ! grep -qaF -e CrashProbe -e fault-in-report "$exe" "$exe.debug" || fail "$program holds the crash probe's code"
   headers=$(i686-w64-mingw32-objdump -h "$exe")
   ! grep -q ' \.debug_' <<<"$headers" || fail "$program still holds debug sections"

@@ -34,7 +34,7 @@ import zipfile
 
 SIGNATURE = 0x504D444D  # "MDMP"
 THREAD_LIST, MODULE_LIST, MEMORY_LIST, EXCEPTION, SYSTEM_INFO = 3, 4, 5, 6, 7
-# The launcher's own streams (src/services/CrashReport.h).
+# The launcher's own streams (src/reports/CrashReport.h).
 NOTES_STREAM, CODE_MAP_STREAM, OWN_CODE_STREAM = 0x544C0001, 0x544C0002, 0x544C0003
 X86, AMD64 = 0, 9
 # Where each processor's CONTEXT (winnt.h) keeps the registers the walk needs, and the
@@ -152,7 +152,7 @@ class Memory:
 
 
 def parse_notes(raw):
-    """The launcher's "key=value" lines (src/services/ReportNotes.cpp), as values."""
+    """The launcher's "key=value" lines (src/reports/ReportNotes.cpp), as values."""
     fields = {}
     for line in raw.decode("latin-1").split("\n"):
         key, equals, value = line.partition("=")

@@ -24,7 +24,7 @@ rm -rf "$demo" && mkdir -p "$demo"
 cp "build/$preset/TovinLauncher.exe" "build/$preset/tovin.dll" "$demo/"
 : >"$demo/transcript.txt"
 
-python3 tests/services/http_test_server.py "$demo/port" "$demo/requests.log" &
+python3 tests/support/http_test_server.py "$demo/port" "$demo/requests.log" &
 server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.1; done

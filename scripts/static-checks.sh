@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 status=0
 
 echo "static checks: shellcheck"
-shellcheck scripts/*.sh scripts/wine64/* .ci/run tests/services/*.sh tests/launcher/*.sh tests/tools/*.sh || status=1
+shellcheck scripts/*.sh scripts/wine64/* .ci/run tests/*/*.sh || status=1
 
 echo "static checks: clang-format"
 mapfile -t sources < <(git ls-files '*.cpp' '*.h')

@@ -3,9 +3,9 @@
 //   bench_bare_wininet URL PATH          download_ms T bytes N
 //   bench_bare_wininet --repeat N URL    growth_kib G: private memory grown over N failing
 //                                        requests made the launcher's way, after a warm-up
-#include "services/ContentLength.h"
-#include "services/WinInetFetch.h"
-#include "win/InternetHandle.h"
+#include "download/ContentLength.h"
+#include "download/WinInetFetch.h"
+#include "download/InternetHandle.h"
 
 #include <psapi.h>
 #include <windows.h>

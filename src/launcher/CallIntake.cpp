@@ -1,7 +1,7 @@
 #include "launcher/CallIntake.h"
 
 #include "localconnection/Trace.h"
-#include "services/ReportNotes.h"
+#include "reports/ReportNotes.h"
 #include "win/ThreadWait.h"
 
 #include <new>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "launcher/CallIntake.h"
-#include "launcher/Watchdog.h"
+#include "reports/Watchdog.h"
 #include "services/LauncherServices.h"
 #include "win/WinHandles.h"
 

@@ -4,7 +4,7 @@
 
 #include "launcher/BilingualStrings.h"
 #include "launcher/Launcher.h"
-#include "services/CrashHandlers.h"
+#include "reports/CrashHandlers.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {

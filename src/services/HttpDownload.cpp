@@ -2,8 +2,8 @@
 #include "resources/Texts.h"
 #include "services/CallArguments.h"
 #include "services/LauncherServices.h"
-#include "services/ReportNotes.h"
-#include "services/Transfer.h"
+#include "reports/ReportNotes.h"
+#include "download/Transfer.h"
 #include "win/WinHandles.h"
 
 #include <memory>

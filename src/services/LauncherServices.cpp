@@ -4,7 +4,7 @@
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/Trace.h"
 #include "services/Methods.h"
-#include "services/Transfer.h"
+#include "download/Transfer.h"
 
 #include <cstdio>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "localconnection/FlashLocalConnectionCall.h"
-#include "services/Reask.h"
+#include "download/Reask.h"
 #include "win/ThreadWait.h"
 #include "win/WinHandles.h"
 

@@ -5,7 +5,7 @@
 
 #include "services/CallArguments.h"
 #include "services/DisplayModeField.h"
-#include "services/DisplayRestoreOnCrash.h"
+#include "reports/DisplayRestoreOnCrash.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // ScreenResolutionEnable and ScreenResolutionDisable inside a Wine virtual desktop.
 #include "resources/FilledText.h"
 #include "resources/Texts.h"
-#include "services/CrashReport.h"
+#include "reports/CrashReport.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 

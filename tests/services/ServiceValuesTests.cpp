@@ -1,6 +1,6 @@
 // The display mode fields and the dialogs' text buffers, computed from the game's values;
 // the method table, pinned.
-#include "services/ContentLength.h"
+#include "download/ContentLength.h"
 #include "services/DialogBuffer.h"
 #include "services/DisplayModeField.h"
 #include "services/Methods.h"

@@ -1,4 +1,4 @@
-#include "services/ContentLength.h"
+#include "download/ContentLength.h"
 
 #include <limits>
 

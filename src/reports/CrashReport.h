@@ -26,7 +26,7 @@ inline constexpr DWORD kPureCallCode = 0xE0544C03;  // a pure virtual call
 inline constexpr DWORD kHangCode = 0xE0544C10;      // the main thread stopped answering
 
 // The user streams of a report (types past the system's reserved range).
-inline constexpr ULONG32 kNotesStream = 0x544C0001;   // services/ReportNotes.h, as text
+inline constexpr ULONG32 kNotesStream = 0x544C0001;   // reports/ReportNotes.h, as text
 inline constexpr ULONG32 kCodeMapStream = 0x544C0002; // each module's code sections
 inline constexpr ULONG32 kOwnCodeStream = 0x544C0003; // the launcher's own code bytes
 

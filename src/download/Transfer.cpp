@@ -1,4 +1,4 @@
-#include "services/Transfer.h"
+#include "download/Transfer.h"
 
 #include <algorithm>
 #include <cstring>

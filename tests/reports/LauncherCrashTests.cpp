@@ -4,7 +4,7 @@
 // its report, copied to TOVIN_CRASH_COPIES for launcher-crash-test.sh to read with
 // scripts/crash-report.py. Runs in a Wine virtual desktop beside the test HTTP server.
 #include "launcher/Launcher.h"
-#include "services/CrashReport.h"
+#include "reports/CrashReport.h"
 #include "support/LauncherFixture.h"
 #include "support/Wait.h"
 

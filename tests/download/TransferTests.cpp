@@ -4,7 +4,7 @@
 #include "services/LauncherServices.h"
 
 #include "resources/Texts.h"
-#include "services/WinInetFetch.h"
+#include "download/WinInetFetch.h"
 
 #include "FlashPlayerPeer.h"
 #include "support/FailingAllocator.h"

@@ -1,7 +1,7 @@
-#include "services/CrashReport.h"
+#include "reports/CrashReport.h"
 
-#include "services/DisplayRestoreOnCrash.h"
-#include "services/ReportNotes.h"
+#include "reports/DisplayRestoreOnCrash.h"
+#include "reports/ReportNotes.h"
 #include "version.h"
 #include "win/WinHandles.h"
 

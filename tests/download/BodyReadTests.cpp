@@ -1,8 +1,8 @@
 // The download's read loop and its silence watch, on a simulated millisecond clock: a
 // stand-in body whose reads block until their buffer is full, as Windows documents
 // them, and a watcher that cuts the transfer the way the waiting thread does.
-#include "services/BodyRead.h"
-#include "services/Reask.h"
+#include "download/BodyRead.h"
+#include "download/Reask.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "services/WinInetFetch.h"
+#include "download/WinInetFetch.h"
 
-#include "services/ContentLength.h"
+#include "download/ContentLength.h"
 
 #include <algorithm>
 #include <ctime>

@@ -2,7 +2,7 @@
 // against a stand-in whose reads behave as Windows documents them.
 #pragma once
 
-#include "services/SilenceWatch.h"
+#include "download/SilenceWatch.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
 // The re-ask policy's reading of a response: which body a 206 continues, which If-Range
 // proves it the same, and how long a busy server asks to be left alone.
-#include "services/Reask.h"
+#include "download/Reask.h"
 
 #include <gtest/gtest.h>
 

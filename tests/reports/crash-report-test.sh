@@ -68,17 +68,17 @@ for day in 1 2 3; do expected+=" TovinLauncher-0.9.0-2026010$day-130000-5$day-ha
 
 if [ -n "$report" ]; then
   report_py "$reports/$report" --symbols "$build/crash_probe-debug.zip" >"$work/out.txt" 2>&1 || fail "crash-report.py failed"
-  probe_line=$(grep -n '^__attribute__((noinline)) void fault()' "$root/tests/services/CrashProbe.cpp" | cut -d: -f1)
-  main_line=$(grep -n 'fault();$' "$root/tests/services/CrashProbe.cpp" | tail -n 1 | cut -d: -f1)
+  probe_line=$(grep -n '^__attribute__((noinline)) void fault()' "$root/tests/reports/CrashProbe.cpp" | cut -d: -f1)
+  main_line=$(grep -n 'fault();$' "$root/tests/reports/CrashProbe.cpp" | tail -n 1 | cut -d: -f1)
   grep -q '^exception: 0xc0000005 EXCEPTION_ACCESS_VIOLATION$' "$work/out.txt" || fail "no access violation"
   grep -q '^  writing address 0x0$' "$work/out.txt" || fail "not a write to address 0"
-  grep -Eq "^  at 0x[0-9a-f]+ crash_probe\.exe\+0x[0-9a-f]+  (\(anonymous namespace\)::)?fault(\(\))? at tests/services/CrashProbe\.cpp:$((probe_line + 3))\$" \
+  grep -Eq "^  at 0x[0-9a-f]+ crash_probe\.exe\+0x[0-9a-f]+  (\(anonymous namespace\)::)?fault(\(\))? at tests/reports/CrashProbe\.cpp:$((probe_line + 3))\$" \
     "$work/out.txt" || fail "the fault is not placed in fault() at CrashProbe.cpp:$((probe_line + 3))"
   # The whole stack of the faulting thread, listed first: the fault, then main's call of it.
   sed -n '/^threads/,/^modules/p' "$work/out.txt" | sed -n '2,4p' >"$work/first.txt"
   grep -Eq '^  [0-9]+ \(faulted, main\):$' "$work/first.txt" || fail "the faulting thread is not listed first"
   grep -Eq '^    #0  .* fault(\(\))? at .*  \[context\]$' "$work/first.txt" || fail "frame 0 is not fault()"
-  grep -Eq "^    #1  .* main at tests/services/CrashProbe\.cpp:$main_line  \[scan\]\$" "$work/first.txt" ||
+  grep -Eq "^    #1  .* main at tests/reports/CrashProbe\.cpp:$main_line  \[scan\]\$" "$work/first.txt" ||
     fail "frame 1 is not main's call of fault() at CrashProbe.cpp:$main_line"
   grep -Eq '^  [0-9]+ \(writing this report\):$' "$work/out.txt" || fail "the reporting thread is not named"
   grep -q '^  calls under way: 0$' "$work/out.txt" || fail "no notes of what was going on"

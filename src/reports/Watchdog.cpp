@@ -1,7 +1,7 @@
-#include "launcher/Watchdog.h"
+#include "reports/Watchdog.h"
 
-#include "services/CrashReport.h"
-#include "services/ReportNotes.h"
+#include "reports/CrashReport.h"
+#include "reports/ReportNotes.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // sent message within milliseconds in every state, its waits and the boxes' and dialogs'
 // modal loops included, so one that has answered nothing for kHangMs has hung (a stall
 // inside a system call, a deadlock). Then it asks for one hang report
-// (services/CrashReport.h) and lets the launcher go on; it asks again only after the
+// (reports/CrashReport.h) and lets the launcher go on; it asks again only after the
 // main thread has answered. It stands down while a crash is being reported.
 #pragma once
 

@@ -3,8 +3,8 @@
 // no new file), and the one decision of how the transfer ended.
 #pragma once
 
-#include "services/Reask.h"
-#include "services/WinInetFetch.h"
+#include "download/Reask.h"
+#include "download/WinInetFetch.h"
 #include "win/ThreadWait.h"
 #include "win/WinHandles.h"
 

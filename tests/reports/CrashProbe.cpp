@@ -11,8 +11,8 @@
 // would need the heap too). witness is a stand-in for the system's debugger (the AeDebug key):
 // it notes in FILE the id of each process whose crash the system's own handling took.
 // A test program only: the shipped launcher has no way to crash on purpose.
-#include "services/CrashHandlers.h"
-#include "services/CrashReport.h"
+#include "reports/CrashHandlers.h"
+#include "reports/CrashReport.h"
 #include "services/LauncherServices.h"
 #include "support/FailingAllocator.h"
 

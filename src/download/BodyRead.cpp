@@ -1,4 +1,4 @@
-#include "services/BodyRead.h"
+#include "download/BodyRead.h"
 
 #include <algorithm>
 

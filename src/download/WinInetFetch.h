@@ -4,10 +4,10 @@
 // (reask::Limits), the game answered once.
 #pragma once
 
-#include "services/BodyRead.h"
-#include "services/InternetCalls.h"
-#include "services/Reask.h"
-#include "services/SilenceWatch.h"
+#include "download/BodyRead.h"
+#include "download/InternetCalls.h"
+#include "download/Reask.h"
+#include "download/SilenceWatch.h"
 #include "win/WinHandles.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 // A process that dies of a crash or any other bad end, or that leaves the entry point
 // through exit(), skips the teardown that puts a changed display mode back: the crash
-// handlers (services/CrashHandlers.h) and the runtime's exit processing put it back from
+// handlers (reports/CrashHandlers.h) and the runtime's exit processing put it back from
 // this copy.
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "services/DisplayRestoreOnCrash.h"
+#include "reports/DisplayRestoreOnCrash.h"
 
 namespace {
 

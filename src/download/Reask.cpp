@@ -1,4 +1,4 @@
-#include "services/Reask.h"
+#include "download/Reask.h"
 
 #include <algorithm>
 #include <limits>

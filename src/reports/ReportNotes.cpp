@@ -1,4 +1,4 @@
-#include "services/ReportNotes.h"
+#include "reports/ReportNotes.h"
 
 namespace notes {
 

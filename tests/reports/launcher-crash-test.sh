@@ -48,7 +48,7 @@ expect bad-address.dmp '^exception: 0xc0000005 EXCEPTION_ACCESS_VIOLATION$' "not
 expect bad-address.dmp '^  executing address 0x10$' "not an execution at 0x10"
 expect bad-address.dmp '^  [0-9]+ \(faulted\):$' "the faulting thread is not listed apart from the main thread"
 expect terminate.dmp '^exception: 0xe0544c01 std::terminate$' "not std::terminate"
-expect terminate.dmp '^    #[0-9]+ .* onTerminate(\(\))? at src/services/CrashHandlers\.cpp:' "no terminate handler on the stack"
+expect terminate.dmp '^    #[0-9]+ .* onTerminate(\(\))? at src/reports/CrashHandlers\.cpp:' "no terminate handler on the stack"
 expect hang.dmp '^report: hang$' "not marked as a hang"
 expect hang.dmp '^  [0-9]+ \(hung, main\):$' "the main thread is not the hung one"
 expect hang.dmp '^  main thread [0-9]+: last answered [1-9][0-9]\.[0-9] s before the report$' "no silence of 10 s or more"

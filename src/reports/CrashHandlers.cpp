@@ -1,7 +1,7 @@
-#include "services/CrashHandlers.h"
+#include "reports/CrashHandlers.h"
 
-#include "services/CrashReport.h"
-#include "services/DisplayRestoreOnCrash.h"
+#include "reports/CrashReport.h"
+#include "reports/DisplayRestoreOnCrash.h"
 
 #include <windows.h>
 

@@ -1,10 +1,10 @@
 // The WinINet fetch on its own: against the test HTTP server, what an abandoned
 // transfer's thread may still do once the next transfer has begun; against a stand-in
 // for WinINet, what Windows may do and Wine never does.
-#include "services/WinInetFetch.h"
+#include "download/WinInetFetch.h"
 #include "support/Wait.h"
 #include "support/WinProcess.h"
-#include "win/InternetHandle.h"
+#include "download/InternetHandle.h"
 
 #include <gtest/gtest.h>
 
