@@ -94,9 +94,10 @@ std::string CFlashAMFReader::readText(std::size_t length)
         return {};
     const char* text = reinterpret_cast<const char*>(next_);
     next_ += length;
-    // The text ends at the first zero byte (the converter stops there); all `length`
-    // bytes are consumed anyway.
-    return utf8ToAnsi(std::string_view(text, length));
+    // The text is the wire's UTF-8 as it came, up to its first zero byte (what Flash
+    // content sees of such a string); all `length` bytes are consumed anyway.
+    const void* zero = std::memchr(text, 0, length);
+    return std::string(text, zero ? static_cast<const char*>(zero) - text : length);
 }
 
 std::string CFlashAMFReader::readShortString()

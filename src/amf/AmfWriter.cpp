@@ -114,28 +114,26 @@ inline bool copyShortAscii(const char* from, std::size_t n, std::uint8_t* to)
     return ((first | last) & kHighs) == 0 && noZero(first) && noZero(last);
 }
 
-// The text as UTF-8 after a big-endian length of `lengthBytes` (2 or 4) bytes.
-std::uint8_t* putText(std::string_view ansi, int lengthBytes, std::uint8_t* next, const std::uint8_t* limit)
+// The text (UTF-8, as held) after a big-endian length of `lengthBytes` (2 or 4) bytes,
+// up to its first zero byte.
+std::uint8_t* putText(std::string_view text, int lengthBytes, std::uint8_t* next, const std::uint8_t* limit)
 {
     if (limit - next < lengthBytes)
         return nullptr;
-    std::uint8_t* const text = next + lengthBytes;
+    std::uint8_t* const out = next + lengthBytes;
     // The 16-bit length bounds a short string.
     const std::size_t maxLength = lengthBytes == 2 ? 0xFFFF : 0xFFFFFFFF;
-    const std::size_t room = std::min(static_cast<std::size_t>(limit - text), maxLength);
-    std::size_t length = ansi.size();
-    const bool copied = length <= room && (length <= 16 ? copyShortAscii(ansi.data(), length, text)
-                                                        : isPlainAscii(ansi) && std::memcpy(text, ansi.data(), length));
-    if (!copied) {
-        length = ansiToUtf8Into(ansi, reinterpret_cast<char*>(text), room);
-        if (length == kTextDoesNotFit)
-            return nullptr;
-    }
+    const std::size_t room = std::min(static_cast<std::size_t>(limit - out), maxLength);
+    const void* zero = std::memchr(text.data(), 0, text.size());
+    const std::size_t length = zero ? static_cast<const char*>(zero) - text.data() : text.size();
+    if (length > room)
+        return nullptr;
+    std::memcpy(out, text.data(), length);
     if (lengthBytes == 2)
         byteorder::storeBig16(next, static_cast<std::uint16_t>(length));
     else
         byteorder::storeBig32(next, static_cast<std::uint32_t>(length));
-    return text + length;
+    return out + length;
 }
 
 // A short string: short plain ASCII inline, anything else through putText.
