@@ -11,6 +11,13 @@
 
 namespace reask {
 
+// The bounds below are tied. The game waits for one answer, and the worst case to it,
+//   kMaxRequests * (kRequestMs + kSilenceMs + kCloseMs) + (kMaxRequests - 1) * kMaxRetryAfterMs,
+// must stay under five minutes (the static_assert after Limits). So a change of one forces
+// the others: more requests need one more pause each in kPausesMs and shorter waits or a
+// lower Retry-After ceiling; longer waits need fewer requests. The README gives the
+// formula's figure, and the main thread's watch (DownloadTimings) follows from Limits.
+
 // Requests per download in all, the first included: resumes and busy re-asks share them.
 constexpr int kMaxRequests = 4;
 // The pause before the first, second and third re-ask of a cut body. A busy server

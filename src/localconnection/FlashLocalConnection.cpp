@@ -66,13 +66,12 @@ bool CFlashLocalConnection::registerConnection(lc::SectionView view, lc::BoxQueu
     return fits;
 }
 
-bool CFlashLocalConnection::startReceiving()
+void CFlashLocalConnection::startReceiving()
 {
     if (!nameAccepted_ || thread_)
-        return true;
+        return;
     stopEvent_ = UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     thread_ = UniqueHandle(CreateThread(nullptr, 0, receiveThreadEntry, this, 0, &receiveThreadId_));
-    return true;
 }
 
 void CFlashLocalConnection::requestStop()

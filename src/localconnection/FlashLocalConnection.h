@@ -59,8 +59,9 @@ public:
     // Inside a locked pass, on its view: makes sure the name is in the listener table.
     // A full table queues its report in the pass's boxes; the caller pauses after the pass.
     bool registerConnection(lc::SectionView view, lc::BoxQueue& boxes);
-    // Starts the receive thread (not for a refused name, nor twice); answers true whatever happened.
-    bool startReceiving();
+    // Starts the receive thread (not for a refused name, nor twice). Nothing to answer: a
+    // connector that does not receive shows it by never registering.
+    void startReceiving();
     // Asks the receive thread to end: a wait for the mutex ends at once, a pass under way
     // ends first. A call for us still in the slot is then taken out and dropped.
     void requestStop();
