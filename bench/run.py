@@ -69,7 +69,7 @@ def thread_cpu_seconds(pid):
 
     The scheduler's own runtime count (schedstat), exact to the nanosecond: the tick-based
     user and system times charge a whole tick to whoever runs when it comes, which skews
-    programs that wake every 10 ms in step with the tick."""
+    programs that wake at every receive pause, in step with the tick."""
     times = {}
     for task in os.listdir(f"/proc/{pid}/task"):
         try:

@@ -39,6 +39,19 @@ endfunction()
 tovin_ship(TovinLauncher .)
 tovin_ship(tovin-lc tools)
 
+# The players' README gives the reports' bounds from their constants, not copies of them.
+function(tovin_constant var file name)
+  file(STRINGS ${PROJECT_SOURCE_DIR}/${file} line REGEX "${name} = [0-9]+")
+  if(NOT line MATCHES "${name} = ([0-9]+)")
+    message(FATAL_ERROR "no ${name} in ${file}")
+  endif()
+  set(${var} ${CMAKE_MATCH_1} PARENT_SCOPE)
+endfunction()
+tovin_constant(TOVIN_CRASH_REPORTS_KEPT src/reports/CrashReport.h kCrashReportsKept)
+tovin_constant(TOVIN_HANG_REPORTS_KEPT src/reports/CrashReport.h kHangReportsKept)
+tovin_constant(hang_ms src/reports/Watchdog.h kHangMs)
+math(EXPR TOVIN_HANG_SECONDS "${hang_ms} / 1000")
+
 # Players read these in Notepad: Windows line ends.
 configure_file(${PROJECT_SOURCE_DIR}/package/README.txt ${TOVIN_RELEASE_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
 configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${TOVIN_RELEASE_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)

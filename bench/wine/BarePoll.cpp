@@ -1,5 +1,5 @@
 // The floor of the idle cost: nothing but the locked passes a listener makes (open the
-// mutex, wait for it, open and map the section, unmap, release, close, pause 10 ms),
+// mutex, wait for it, open and map the section, unmap, release, close, the receive pause),
 // for the number of seconds given on the command line. With TOVIN_BENCH_OUT set it
 // writes the mean period of one pass and its pause there ("period_ms T"): the floor of a
 // call answered back to back.

@@ -247,7 +247,7 @@ TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
         return std::any_of(lines.begin(), lines.end(),
                            [&](const std::string& line) { return line.find(text) != std::string::npos; });
     };
-    // The watcher takes one pass every 10 ms like the launcher, so it sees a message only
+    // The watcher takes one pass every receive pause like the launcher, so it sees a message only
     // when its pass comes before the addressee's: a few calls make both sure.
     int calls = 0;
     // (All within the trace's time, so that it can see every one.)
