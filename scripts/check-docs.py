@@ -7,7 +7,10 @@
            constant said to be in a file is defined there;
   methods  the docs' lists of methods are the method table's (src/services/Methods.def),
            and the callbacks the services send are the table's (scripts/check-demo.py
-           holds the demo to it).
+           holds the demo to it);
+  map      docs/DESIGN.md gives no figure: a bound is named by its constant, so that
+           the map cannot fall behind a changed value (a digit inside a name, as in
+           AMF0 or UTF-8, is no figure).
 One line per finding, FILE:LINE: what was found, what was expected; exit status 1 when
 there is any. With --ties it also lists every number it found tied to a constant.
 
@@ -421,6 +424,21 @@ def check_sent_callbacks(findings, rows, unknown):
                 findings.add(row.where(), f"{row.name} answers {callback}, which no service in src/services sends")
 
 
+MAP = "docs/DESIGN.md"
+FIGURE = re.compile(r"(?<![\w.-])\d+(?:[.,]\d+)*(?![\w-])")
+
+
+def check_map_has_no_figures(findings):
+    path = os.path.join(ROOT, MAP)
+    if not os.path.exists(path):
+        return
+    with open(path, encoding="utf-8") as f:
+        text = prose(f.read())
+    for match in FIGURE.finditer(text):
+        findings.add(f"{MAP}:{line_of(text, match.start())}",
+                     f"gives the figure {match.group(0)}; name the constant instead")
+
+
 def main():
     findings = Findings()
     table = sourcefacts.method_table("check-docs")
@@ -436,6 +454,7 @@ def main():
     check_bench_constants(findings, constants)
     check_method_lists(findings, rows, files)
     check_sent_callbacks(findings, rows, unknown)
+    check_map_has_no_figures(findings)
     for line in findings.lines:
         print(line, file=sys.stderr)
     if findings.lines:
