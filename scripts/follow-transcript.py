@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Prints the stand-in game's transcript as it grows, one line at a time, converted from
-the ANSI code page (Windows-1252) to UTF-8 and flushed at once, whatever standard output
-is (terminal, pipe or file). Ends at the game's "end" line, or once the launcher has
+"""Prints the stand-in game's transcript as it grows, one line at a time, in UTF-8 (as the
+game writes it; a byte that is not UTF-8 shows as U+FFFD) and flushed at once, whatever
+standard output is (terminal, pipe or file). Ends at the game's "end" line, or once the launcher has
 ended (DONE holds its exit status) and nothing more comes; then prints one summary line.
 Exit status 0 when the conversation ran to its end.
     follow-transcript.py TRANSCRIPT DONE"""
@@ -31,7 +31,7 @@ def main():
                 pending += chunk
                 *lines, pending = pending.split(b"\n")
                 for raw in lines:
-                    line = raw.rstrip(b"\r").decode("cp1252", errors="replace")
+                    line = raw.rstrip(b"\r").decode("utf-8", errors="replace")
                     calls += bool(CALL.match(line))
                     answers += bool(ANSWER.match(line))
                     out.write(f"[{time.monotonic() - start:6.2f} s] {line}\n".encode("utf-8"))

@@ -13,13 +13,35 @@ need=(g++-mingw-w64-i686 wine wine32 xvfb x11-utils cmake ninja-build clang libc
       libgtest-dev googletest binutils-mingw-w64-i686 python3
       libbenchmark-dev librtmp-dev curl procps nlohmann-json3-dev
       wine64 g++-mingw-w64-x86-64-posix
-      lld clang-tidy clang-format shellcheck unzip osslsigncode openssl)
+      lld clang-tidy clang-format shellcheck unzip osslsigncode openssl locales)
 
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+
+# The Windows text tests run once per ANSI code page, which Wine takes from the locale:
+# 1252 (en_US), 1251 (ru_RU) and 932 (ja_JP). Made from the definitions of the locales
+# package, a second or two each, once.
+locales=()
+for l in en_US ru_RU ja_JP; do
+  locale -a 2>/dev/null | grep -qix "$l.utf-\?8" || locales+=("$l")
+done
+make_locales() {
+  [ ${#locales[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing locales (${locales[*]/%/.UTF-8}); run this script as root" >&2
+    exit 1
+  fi
+  for l in "${locales[@]}"; do
+    localedef -i "$l" -f UTF-8 "$l.UTF-8" ||
+      { echo "setup: failed: localedef could not make the locale $l.UTF-8" >&2; exit 1; }
+  done
+}
+if [ ${#missing[@]} -eq 0 ]; then
+  make_locales
+  exit 0
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup: missing packages (${missing[*]}); run this script as root" >&2
@@ -31,7 +53,10 @@ export DEBIAN_FRONTEND=noninteractive
 echo "setup: installing ${#missing[@]} Debian packages the builds and tests need (the first run only;" \
   "a few minutes, depending on the mirror)" >&2
 started=$SECONDS
-installed() { echo "setup: packages installed in $((SECONDS - started)) s" >&2; }
+installed() {
+  echo "setup: packages installed in $((SECONDS - started)) s" >&2
+  make_locales
+}
 tries=${TOVIN_SETUP_TRIES:-3}
 pause=${TOVIN_SETUP_PAUSE:-20}
 log=$(mktemp "${TMPDIR:-/tmp}/tovin-setup.XXXXXX.log")

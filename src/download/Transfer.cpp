@@ -1,7 +1,10 @@
 #include "download/Transfer.h"
 
+#include "win/WidePath.h"
+#include "win/WideText.h"
+
 #include <algorithm>
-#include <cstring>
+#include <cwchar>
 #include <utility>
 #include <vector>
 
@@ -24,18 +27,25 @@ std::string folderOf(const std::string& path)
     return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
+// The longest folder GetTempFileNameW is documented to take: it adds the file's name,
+// and writes the whole into MAX_PATH units (Wine's writes past them for a longer one).
+constexpr std::size_t kMaxTemporaryFolder = MAX_PATH - 14;
+
 // A new empty file in `folder`, or "". The name's room is taken before the file is made,
 // so that nothing after it can fail for memory. Some systems answer a name without
 // having made the file: it must be there.
 std::string temporaryFileIn(const std::string& folder, Transfer::NameMaker makeName)
 {
-    std::string name(MAX_PATH, '\0');
-    if (makeName(folder.c_str(), "tvn", 0, name.data()) == 0)
+    const std::wstring wideFolder = win::widen(folder);
+    std::wstring name(MAX_PATH, L'\0');
+    const DWORD fullLength = GetFullPathNameW(wideFolder.c_str(), 0, nullptr, nullptr);
+    if (fullLength == 0 || fullLength - 1 > kMaxTemporaryFolder ||
+        makeName(wideFolder.c_str(), L"tvn", 0, name.data()) == 0)
         return {};
-    name.resize(std::strlen(name.c_str()));
-    if (GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES)
+    name.resize(std::wcslen(name.c_str()));
+    if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
         return {};
-    return name;
+    return win::narrow(name);
 }
 
 } // namespace
@@ -43,7 +53,7 @@ std::string temporaryFileIn(const std::string& folder, Transfer::NameMaker makeN
 Transfer::Transfer(std::string url, std::string destination, const reask::Limits& limits, Write copyWrite,
                    NameMaker nameMaker)
     : url_(std::move(url)), destination_(std::move(destination)), copyWrite_(copyWrite ? copyWrite : WriteFile),
-      nameMaker_(nameMaker ? nameMaker : GetTempFileNameA), downloader_(limits)
+      nameMaker_(nameMaker ? nameMaker : GetTempFileNameW), downloader_(limits)
 {
 }
 
@@ -58,22 +68,23 @@ bool Transfer::makePartialFile()
 {
     partialPath_ = temporaryFileIn(folderOf(destination_), nameMaker_);
     if (partialPath_.empty()) {
-        std::string folder(MAX_PATH + 1, '\0');
-        const DWORD length = GetTempPathA(static_cast<DWORD>(folder.size()), folder.data());
+        std::wstring folder(MAX_PATH + 1, L'\0');
+        const DWORD length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
         if (length == 0 || length >= folder.size())
             return false;
         folder.resize(length);
-        partialPath_ = temporaryFileIn(folder, nameMaker_);
+        partialPath_ = temporaryFileIn(win::narrow(folder), nameMaker_);
         copyOver_ = true;
     }
     if (partialPath_.empty())
         return false;
     // Shared for deletion: the partial file is deleted at once when the game ends,
     // while the worker may still be blocked in a read with the file open.
-    file_.reset(CreateFileA(partialPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+    const std::wstring partial = win::widen(partialPath_);
+    file_.reset(CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                             TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file_ && copyOver_)
-        readBack_.reset(CreateFileA(partialPath_.c_str(), GENERIC_READ,
+        readBack_.reset(CreateFileW(partial.c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     return file_ && (!copyOver_ || readBack_);
@@ -112,8 +123,8 @@ void Transfer::run()
 bool Transfer::copyOver()
 {
     std::vector<std::uint8_t>& chunk = downloader_.chunk();
-    UniqueFileHandle to(CreateFileA(destination_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFileHandle to(CreateFileW(win::widePath(destination_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!to || chunk.empty())
         return false;
     const auto copied = [&] {
@@ -135,7 +146,7 @@ bool Transfer::copyOver()
     if (to && SetFilePointerEx(to.get(), start, nullptr, FILE_BEGIN))
         SetEndOfFile(to.get());
     to.close();
-    DeleteFileA(destination_.c_str());
+    DeleteFileW(win::widePath(destination_).c_str());
     return false;
 }
 
@@ -215,7 +226,7 @@ void Transfer::deletePartialFile()
 {
     if (partialPath_.empty())
         return;
-    DeleteFileA(partialPath_.c_str());
+    DeleteFileW(win::widen(partialPath_).c_str());
     partialPath_.clear(); // the name may be another download's from now on
 }
 
@@ -226,7 +237,7 @@ bool Transfer::store()
         deletePartialFile();
         return true;
     }
-    if (!MoveFileExA(partialPath_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (!MoveFileExW(win::widen(partialPath_).c_str(), win::widePath(destination_).c_str(), MOVEFILE_REPLACE_EXISTING))
         return false;
     partialPath_.clear(); // moved: the name may be another download's from now on
     return true;

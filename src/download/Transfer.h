@@ -18,8 +18,8 @@
 class Transfer {
 public:
     using Write = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
-    // Makes a new empty file with a name of its own in a folder (GetTempFileNameA).
-    using NameMaker = UINT(WINAPI*)(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR name);
+    // Makes a new empty file with a name of its own in a folder (GetTempFileNameW).
+    using NameMaker = UINT(WINAPI*)(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name);
 
     // How a transfer ended.
     enum class End {
@@ -102,7 +102,7 @@ private:
     const std::string destination_;
     const Write copyWrite_;
     const NameMaker nameMaker_;
-    std::string partialPath_; // empty until made, and again once moved or deleted
+    std::string partialPath_; // UTF-8; empty until made, and again once moved or deleted
     bool copyOver_ = false;
     UniqueFileHandle file_;     // the partial file, closed by the worker once the body is in
     UniqueFileHandle readBack_; // the same file, read by the copy over the destination

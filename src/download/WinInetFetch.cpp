@@ -1,6 +1,8 @@
 #include "download/WinInetFetch.h"
 
 #include "download/ContentLength.h"
+#include "download/WireUrl.h"
+#include "win/WideText.h"
 
 #include <algorithm>
 #include <ctime>
@@ -24,6 +26,15 @@ std::int32_t leadingNumber(std::string_view text)
     for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 100000000; ++i)
         value = value * 10 + (text[i] - '0');
     return value;
+}
+
+// A host name beyond ASCII in IDNA's ASCII form, as a browser resolves and sends it.
+std::string asciiHost(std::string_view host)
+{
+    const std::wstring wide = win::widen(host);
+    wchar_t ascii[256]; // a DNS name's longest, 253, and room
+    const int length = IdnToAscii(0, wide.c_str(), static_cast<int>(wide.size()), ascii, ARRAYSIZE(ascii));
+    return length > 0 ? win::narrow(std::wstring_view(ascii, static_cast<std::size_t>(length))) : std::string();
 }
 
 // What WinINet's callback and the pending calls write, reached through the requests'
@@ -373,10 +384,18 @@ void CHttpDownloader::abandon()
 
 HttpDownloadResult CHttpDownloader::Download(const char* url, HANDLE file)
 {
+    std::string sent;
+    try {
+        sent = wireUrl(url, asciiHost);
+    } catch (const std::bad_alloc&) {
+        HttpDownloadResult failed;
+        failed.status = 2; // no room for the request's URL: it failed before it was made
+        return failed;
+    }
     Plan plan;
     for (int made = 1;; ++made) {
         watch_.progress(); // a request begins: a sign of life for the watch from outside
-        Attempt attempt = ask(url, file, plan);
+        Attempt attempt = ask(sent.c_str(), file, plan);
         if (attempt.then == Attempt::Then::Answer || made == reask::kMaxRequests || abandoned() || chunk_.empty())
             return attempt.result;
         DWORD pauseMs = reask::cutPauseMs(limits_.pausesMs, made);

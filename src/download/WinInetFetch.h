@@ -48,8 +48,8 @@ public:
     CHttpDownloader& operator=(const CHttpDownloader&) = delete;
 
     // Writes a status-200 body to `file` read by read (other bodies are read and dropped),
-    // asking again as Reask.h says. A body asked for again from byte N is appended at N;
-    // one that starts over is written from the file's start again.
+    // asking again as Reask.h says. `url` is UTF-8; it goes out as wireUrl makes it. A body asked for again from byte N
+    // is appended at N; one that starts over is written from the file's start again.
     HttpDownloadResult Download(const char* url, HANDLE file);
 
     // From another thread: ends a pending request, read or pause at once, and the

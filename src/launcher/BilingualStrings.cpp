@@ -3,6 +3,7 @@
 #include "launcher/BilingualText.h"
 #include "localconnection/Trace.h"
 #include "resources/resource.h"
+#include "win/WideText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,11 +14,6 @@ namespace {
 
 HINSTANCE g_stringModule = nullptr;
 constexpr int kWorkBufferSize = 4096;
-
-bool isAnsiLeadByte(unsigned char byte)
-{
-    return IsDBCSLeadByte(byte) != FALSE;
-}
 
 } // namespace
 
@@ -31,11 +27,12 @@ void LoadBilingualString(UINT id, char* output, int capacity)
     if (!output || capacity <= 0)
         return;
     capacity = std::min(capacity, kWorkBufferSize);
-    char work[kWorkBufferSize] = {};
-    const int length = LoadStringA(g_stringModule, id, work, capacity);
-    const std::string half =
-        bilingualHalf(std::string_view(work, length > 0 ? length : 0), g_languageIndex, isAnsiLeadByte);
-    const std::string_view fitted = cutToFit(half, static_cast<std::size_t>(capacity - 1), isAnsiLeadByte);
+    // The table is UTF-16 in the module: read as it is, whatever the code page.
+    wchar_t work[kWorkBufferSize] = {};
+    const int length = LoadStringW(g_stringModule, id, work, capacity);
+    const std::string entry = win::narrow(std::wstring_view(work, length > 0 ? length : 0));
+    const std::string half = bilingualHalf(entry, g_languageIndex);
+    const std::string_view fitted = cutToFit(half, static_cast<std::size_t>(capacity - 1));
     std::memcpy(output, fitted.data(), fitted.size());
     output[fitted.size()] = '\0';
 }
@@ -47,8 +44,9 @@ void ShowLaunchError()
     LoadBilingualString(IDS_LAUNCH_ERROR_CAPTION, caption, sizeof caption);
     char format[kWorkBufferSize];
     LoadBilingualString(IDS_INTERNAL_ERROR, format, sizeof format);
-    char text[1025]; // wsprintfA writes at most 1024 characters
-    wsprintfA(text, format, static_cast<int>(error));
-    lc::traceBox(caption, text);
-    MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR);
+    wchar_t text[1025]; // wsprintfW writes at most 1024 characters
+    wsprintfW(text, win::widen(format).c_str(), static_cast<int>(error));
+    const std::wstring wideCaption = win::widen(caption);
+    lc::traceBox(caption, win::narrow(text).c_str());
+    MessageBoxW(nullptr, text, wideCaption.c_str(), MB_OK | MB_ICONERROR);
 }

@@ -9,8 +9,9 @@ extern int g_languageIndex;
 // The module whose string table is read (the launcher's own instance).
 void setStringModule(HINSTANCE module);
 
-// Writes the selected half of string entry `id`, zero-terminated and cut to fit
-// `capacity` bytes (at most 4096). A missing entry gives the empty text.
+// Writes the selected half of string entry `id` as UTF-8, zero-terminated and cut to fit
+// `capacity` bytes (at most 4096) without splitting a character; at most capacity - 1
+// characters of the entry are read. A missing entry gives the empty text.
 void LoadBilingualString(UINT id, char* output, int capacity);
 
 // The box shown when the game cannot be started or the launcher window made;

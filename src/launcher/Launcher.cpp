@@ -2,6 +2,7 @@
 #include "resources/Texts.h"
 
 #include "launcher/BilingualStrings.h"
+#include "win/WideText.h"
 
 namespace {
 
@@ -39,11 +40,11 @@ BOOL CALLBACK Launcher::findGameWindow(HWND window, LPARAM launcher)
 LRESULT CALLBACK Launcher::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE) {
-        const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+        const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
     }
-    auto* self = reinterpret_cast<Launcher*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    return self ? self->handle(window, message, wParam, lParam) : DefWindowProcA(window, message, wParam, lParam);
+    auto* self = reinterpret_cast<Launcher*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return self ? self->handle(window, message, wParam, lParam) : DefWindowProcW(window, message, wParam, lParam);
 }
 
 LRESULT Launcher::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -79,17 +80,17 @@ LRESULT Launcher::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         intake_.deliver(wParam, gameWindow_);
         return 0;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
 int Launcher::run()
 {
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION game = {};
-    char commandLine[] = "tovin.dll";
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr,
+    wchar_t commandLine[] = L"tovin.dll";
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr,
                         &startup, &game)) {
         ShowLaunchError();
         return kExitCode;
@@ -103,19 +104,20 @@ int Launcher::run()
     EnumWindows(findGameWindow, reinterpret_cast<LPARAM>(this));
     if (!gameWindow_)
         return kExitCode;
-    SetWindowTextA(gameWindow_, texts::kGameWindowTitle);
+    SetWindowTextW(gameWindow_, win::widen(texts::kGameWindowTitle).c_str());
 
-    WNDCLASSEXA windowClass = {};
+    const std::wstring className = win::widen(kWindowClassName);
+    WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = windowProc;
     windowClass.hInstance = instance_;
-    windowClass.lpszClassName = kWindowClassName;
-    if (!RegisterClassExA(&windowClass)) {
+    windowClass.lpszClassName = className.c_str();
+    if (!RegisterClassExW(&windowClass)) {
         ShowLaunchError();
         return kExitCode;
     }
-    window_ = CreateWindowExA(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance_, this);
+    window_ = CreateWindowExW(0, className.c_str(), nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance_, this);
     if (!window_) {
         ShowLaunchError();
         return kExitCode;
@@ -129,9 +131,9 @@ int Launcher::run()
     SetTimer(window_, kWatchTimerId, gameWatch_ ? kBackupPeriodMs : kWatchPeriodMs, nullptr);
 
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     watchdog_.stop(services_.threadWait());
 

@@ -1,6 +1,7 @@
 #include "localconnection/BoxQueue.h"
 
 #include "localconnection/Trace.h"
+#include "win/WideText.h"
 #include "win/WinHandles.h"
 
 #include <windows.h>
@@ -17,7 +18,11 @@ namespace {
 void showBox(const char* caption, const char* text)
 {
     traceBox(caption, text);
-    MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR);
+    try {
+        MessageBoxW(nullptr, win::widen(text).c_str(), win::widen(caption).c_str(), MB_OK | MB_ICONERROR);
+    } catch (const std::bad_alloc&) {
+        // No room for the texts in UTF-16: the box is lost, not the thread that shows it.
+    }
 }
 
 std::atomic<ReportSink> g_sink{showBox};

@@ -50,6 +50,10 @@ std::string amfTail(std::size_t textSize, std::initializer_list<std::string_view
     return tail;
 }
 
+// The narrow form on purpose: the line is UTF-8, and the debug-output buffer that
+// listeners read holds bytes. OutputDebugStringW would only convert to the ANSI code page
+// first, turning every name it cannot hold into '?'; tovin-lc trace reads the bytes as
+// UTF-8 (a debugger showing them in the code page garbles what lies beyond ASCII).
 void traceLine(const std::string& text, std::initializer_list<std::string_view> texts,
                const CFlashLocalConnectionCall* arguments = nullptr)
 {

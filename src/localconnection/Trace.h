@@ -1,5 +1,6 @@
-// A trace of the launcher's conversation through OutputDebugStringA, for whoever looks
-// on: a debugger, DebugView on Windows, WINEDEBUG=+debugstr under Wine. One line per
+// A trace of the launcher's conversation through OutputDebugStringA, in UTF-8, for
+// whoever looks on: a debugger, DebugView on Windows, WINEDEBUG=+debugstr under Wine,
+// tovin-lc trace (which alone reads it as UTF-8). One line per
 // call received, answer sent and box shown. It writes nothing a peer can see, and
 // nothing per pass, so an idle launcher traces nothing.
 //

@@ -1,7 +1,9 @@
 // Every text the launcher shows or answers, in one place, byte for byte as players and
 // games have always had them (odd spellings included: "LocalCOnnection", "abandonned").
-// Texts are in the ANSI code page (Windows-1252 escapes); the transport converts them to
-// UTF-8 at the wire. The start-up error box's bilingual texts are in strings.rc.
+// Texts are UTF-8, as the wire carries them and as the boxes get them in UTF-16, on
+// every code page. Letters beyond ASCII are written as their UTF-8 bytes in escapes, so
+// that no source encoding can change them: \xC3\xA9 is e acute, \xC3\xA8 e grave, \xC3\xA0
+// a grave. The start-up error box's bilingual texts are in strings.rc.
 // tests/resources/TextsTests.cpp pins each one; change a text here and there, nowhere else.
 #pragma once
 
@@ -11,15 +13,15 @@ namespace texts {
 constexpr char kGameWindowTitle[] = "Tovin  ";
 
 // Answers to the game: the first argument of onHttpDownloadError.
-constexpr char kCannotCreateDestination[] = "Impossible de cr\xE9"
+constexpr char kCannotCreateDestination[] = "Impossible de cr\xC3\xA9"
                                             "er le fichier de destination";
-constexpr char kHttpStatusNot200[] = "Code de retour Http non \xE9"
-                                     "gal \xE0 200";
+constexpr char kHttpStatusNot200[] = "Code de retour Http non \xC3\xA9"
+                                     "gal \xC3\xA0 200";
 
 // The services' argument-count boxes (no icon); %i is the count after the reply name.
 constexpr char kCountCaption[] = "Alert";
-constexpr char kCountIncorrect[] = "Nombre de param\xE8tres incorrect : %i";
-constexpr char kCountInsufficient[] = "Nombre de param\xE8tres insuffisant : %i";
+constexpr char kCountIncorrect[] = "Nombre de param\xC3\xA8tres incorrect : %i";
+constexpr char kCountInsufficient[] = "Nombre de param\xC3\xA8tres insuffisant : %i";
 
 // The open dialog's one file type when the game's list is not a list.
 constexpr char kAllFilesName[] = "All Files";

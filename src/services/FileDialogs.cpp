@@ -1,22 +1,21 @@
 #include "services/FileDialogs.h"
 
+#include "services/DialogBuffer.h"
 #include "services/FilterText.h"
 #include "services/LauncherServices.h"
+#include "win/WideText.h"
 
-#include <algorithm>
-#include <cstring>
-
-std::vector<char> filterBuffer(const std::string& filterText)
+std::vector<wchar_t> filterBuffer(const std::string& filterText)
 {
-    std::vector<char> buffer(kFilterTextSize, '\0');
-    std::memcpy(buffer.data(), filterText.data(), std::min(filterText.size(), kFilterTextSize));
-    return buffer;
+    // A UTF-8 text never has fewer bytes than its UTF-16 form has units: a filter text
+    // that fits kFilterTextSize bytes fits as many units.
+    return dialogBuffer<wchar_t>(win::widen(filterText), kFilterTextSize);
 }
 
-OPENFILENAMEA dialogSettings(HWND owner, std::vector<char>& filter, std::vector<char>& fileName,
-                             const char* initialDirectory, DWORD flags)
+OPENFILENAMEW dialogSettings(HWND owner, std::vector<wchar_t>& filter, std::vector<wchar_t>& fileName,
+                             const wchar_t* initialDirectory, DWORD flags)
 {
-    OPENFILENAMEA dialog = {};
+    OPENFILENAMEW dialog = {};
     dialog.lStructSize = kDialogStructSize;
     dialog.hwndOwner = owner;
     dialog.lpstrFilter = filter.data();
@@ -31,8 +30,15 @@ std::string MakeAbsoluteDirectory(const std::string& directory)
 {
     if (directory.find(':') != std::string::npos)
         return directory;
-    const DWORD needed = GetCurrentDirectoryA(0, nullptr);
-    std::vector<char> current(std::max<DWORD>(needed, MAX_PATH) + 1, '\0');
-    GetCurrentDirectoryA(static_cast<DWORD>(current.size()), current.data());
-    return std::string(current.data()) + "\\" + directory;
+    // Asked for its size first: a current directory of any length, never a cut one.
+    std::wstring current;
+    for (DWORD needed = GetCurrentDirectoryW(0, nullptr); needed > current.size();) {
+        current.assign(needed, L'\0');
+        needed = GetCurrentDirectoryW(needed, current.data());
+        if (needed == 0)
+            current.clear();
+        else if (needed < current.size())
+            current.resize(needed);
+    }
+    return win::narrow(current) + "\\" + directory;
 }

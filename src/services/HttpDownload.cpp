@@ -1,9 +1,10 @@
 // HttpDownload: one URL into one local file, answered with the outcome.
+#include "download/Transfer.h"
+#include "reports/ReportNotes.h"
 #include "resources/Texts.h"
 #include "services/CallArguments.h"
 #include "services/LauncherServices.h"
-#include "reports/ReportNotes.h"
-#include "download/Transfer.h"
+#include "win/WidePath.h"
 #include "win/WinHandles.h"
 
 #include <memory>
@@ -28,11 +29,12 @@ void answerCannotCreate(CLauncherServices& services, const std::string& replyNam
 // A folder, an invalid name or a read-only file fails here, before any request.
 bool destinationWritable(const std::string& path)
 {
+    const std::wstring wide = win::widePath(path);
     // Asked first: a file system that lets its owner write anyway must not overrule it.
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
-    UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE,
+    UniqueFileHandle file(CreateFileW(wide.c_str(), GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
@@ -40,7 +42,7 @@ bool destinationWritable(const std::string& path)
     const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
     file.close();
     if (created)
-        DeleteFileA(path.c_str());
+        DeleteFileW(wide.c_str());
     return true;
 }
 

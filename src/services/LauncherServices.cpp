@@ -1,10 +1,11 @@
 #include "services/LauncherServices.h"
 #include "resources/Texts.h"
 
+#include "download/Transfer.h"
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/Trace.h"
 #include "services/Methods.h"
-#include "download/Transfer.h"
+#include "win/WideText.h"
 
 #include <cstdio>
 
@@ -98,5 +99,5 @@ void showCountAlert(const char* format, int count)
     char text[1024];
     std::snprintf(text, sizeof text, format, count);
     lc::traceBox(texts::kCountCaption, text);
-    MessageBoxA(nullptr, text, texts::kCountCaption, MB_OK);
+    MessageBoxW(nullptr, win::widen(text).c_str(), win::widen(texts::kCountCaption).c_str(), MB_OK);
 }

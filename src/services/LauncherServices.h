@@ -2,8 +2,8 @@
 // One instance, owned by the launcher; everything here runs on the main thread.
 #pragma once
 
-#include "localconnection/FlashLocalConnectionCall.h"
 #include "download/Reask.h"
+#include "localconnection/FlashLocalConnectionCall.h"
 #include "win/ThreadWait.h"
 #include "win/WinHandles.h"
 
@@ -67,7 +67,7 @@ public:
         DWORD watchGraceMs = kWatchGraceMs;
         DWORD watchMs() const { return fetch.longestQuietMs() + watchGraceMs; }
         BOOL(WINAPI* copyWrite)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr; // WriteFile
-        UINT(WINAPI* nameMaker)(LPCSTR, LPCSTR, UINT, LPSTR) = nullptr;                   // GetTempFileNameA
+        UINT(WINAPI* nameMaker)(LPCWSTR, LPCWSTR, UINT, LPWSTR) = nullptr;                // GetTempFileNameW
     };
     void setDownloadTimings(const DownloadTimings& timings) { downloadTimings_ = timings; }
 

@@ -6,6 +6,7 @@
 #include "services/FileDialogs.h"
 #include "services/FilterText.h"
 #include "services/LauncherServices.h"
+#include "win/WideText.h"
 
 #include <cderr.h>
 
@@ -38,12 +39,14 @@ void CLauncherServices::BrowseFile(CFlashLocalConnectionCall* call, const std::s
     if (fileMustExist)
         flags |= OFN_FILEMUSTEXIST;
 
-    std::vector<char> fileName =
-        dialogBuffer(initialName.substr(0, kOpenNameSize - 1), multipleSelection ? kOpenNamesSize : kOpenNameSize);
-    std::vector<char> filter = filterBuffer(filterText);
-    OPENFILENAMEA dialog = dialogSettings(gameWindow, filter, fileName, initialDirectory.c_str(), flags);
+    // The initial name as one name's buffer holds it, in whichever buffer the dialog gets.
+    std::vector<wchar_t> fileName = dialogBuffer<wchar_t>(win::widen(initialName), kOpenNameSize);
+    fileName.resize(multipleSelection ? kOpenNamesSize : kOpenNameSize, L'\0');
+    const std::wstring wideDirectory = win::widen(initialDirectory);
+    std::vector<wchar_t> filter = filterBuffer(filterText);
+    OPENFILENAMEW dialog = dialogSettings(gameWindow, filter, fileName, wideDirectory.c_str(), flags);
     DialogEnd end = DialogEnd::Chosen;
-    if (!GetOpenFileNameA(&dialog))
+    if (!GetOpenFileNameW(&dialog))
         end = CommDlgExtendedError() == FNERR_BUFFERTOOSMALL ? DialogEnd::NamesTooLong : DialogEnd::Cancelled;
     const auto paths = chosenPaths(fileName, multipleSelection, dialog.nFileOffset, end);
     if (!paths) {

@@ -5,30 +5,31 @@
 #include "services/FileDialogs.h"
 #include "services/FilterText.h"
 #include "services/LauncherServices.h"
+#include "win/WideText.h"
 
 #include <vector>
 
 void CLauncherServices::BrowseFileToSave(CFlashLocalConnectionCall* call, const std::string& replyName, HWND gameWindow)
 {
     CallArguments arguments(*call);
-    std::vector<char> initialDirectory(kSaveBufferSize, '\0');
+    std::vector<wchar_t> initialDirectory(kSaveBufferSize, L'\0');
     if (AmfValuePtr value = arguments.next())
-        initialDirectory = dialogBuffer(MakeAbsoluteDirectory(value->toString()), kSaveBufferSize);
-    std::vector<char> fileName(kSaveBufferSize, '\0');
+        initialDirectory = dialogBuffer<wchar_t>(win::widen(MakeAbsoluteDirectory(value->toString())), kSaveBufferSize);
+    std::vector<wchar_t> fileName(kSaveBufferSize, L'\0');
     if (AmfValuePtr value = arguments.next())
-        fileName = dialogBuffer(value->toString(), kSaveBufferSize);
-    std::vector<char> filter(kFilterTextSize, '\0'); // no list: no file types at all
+        fileName = dialogBuffer<wchar_t>(win::widen(value->toString()), kSaveBufferSize);
+    std::vector<wchar_t> filter(kFilterTextSize, L'\0'); // no list: no file types at all
     if (AmfValuePtr value = arguments.next())
         filter = filterBuffer(BuildFilterText(value.get()));
 
-    OPENFILENAMEA dialog =
+    OPENFILENAMEW dialog =
         dialogSettings(gameWindow, filter, fileName, initialDirectory[0] ? initialDirectory.data() : nullptr,
                        OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT);
-    if (!GetSaveFileNameA(&dialog)) {
+    if (!GetSaveFileNameW(&dialog)) {
         sendAnswer(replyName, "onBrowseFileToSaveCancel");
         return;
     }
     std::vector<AmfValuePtr> values;
-    values.push_back(std::make_unique<CFlashAMFString>(fileName.data()));
+    values.push_back(std::make_unique<CFlashAMFString>(win::narrow(fileName.data())));
     sendAnswer(replyName, "onBrowseFileToSaveSelect", std::move(values));
 }

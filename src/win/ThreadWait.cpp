@@ -12,8 +12,8 @@ thread_local int t_servingWaits = 0;
 
 bool isDialog(HWND window)
 {
-    char name[8] = {};
-    return window && GetClassNameA(window, name, sizeof name) && lstrcmpA(name, "#32770") == 0;
+    wchar_t name[8] = {};
+    return window && GetClassNameW(window, name, ARRAYSIZE(name)) && lstrcmpW(name, L"#32770") == 0;
 }
 
 // Takes and dispatches the queued messages but `held` (the peeks deliver sent messages
@@ -21,8 +21,9 @@ bool isDialog(HWND window)
 void serveQueue(UINT held, bool& quit, WPARAM& quitCode)
 {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, held - 1, PM_REMOVE) ||
-           PeekMessageA(&msg, nullptr, held + 1, UINT_MAX, PM_REMOVE)) {
+    // The wide forms: a dialog's typed text stays whole, whatever the code page.
+    while (PeekMessageW(&msg, nullptr, 0, held - 1, PM_REMOVE) ||
+           PeekMessageW(&msg, nullptr, held + 1, UINT_MAX, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             quit = true;
             quitCode = msg.wParam;
@@ -30,10 +31,10 @@ void serveQueue(UINT held, bool& quit, WPARAM& quitCode)
         }
         // A box or dialog open below this wait keeps its keyboard navigation.
         const HWND root = GetAncestor(msg.hwnd, GA_ROOT);
-        if (isDialog(root) && IsDialogMessageA(root, &msg))
+        if (isDialog(root) && IsDialogMessageW(root, &msg))
             continue;
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
 }
 
@@ -93,7 +94,7 @@ DWORD ThreadWait::forAny(std::initializer_list<HANDLE> handles, DWORD ms) const
     for (;;) {
         MSG msg;
         if (quit)
-            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         else
             serveQueue(held_, quit, quitCode);
         const ULONGLONG now = GetTickCount64();

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <thread>
 
 namespace {
@@ -66,10 +66,10 @@ CLauncherServices::DownloadTimings shortTimings()
 }
 
 // The name maker of two downloads in one clock tick: both get the same name.
-UINT WINAPI sameName(LPCSTR folder, LPCSTR prefix, UINT, LPSTR name)
+UINT WINAPI sameName(LPCWSTR folder, LPCWSTR prefix, UINT, LPWSTR name)
 {
-    std::snprintf(name, MAX_PATH, "%s\\%sSAME.tmp", folder, prefix);
-    const UniqueFileHandle made(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    std::swprintf(name, MAX_PATH, L"%ls\\%lsSAME.tmp", folder, prefix);
+    const UniqueFileHandle made(CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     return made ? 1 : 0;
 }
 

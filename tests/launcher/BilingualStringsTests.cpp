@@ -33,16 +33,18 @@ TEST_F(BilingualStrings, EnglishHalfByDefault)
               "Game files seem to be corrupted.\r\nPlease update your Tovin installation.");
 }
 
-TEST_F(BilingualStrings, FrenchHalfWithLanguageZeroInWindows1252)
+// In UTF-8, whatever the code page: the letters are pinned by code point.
+TEST_F(BilingualStrings, FrenchHalfWithLanguageZero)
 {
+    const auto utf8 = [](std::u8string_view text) { return std::string(text.begin(), text.end()); };
     g_languageIndex = 0;
     EXPECT_EQ(load(IDS_LAUNCH_ERROR_CAPTION), "Erreur lors du lancement de Tovin");
-    if (GetACP() != 1252)
-        GTEST_SKIP() << "ANSI code page is " << GetACP();
-    EXPECT_EQ(load(IDS_INTERNAL_ERROR), "Une erreur interne (%i) emp\xEA"
-                                        "che le bon fonctionnement du jeu.");
-    EXPECT_EQ(load(IDS_GAME_NOT_FOUND),
-              "Impossible de trouver le jeu (fichier '%s' introuvable). \r\nV\xE9rifiez votre installation de Tovin");
+    EXPECT_EQ(load(IDS_INTERNAL_ERROR), utf8(u8"Une erreur interne (%i) emp\u00EAche le bon fonctionnement du jeu."));
+    EXPECT_EQ(load(IDS_GAME_NOT_FOUND), utf8(u8"Impossible de trouver le jeu (fichier '%s' introuvable). "
+                                             u8"\r\nV\u00E9rifiez votre installation de Tovin"));
+    // Cut to its room in bytes without splitting a letter: 'e' circumflex is two of them.
+    EXPECT_EQ(load(IDS_INTERNAL_ERROR, 29), "Une erreur interne (%i) emp");
+    EXPECT_EQ(load(IDS_INTERNAL_ERROR, 30), utf8(u8"Une erreur interne (%i) emp\u00EA"));
 }
 
 TEST_F(BilingualStrings, OutputIsCutToItsCapacity)

@@ -11,17 +11,23 @@ namespace {
 
 using namespace texts;
 
+// A UTF-8 literal's bytes: the compiler writes \u00E9 as UTF-8 whatever the source's
+// encoding or the execution character set, so the letters are pinned by code point.
+template <std::size_t N>
+std::string utf8(const char8_t (&literal)[N])
+{
+    return std::string(reinterpret_cast<const char*>(literal), N - 1);
+}
+
 TEST(Texts, AreTheSystemsOwnByteForByte)
 {
     const std::pair<std::string, std::string> pinned[] = {
         {kGameWindowTitle, "Tovin  "},
-        {kCannotCreateDestination, "Impossible de cr\xE9"
-                                   "er le fichier de destination"},
-        {kHttpStatusNot200, "Code de retour Http non \xE9"
-                            "gal \xE0 200"},
+        {kCannotCreateDestination, utf8(u8"Impossible de cr\u00E9er le fichier de destination")},
+        {kHttpStatusNot200, utf8(u8"Code de retour Http non \u00E9gal \u00E0 200")},
         {kCountCaption, "Alert"},
-        {kCountIncorrect, "Nombre de param\xE8tres incorrect : %i"},
-        {kCountInsufficient, "Nombre de param\xE8tres insuffisant : %i"},
+        {kCountIncorrect, utf8(u8"Nombre de param\u00E8tres incorrect : %i")},
+        {kCountInsufficient, utf8(u8"Nombre de param\u00E8tres insuffisant : %i")},
         {kAllFilesName, "All Files"},
         {kAllFilesPattern, "*.*"},
         {kReceiveCaption, "LocalCOnnection"},

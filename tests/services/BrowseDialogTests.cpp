@@ -5,6 +5,7 @@
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
 #include "support/Wait.h"
+#include "win/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -57,9 +58,7 @@ protected:
             // The combo box is a Unicode window; across processes its text comes back in UTF-16.
             wchar_t text[512] = {};
             SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-            char narrow[1024] = {};
-            WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
-            types.push_back(narrow);
+            types.push_back(win::narrow(text));
         }
         return types;
     }
@@ -74,7 +73,7 @@ protected:
 
     static void choose(HWND dialog, const std::string& name)
     {
-        SendMessageA(nameField(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+        SendMessageW(nameField(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(win::widen(name).c_str()));
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     }
 

@@ -224,13 +224,4 @@ TEST_F(HttpDownload, OneArgumentShowsTheCountBoxAndNothingElse)
     EXPECT_EQ(linesStartingWith("no answer"), std::vector<std::string>{"no answer"});
 }
 
-TEST_F(HttpDownload, NonAsciiDestinationNameIsCreatedUnderThatName)
-{
-    if (GetACP() != 1252)
-        GTEST_SKIP() << "needs Windows-1252";
-    const std::string destination = dir_.file("caf\xE9.bin");
-    EXPECT_EQ(download("/body/64", destination), complete_);
-    EXPECT_EQ(readFile(destination), expectedBody(64));
-}
-
 } // namespace

@@ -70,36 +70,38 @@ TEST(DisplayModeField, RefusesWhatHasNoIntegerAndChangesNothing)
 
 TEST(DialogBuffer, CutsTheTextToTheBufferWithItsNul)
 {
-    const std::string longText(3000, 'd');
-    const std::vector<char> cut = dialogBuffer(longText, 2048);
+    const std::u16string longText(3000, u'd');
+    const std::vector<char16_t> cut = dialogBuffer<char16_t>(longText, 2048);
     ASSERT_EQ(cut.size(), 2048u);
-    EXPECT_EQ(std::string(cut.data()), longText.substr(0, 2047));
+    EXPECT_EQ(std::u16string(cut.data()), longText.substr(0, 2047));
 
-    const std::vector<char> exact = dialogBuffer(std::string(1023, 'n'), 1024);
-    EXPECT_EQ(std::string(exact.data()).size(), 1023u);
+    const std::vector<char16_t> shortText = dialogBuffer<char16_t>(u"abc", 8);
+    EXPECT_EQ(shortText, (std::vector<char16_t>{u'a', u'b', u'c', 0, 0, 0, 0, 0}));
 
-    const std::vector<char> shortText = dialogBuffer("abc", 8);
-    EXPECT_EQ(std::vector<char>(shortText.begin(), shortText.end()), (std::vector<char>{'a', 'b', 'c', 0, 0, 0, 0, 0}));
+    // A character beyond the first plane is two units: cut whole or not at all.
+    const std::vector<char16_t> pair = dialogBuffer<char16_t>(u"ab\U0001F3AE", 4);
+    EXPECT_EQ(pair, (std::vector<char16_t>{u'a', u'b', 0, 0}));
 }
 
 // What the open dialog left in its buffer: a cut list of names, or names too long for
 // it, give no path, which would name no file, and no cancel, which the player never made.
+// The paths are answered in UTF-8.
 TEST(DialogBuffer, ChosenPathsAreWholeOrNone)
 {
-    const auto buffer = [](const std::string& bytes, std::size_t size) {
-        std::vector<char> result(size, '\0');
-        std::copy_n(bytes.begin(), std::min(bytes.size(), size), result.begin());
+    const auto buffer = [](const std::u16string& units, std::size_t size) {
+        std::vector<char16_t> result(size, 0);
+        std::copy_n(units.begin(), std::min(units.size(), size), result.begin());
         return result;
     };
-    const std::string list("C:\\many\0one.sav\0two.sav\0\0", 25);
+    const std::u16string list(u"C:\\many\0one.sav\0\u0434\u0432\u0430.sav\0\0", 25);
     using Paths = std::vector<std::string>;
     EXPECT_EQ(chosenPaths(buffer(list, 25), true, 8, DialogEnd::Chosen),
-              (Paths{"C:\\many\\one.sav", "C:\\many\\two.sav"}));
+              (Paths{"C:\\many\\one.sav", "C:\\many\\\xD0\xB4\xD0\xB2\xD0\xB0.sav"}));
     EXPECT_EQ(chosenPaths(buffer(list, 24), true, 8, DialogEnd::Chosen), Paths{}) << "no end of the list";
     EXPECT_EQ(chosenPaths(buffer(list, 21), true, 8, DialogEnd::Chosen), Paths{}) << "the last name cut";
     EXPECT_EQ(chosenPaths(buffer(list, 1024), true, 8, DialogEnd::NamesTooLong), Paths{});
     EXPECT_EQ(chosenPaths(buffer(list, 1024), true, 8, DialogEnd::Cancelled), std::nullopt);
-    EXPECT_EQ(chosenPaths(buffer("C:\\a.sav", 1024), true, 3, DialogEnd::Chosen), Paths{"C:\\a.sav"});
+    EXPECT_EQ(chosenPaths(buffer(u"C:\\a.sav", 1024), true, 3, DialogEnd::Chosen), Paths{"C:\\a.sav"});
 }
 
 // The announced length is text read into 64 bits: bodies past 2 and 4 GiB keep their

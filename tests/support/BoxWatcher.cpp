@@ -1,19 +1,22 @@
 #include "support/BoxWatcher.h"
 
+#include "win/WideText.h"
+
 std::string windowText(HWND window)
 {
-    char text[4096] = {};
-    // WM_GETTEXT reaches controls of other processes too, unlike GetWindowText.
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+    wchar_t text[4096] = {};
+    // WM_GETTEXT reaches controls of other processes too, unlike GetWindowText; in UTF-16,
+    // so that every name comes back whole.
+    SendMessageTimeoutW(window, WM_GETTEXT, ARRAYSIZE(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
                         nullptr);
-    return text;
+    return win::narrow(text);
 }
 
 std::string windowClass(HWND window)
 {
-    char name[256] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, ARRAYSIZE(name));
+    return win::narrow(name);
 }
 
 namespace {

@@ -47,7 +47,7 @@ private:
     std::thread thread_;
 };
 
-// Text and controls of any window, for the dialog tests.
+// Text (in UTF-8) and controls of any window, for the dialog tests.
 std::string windowText(HWND window);
 std::string windowClass(HWND window);
 std::vector<HWND> childWindows(HWND parent);

@@ -1,41 +1,56 @@
 #include "support/WinProcess.h"
 
 #include "support/Wait.h"
+#include "win/WideText.h"
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 std::string buildDirectory()
 {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::string folder = win::narrow(path);
     return folder.substr(0, folder.find_last_of("\\/"));
 }
 
 namespace {
 
+// A full path from a drive in the \\?\ form: a test's folders may be longer than MAX_PATH.
+std::wstring longForm(const std::string& path)
+{
+    const std::wstring wide = win::widen(path);
+    const bool fromADrive = wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\';
+    return fromADrive && wide.find(L'/') == std::wstring::npos ? L"\\\\?\\" + wide : wide;
+}
+
 void removeTree(const std::string& folder)
 {
-    WIN32_FIND_DATAA entry;
-    const UniqueFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &entry));
+    WIN32_FIND_DATAW entry;
+    const UniqueFindHandle find(FindFirstFileW(longForm(folder + "\\*").c_str(), &entry));
     if (find) {
         do {
-            const std::string name = entry.cFileName;
+            const std::string name = win::narrow(entry.cFileName);
             if (name == "." || name == "..")
                 continue;
             const std::string full = folder + "\\" + name;
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 removeTree(full);
             else {
-                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(full.c_str());
+                SetFileAttributesW(longForm(full).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(longForm(full).c_str());
             }
-        } while (FindNextFileA(find.get(), &entry));
+        } while (FindNextFileW(find.get(), &entry));
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(longForm(folder).c_str());
+}
+
+std::filesystem::path fsPath(const std::string& path)
+{
+    return std::filesystem::path(longForm(path));
 }
 
 } // namespace
@@ -43,11 +58,11 @@ void removeTree(const std::string& folder)
 TempDir::TempDir()
 {
     static int counter = 0;
-    char base[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, base);
-    path_ = std::string(base) + "tovin-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+    wchar_t base[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, base);
+    path_ = win::narrow(base) + "tovin-test-" + std::to_string(GetCurrentProcessId()) + "-" +
             std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
-    CreateDirectoryA(path_.c_str(), nullptr);
+    CreateDirectoryW(win::widen(path_).c_str(), nullptr);
 }
 
 TempDir::~TempDir()
@@ -57,36 +72,38 @@ TempDir::~TempDir()
 
 void TempDir::copyFromBuild(const std::string& name, const std::string& as) const
 {
-    CopyFileA((buildDirectory() + "\\" + name).c_str(), file(as.empty() ? name : as).c_str(), FALSE);
+    CopyFileW(win::widen(buildDirectory() + "\\" + name).c_str(), win::widen(file(as.empty() ? name : as)).c_str(),
+              FALSE);
 }
 
 ChildProcess::ChildProcess(const std::string& program, const std::string& arguments, const std::string& directory,
                            const std::map<std::string, std::string>& environment, const std::string& outputPrefix)
 {
-    std::map<std::string, std::string> merged;
-    if (char* block = GetEnvironmentStringsA()) {
-        for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) {
-            const std::string text(entry);
-            const auto equals = text.find('=', 1);
-            if (equals != std::string::npos)
+    // In UTF-16 throughout: values and folders hold any name.
+    std::map<std::wstring, std::wstring> merged;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
+            const std::wstring text(entry);
+            const auto equals = text.find(L'=', 1);
+            if (equals != std::wstring::npos)
                 merged[text.substr(0, equals)] = text.substr(equals + 1);
         }
-        FreeEnvironmentStringsA(block);
+        FreeEnvironmentStringsW(block);
     }
     for (const auto& [name, value] : environment)
-        merged[name] = value;
-    std::string block;
+        merged[win::widen(name)] = win::widen(value);
+    std::wstring block;
     for (const auto& [name, value] : merged)
-        block += name + "=" + value + '\0';
-    block += '\0';
+        block += name + L"=" + value + L'\0';
+    block += L'\0';
 
-    std::string commandLine = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
-    STARTUPINFOA startup = {};
+    std::wstring commandLine = win::widen("\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments));
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     const auto create = [&](const std::string& path) {
-        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        return CreateFileW(win::widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     };
     // The child holds its own copies; ours close at the end of the constructor.
     UniqueFileHandle output(outputPrefix.empty() ? INVALID_HANDLE_VALUE : create(outputPrefix + ".out"));
@@ -98,8 +115,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::string& argume
         startup.hStdError = errors.get();
     }
     PROCESS_INFORMATION info = {};
-    if (CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, outputPrefix.empty() ? FALSE : TRUE, 0,
-                       block.data(), directory.c_str(), &startup, &info)) {
+    if (CreateProcessW(win::widen(program).c_str(), commandLine.data(), nullptr, nullptr,
+                       outputPrefix.empty() ? FALSE : TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+                       win::widen(directory).c_str(), &startup, &info)) {
         UniqueHandle thread(info.hThread); // not needed: closed at once
         process_.reset(info.hProcess);
         id_ = info.dwProcessId;
@@ -143,7 +161,7 @@ void terminateProcessId(DWORD processId)
 
 std::vector<std::string> readLines(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fsPath(path), std::ios::binary);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
@@ -172,12 +190,12 @@ std::string waitForLine(const std::string& path, const std::string& prefix, DWOR
 
 void writeFile(const std::string& path, const std::string& content)
 {
-    std::ofstream(path, std::ios::binary) << content;
+    std::ofstream(fsPath(path), std::ios::binary) << content;
 }
 
 std::string readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fsPath(path), std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
@@ -185,18 +203,18 @@ std::string readFile(const std::string& path)
 
 bool fileExists(const std::string& path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(longForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::vector<std::string> filesMatching(const std::string& pattern)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    const UniqueFindHandle find(FindFirstFileA(pattern.c_str(), &entry));
+    WIN32_FIND_DATAW entry;
+    const UniqueFindHandle find(FindFirstFileW(win::widen(pattern).c_str(), &entry));
     if (!find)
         return names;
     do
-        names.push_back(entry.cFileName);
-    while (FindNextFileA(find.get(), &entry));
+        names.push_back(win::narrow(entry.cFileName));
+    while (FindNextFileW(find.get(), &entry));
     return names;
 }

@@ -1,4 +1,5 @@
-// Helpers for tests that run the real launcher and the stand-in game under Wine.
+// Helpers for tests that run the real launcher and the stand-in game under Wine. Every
+// name and text is UTF-8, and meets Windows in UTF-16.
 #pragma once
 
 #include "win/WinHandles.h"

@@ -3,8 +3,8 @@
 #include "Flood.h"
 #include "Transcript.h"
 
-#include "amf/TextEncoding.h"
 #include "amf/ValueSyntax.h"
+#include "win/WideText.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -13,9 +13,9 @@ namespace {
 
 std::string windowTitle(HWND window)
 {
-    char title[512] = {};
-    GetWindowTextA(window, title, sizeof title);
-    return title;
+    wchar_t title[512] = {};
+    GetWindowTextW(window, title, ARRAYSIZE(title));
+    return win::narrow(title);
 }
 
 std::vector<std::string> splitWords(const std::string& line)
@@ -101,9 +101,9 @@ bool Scenario::runCommand(const Command& command, int& exitCode)
     } else if (name == "report-windows") {
         reportWindows();
     } else if (name == "mode") {
-        DEVMODEA mode = {};
+        DEVMODEW mode = {};
         mode.dmSize = sizeof mode;
-        EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+        EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &mode);
         transcriptLine("mode " + std::to_string(mode.dmPelsWidth) + "x" + std::to_string(mode.dmPelsHeight) + "x" +
                        std::to_string(mode.dmBitsPerPel));
     } else if (name == "dialog-pick" || name == "dialog-cancel") {
@@ -196,8 +196,7 @@ bool Scenario::valuesAfter(const Command& command, const std::string& before, co
     // The values are the rest of the line after `before` and then the method's name.
     const std::size_t valuesAt = command.line.find(method, command.line.find(before) + before.size()) + method.size();
     ValueSyntaxError error;
-    // The scenario comes in the ANSI code page; the value syntax reads UTF-8.
-    if (parseValueList(ansiToUtf8(command.line.substr(valuesAt)), values, error))
+    if (parseValueList(command.line.substr(valuesAt), values, error))
         return true;
     transcriptLine("bad values: " + error.text());
     return false;
@@ -263,7 +262,7 @@ void Scenario::postCall(const Command& command)
 bool Scenario::waitForFile(const std::string& path, DWORD timeoutMs)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    while (GetFileAttributesW(win::widen(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (GetTickCount64() >= deadline)
             return false;
         Sleep(20);
@@ -321,9 +320,9 @@ struct OwnedDialog {
 BOOL CALLBACK findOwnedDialog(HWND window, LPARAM param)
 {
     auto* search = reinterpret_cast<OwnedDialog*>(param);
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (std::string(name) != "#32770" || GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window))
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, ARRAYSIZE(name));
+    if (std::wstring(name) != L"#32770" || GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window))
         return TRUE;
     search->found = window;
     return FALSE;
@@ -331,10 +330,10 @@ BOOL CALLBACK findOwnedDialog(HWND window, LPARAM param)
 
 BOOL CALLBACK setNameField(HWND child, LPARAM param)
 {
-    char name[64] = {};
-    GetClassNameA(child, name, sizeof name);
-    if (GetDlgCtrlID(child) == 0x47C && std::string(name) == "Edit") {
-        SendMessageA(child, WM_SETTEXT, 0, param);
+    wchar_t name[64] = {};
+    GetClassNameW(child, name, ARRAYSIZE(name));
+    if (GetDlgCtrlID(child) == 0x47C && std::wstring(name) == L"Edit") {
+        SendMessageW(child, WM_SETTEXT, 0, param);
         return FALSE;
     }
     return TRUE;
@@ -362,6 +361,7 @@ void Scenario::closeDialog(const std::string& fileName)
         return;
     }
     transcriptLine("dialog: choose " + fileName);
-    EnumChildWindows(search.found, setNameField, reinterpret_cast<LPARAM>(fileName.c_str()));
+    const std::wstring wideName = win::widen(fileName);
+    EnumChildWindows(search.found, setNameField, reinterpret_cast<LPARAM>(wideName.c_str()));
     PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
