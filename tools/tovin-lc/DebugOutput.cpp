@@ -1,5 +1,8 @@
 #include "DebugOutput.h"
 
+#include "win/WideText.h"
+
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -12,6 +15,17 @@ constexpr DWORD kBufferSize = 4096;
 constexpr DWORD kDebugMutexWaitMs = 5000;
 
 } // namespace
+
+std::string ansiLineToUtf8(std::string_view ansi)
+{
+    // No code page gives more UTF-16 units than it takes bytes; a debug line fits the buffer.
+    std::wstring wide(std::min<std::size_t>(ansi.size(), kBufferSize), L'\0');
+    const int count = wide.empty() ? 0
+                                   : MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(wide.size()),
+                                                         wide.data(), static_cast<int>(wide.size()));
+    wide.resize(static_cast<std::size_t>(std::max(count, 0)));
+    return win::narrow(wide);
+}
 
 DebugOutputListener::Opened DebugOutputListener::open()
 {
