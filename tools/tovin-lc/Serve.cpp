@@ -58,7 +58,7 @@ namespace {
 constexpr UINT kServeCallMessage = WM_APP + 2;
 constexpr DWORD kStopWaitMs = 6000;
 // One serve at a time in a session: two would share the name as a serve and the launcher would.
-constexpr char kServeMutexName[] = "TovinLcServeRunning";
+constexpr wchar_t kServeMutexName[] = L"TovinLcServeRunning";
 
 HANDLE g_serveStop = nullptr;
 
@@ -90,7 +90,7 @@ class Server {
 public:
     Server(ServeScript& script, bool json, HANDLE stop, ULONGLONG end)
         : script_(script), json_(json), stop_(stop), end_(end), start_(GetTickCount64()),
-          window_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
+          window_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
           connector_(kLauncherConnectionName, window_, kServeCallMessage)
     {
         if (window_)
@@ -112,9 +112,9 @@ public:
     {
         while (!ended()) {
             MSG msg;
-            while (!ended() && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            while (!ended() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 if (msg.hwnd != window_ || msg.message != kServeCallMessage) {
-                    DispatchMessageA(&msg);
+                    DispatchMessageW(&msg);
                 } else if (connector_.holdsPosted(msg.wParam)) {
                     if (std::unique_ptr<CFlashLocalConnectionCall> call = connector_.takeOldestPosted())
                         answer(*call);
@@ -285,12 +285,12 @@ Outcome serve(const std::vector<std::string>& arguments)
     if (FindWindowA(kWindowClassName, nullptr))
         return failure(kExitNoAnswer, std::string("a launcher is already taking calls on ") + kLauncherConnectionName +
                                           "; serve does not share the name (end the launcher first)");
-    const UniqueHandle running(CreateMutexA(nullptr, FALSE, kServeMutexName));
+    const UniqueHandle running(CreateMutexW(nullptr, FALSE, kServeMutexName));
     if (!running || GetLastError() == ERROR_ALREADY_EXISTS)
         return failure(kExitNoAnswer,
                        std::string("another tovin-lc serve is already taking calls on ") + kLauncherConnectionName);
 
-    UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_serveStop = stop.get();
     SetConsoleCtrlHandler(stopServing, TRUE);
     {

@@ -290,7 +290,7 @@ Outcome watch(const std::vector<std::string>& arguments)
     Outcome bad;
     if (!readRunOptions(arguments, seconds, json, bad))
         return bad;
-    UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_watchStop = stop.get();
     SetConsoleCtrlHandler(stopWatching, TRUE);
 
@@ -391,7 +391,7 @@ Outcome trace(const std::vector<std::string>& arguments)
     case DebugOutputListener::Opened::Failed:
         return failure(kExitNoAnswer, "the debug-output buffer could not be made");
     }
-    UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_watchStop = stop.get();
     SetConsoleCtrlHandler(stopWatching, TRUE);
 
@@ -460,7 +460,7 @@ Outcome trace(const std::vector<std::string>& arguments)
 class ReplyListener {
 public:
     explicit ReplyListener(const std::string& name)
-        : window_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
+        : window_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
           connector_(name.c_str(), window_, kAnswerMessage)
     {
         connector_.startReceiving();
@@ -470,7 +470,7 @@ public:
         if (!connector_.stopReceiving(kStopWaitMs))
             ExitProcess(kExitNoAnswer); // the thread still uses the connector: end here
         MSG msg;
-        while (PeekMessageA(&msg, window_, kAnswerMessage, kAnswerMessage, PM_REMOVE))
+        while (PeekMessageW(&msg, window_, kAnswerMessage, kAnswerMessage, PM_REMOVE))
             take(msg);
         DestroyWindow(window_);
     }
@@ -494,10 +494,10 @@ public:
         const ULONGLONG deadline = GetTickCount64() + timeoutMs;
         for (;;) {
             MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 if (msg.hwnd == window_ && msg.message == kAnswerMessage)
                     return take(msg);
-                DispatchMessageA(&msg);
+                DispatchMessageW(&msg);
             }
             const ULONGLONG now = GetTickCount64();
             if (now >= deadline)
