@@ -37,11 +37,12 @@ TEST(ServeScript, TheFirstRuleThatTakesACallAnswersIt)
         {"method": "HttpDownload", "answer": {"method": "onHttpDownloadComplete", "args": []}},
         {"method": "Pick", "args": ["game", "[1, 2.0]", "{\"b\": true, \"a\": null}"], "answer": null},
         {"method": "Pick", "args": ["game", "\"*\""], "then": "end"},
-        {"time": 12, "pid": 3, "kind": "call", "connection": "__qel.external.connector__", "method": "Pasted", "args": ["game", "NaN"]}
+        {"time": 12, "pid": 3, "kind": "call", "connection": "__qel.external.connector__", "method": "Pasted", "args": ["game", "NaN"]},
+        {"method": "Загрузка", "args": ["ответ.返事"], "answer": {"method": "onダウンロード"}}
     ])",
                             error))
         << error;
-    ASSERT_EQ(script.rules().size(), 6u);
+    ASSERT_EQ(script.rules().size(), 7u);
     const std::vector<std::string> download = {"game", "http://h/x", "C:\\slow.bin"};
     struct Row {
         const char* what;
@@ -62,6 +63,7 @@ TEST(ServeScript, TheFirstRuleThatTakesACallAnswersIt)
         {"\"*\" quoted is the text *", "Pick", {"game", "*"}, 5},
         {"the method is the whole name", "Pic", {"game"}, 0},
         {"a pasted trace line", "Pasted", {"game", "NaN"}, 6},
+        {"names as their UTF-8 bytes", "Загрузка", {"ответ.返事"}, 7},
     };
     for (const Row& row : rows)
         EXPECT_EQ(answering(script, row.method, row.words), row.rule) << row.what;
@@ -73,6 +75,7 @@ TEST(ServeScript, TheFirstRuleThatTakesACallAnswersIt)
     EXPECT_FALSE(rules[4].answer);
     EXPECT_TRUE(rules[4].end);
     EXPECT_EQ(rules[1].delayMs, 5000u);
+    EXPECT_EQ(rules[6].answer->method, "onダウンロード");
 }
 
 // The launcher's defaults come after the script's rules, one for each method the table

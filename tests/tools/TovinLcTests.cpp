@@ -1,9 +1,11 @@
-// tovin-lc against the real launcher and the stand-in game, its output read from files.
-#include "amf/TextEncoding.h"
+// tovin-lc against the real launcher and the stand-in game, its output read from files
+// and pipes.
 #include "resources/FilledText.h"
 #include "resources/Texts.h"
 #include "support/BoxWatcher.h"
 #include "support/LauncherFixture.h"
+#include "support/Wait.h"
+#include "win/WideText.h"
 
 #include "DebugOutput.h"
 #include "ServeScript.h"
@@ -18,8 +20,28 @@
 
 namespace {
 
-// The download's error text as it travels: UTF-8.
-const std::string kNot200 = ansiToUtf8(texts::kHttpStatusNot200);
+const std::string kNot200 = texts::kHttpStatusNot200;
+// Names that no ANSI code page holds all of: Cyrillic, Japanese, and the game's French.
+const std::string kNoCodePageReply = "\xD0\xBE\xD1\x82\xD0\xB2\xD0\xB5\xD1\x82.\xE8\xBF\x94\xE4\xBA\x8B"; // ответ.返事
+const std::string kDownloadName =
+    "\xD0\x97\xD0\xB0\xD0\xB3\xD1\x80\xD1\x83\xD0\xB7\xD0\xBA\xD0\xB0.bin"; // Загрузка.bin
+const std::string kFrenchReply = "r\xC3\xA9ponse.\xC3\xA9";                 // réponse.é
+const std::string kJapanese =
+    "\xE3\x83\x80\xE3\x82\xA6\xE3\x83\xB3\xE3\x83\xAD\xE3\x83\xBC\xE3\x83\x89"; // ダウンロード
+
+// A text in each of three ANSI code pages, and in UTF-8.
+struct AnsiText {
+    UINT codePage;
+    const char* ansi;
+    const char* utf8;
+};
+constexpr AnsiText kAnsiTexts[] = {
+    {1252, "\xE9t\xE9", "\xC3\xA9t\xC3\xA9"}, // été
+    {1251, "\xC7\xE0\xE3\xF0\xF3\xE7\xEA\xE0",
+     "\xD0\x97\xD0\xB0\xD0\xB3\xD1\x80\xD1\x83\xD0\xB7\xD0\xBA\xD0\xB0"}, // Загрузка
+    {932, "\x83\x5F\x83\x45\x83\x93\x83\x8D\x81\x5B\x83\x68",
+     "\xE3\x83\x80\xE3\x82\xA6\xE3\x83\xB3\xE3\x83\xAD\xE3\x83\xBC\xE3\x83\x89"}, // ダウンロード
+};
 
 constexpr char kLauncherName[] = "__qel.external.connector__";
 constexpr int kFileTypes = 0x470; // cmb1
@@ -39,6 +61,24 @@ struct ToolRun {
     DWORD exitCode = 99;
     std::vector<std::string> out;
     std::string err;
+    std::string bytes; // standard output as it came, when it was a pipe
+};
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find("\r\n", start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+// A program whose standard output is a pipe that the test reads.
+struct PipedProcess {
+    UniqueHandle process;
+    UniqueHandle output;
 };
 
 class TovinLc : public LauncherFixture {
@@ -65,6 +105,64 @@ protected:
         launcher_ = startLauncher("wait-title 30000; flash; call Foo; answer; " + scenario + "; wait-file " +
                                   dir_.file("done") + " 120000; exit 0");
         ASSERT_NE(waitForLine(transcript(), "answer ", 60000), "") << "the launcher never answered";
+    }
+
+    // Started with a wide command line, so that the arguments reach it whole whatever the
+    // code page; its errors go to the file NAME.err.
+    PipedProcess startPiped(const std::string& arguments, const std::string& name, DWORD pipeSize = 0)
+    {
+        SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+        HANDLE readEnd = nullptr;
+        HANDLE writeEnd = nullptr;
+        PipedProcess piped;
+        EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherited, pipeSize));
+        piped.output.reset(readEnd);
+        const UniqueHandle input(writeEnd);
+        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+        const UniqueFileHandle errors(CreateFileW(win::widen(dir_.file(name + ".err")).c_str(), GENERIC_WRITE,
+                                                  FILE_SHARE_READ, &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                  nullptr));
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = errors.get();
+        PROCESS_INFORMATION info = {};
+        std::wstring command = win::widen("\"" + dir_.file("tovin-lc.exe") + "\" " + arguments);
+        const std::wstring folder = win::widen(dir_.path());
+        EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+                                   &startup, &info));
+        piped.process.reset(info.hProcess);
+        CloseHandle(info.hThread);
+        return piped;
+    }
+
+    // Reads the pipe to its end while the program runs, at most `timeoutMs`.
+    ToolRun finishPiped(PipedProcess& piped, const std::string& name, DWORD timeoutMs = kLongWait)
+    {
+        ToolRun run;
+        std::thread reader([&] {
+            char buffer[65536];
+            DWORD got = 0;
+            while (ReadFile(piped.output.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+                run.bytes.append(buffer, got);
+        });
+        const bool ended = WaitForSingleObject(piped.process.get(), timeoutMs) == WAIT_OBJECT_0;
+        EXPECT_TRUE(ended) << name << " did not end";
+        if (!ended)
+            TerminateProcess(piped.process.get(), 99);
+        reader.join();
+        GetExitCodeProcess(piped.process.get(), &run.exitCode);
+        run.out = splitLines(run.bytes);
+        run.err = readFile(dir_.file(name + ".err"));
+        return run;
+    }
+
+    ToolRun pipedTool(const std::string& arguments)
+    {
+        const std::string name = "run" + std::to_string(++runs_);
+        PipedProcess piped = startPiped(arguments, name);
+        return finishPiped(piped, name);
     }
 
     std::unique_ptr<ChildProcess> startTool(const std::string& arguments, const std::string& name)
@@ -161,7 +259,7 @@ TEST_F(TovinLc, CallPrintsTheAnswerOrEndsWithCodeTwoWhenNobodyListens)
     EXPECT_EQ(std::count(table.out.begin(), table.out.end(), "_tovin_lc"), 1);
 }
 
-TEST_F(TovinLc, HttpDownloadCompletesAndARefusedConnectionKeepsItsAccentsInUtf8)
+TEST_F(TovinLc, HttpDownloadCompletesOrAnswersTheLaunchersErrorText)
 {
     startSession();
     const std::string destination = dir_.file("got.bin");
@@ -176,18 +274,60 @@ TEST_F(TovinLc, HttpDownloadCompletesAndARefusedConnectionKeepsItsAccentsInUtf8)
     EXPECT_EQ(refused.exitCode, 0u) << refused.err;
     EXPECT_EQ(refused.out,
               std::vector<std::string>{"onHttpDownloadError(String : " + kNot200 + ", Number : 2.000000)"});
+}
 
-    const ToolRun json = tool(std::string("call --json ") + kLauncherName + " HttpDownload http://127.0.0.1:1/x " +
-                              dir_.file("never.bin"));
+// Call and serve against each other, with the stand-in game as the Flash Player: every
+// name and value goes out and comes back as its bytes, in text to a pipe and in JSON.
+TEST_F(TovinLc, CallAndServeKeepEveryCharacterOfNamesNoCodePageHolds)
+{
+    const std::string path = "dl\\" + kDownloadName;
+    const Json answer = {{"method", "on" + kJapanese},
+                         {"args", Json::array({path, "{\"" + kJapanese + "\": \"\\u00e9\"}"})}};
+    const Json script = Json::array({{{"method", kJapanese}, {"times", 1}, {"answer", answer}},
+                                     {{"method", kJapanese}, {"then", "end"}, {"answer", answer}}});
+    writeFile(dir_.file("names.json"), script.dump());
+    auto game = startGame("flash; wait-file " + dir_.file("done") + " 120000; exit 0");
+    ASSERT_NE(waitForLine(transcript(), "flash player ready", kLongWait), "");
+    auto server = startTool("serve --json --seconds 100 names.json", "serve");
+    ASSERT_TRUE(
+        waitUntil([&] { return readFile(dir_.file("serve.err")).find("serving") != std::string::npos; }, kLongWait));
+
+    const std::string call = "--reply " + kNoCodePageReply + " " + kLauncherName + " " + kJapanese + " " +
+                             kDownloadName + " [\\\"" + kFrenchReply + "\\\"]";
+    const ToolRun text = pipedTool("call " + call);
+    EXPECT_EQ(text.exitCode, 0u) << text.err;
+    EXPECT_EQ(text.bytes, "on" + kJapanese + "(String : dl\\" + kDownloadName + ", Array : {" + kJapanese +
+                              " => String : \xC3\xA9})\r\n");
+    const ToolRun table = pipedTool("table");
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), kNoCodePageReply), 1) << table.bytes;
+
+    const ToolRun json = pipedTool("call --json " + call); // the second call ends the serve
     EXPECT_EQ(json.exitCode, 0u) << json.err;
-    ASSERT_EQ(json.out.size(), 1u);
-    Json answer = Json::parse(json.out[0], nullptr, false);
-    ASSERT_TRUE(answer.is_object()) << json.out[0];
-    EXPECT_TRUE(answer["time"].is_number_unsigned());
-    answer.erase("time");
-    EXPECT_EQ(answer.dump(), R"({"kind":"answer","connection":"_tovin_lc","method":"onHttpDownloadError",)"
-                             R"("args":[")" +
-                                 kNot200 + R"(","2"]})");
+    ASSERT_EQ(json.out.size(), 1u) << json.bytes;
+    Json got = Json::parse(json.out[0], nullptr, false);
+    ASSERT_TRUE(got.is_object()) << json.out[0];
+    EXPECT_TRUE(got["time"].is_number_unsigned());
+    got.erase("time");
+    EXPECT_EQ(got, Json({{"kind", "answer"},
+                         {"connection", kNoCodePageReply},
+                         {"method", "on" + kJapanese},
+                         {"args", Json::array({path, "{\"" + kJapanese + "\":\"\xC3\xA9\"}"})}}));
+
+    // What serve read off the wire: both calls, each name and value as sent.
+    const ToolRun served = finishTool(*server, "serve");
+    EXPECT_EQ(served.exitCode, 0u) << served.err;
+    const Json sent = Json::array({kNoCodePageReply, kDownloadName, "[\"" + kFrenchReply + "\"]"});
+    std::size_t calls = 0;
+    for (const Json& line : jsonLines(served.out)) {
+        if (line.is_object() && line["kind"] == "call") {
+            ++calls;
+            EXPECT_EQ(line["method"], kJapanese);
+            EXPECT_EQ(line["args"], sent) << line.dump();
+        }
+    }
+    EXPECT_EQ(calls, 2u);
+    writeFile(dir_.file("done"), "");
+    EXPECT_TRUE(game->waitForExit(kLongWait));
 }
 
 TEST_F(TovinLc, BrowseFileOpensTheDialogWithTheOneJsonFilterType)
@@ -239,9 +379,10 @@ TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
     ASSERT_TRUE(waitForTraceListening(kLongWait));
     const ULONGLONG traceStarted = GetTickCount64();
     auto watch = startTool("watch --seconds 12", "watch");
-    const std::string call = std::string(" to ") + kLauncherName +
-                             " from localhost: Bar(String : _tovin_lc, Array : {Number : 1.000000, Number : 2.000000})";
-    const std::string answer = " to _tovin_lc from localhost: onUnknownMethod()";
+    const std::string bar = "Bar(String : " + kFrenchReply +
+                            ", Array : {Number : 1.000000, Number : 2.000000}, String : " + kDownloadName + ")";
+    const std::string call = std::string(" to ") + kLauncherName + " from localhost: " + bar;
+    const std::string answer = " to " + kFrenchReply + " from localhost: onUnknownMethod()";
     const auto seen = [&](const std::string& text) {
         const auto lines = readLines(dir_.file("watch.out"));
         return std::any_of(lines.begin(), lines.end(),
@@ -251,8 +392,12 @@ TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
     // when its pass comes before the addressee's: a few calls make both sure.
     int calls = 0;
     // (All within the trace's time, so that it can see every one.)
-    for (; calls < 12 && !(seen(call) && seen(answer)) && GetTickCount64() - traceStarted < 25000; ++calls)
-        EXPECT_EQ(tool(std::string("call ") + kLauncherName + " Bar [1,2]").exitCode, 0u);
+    for (; calls < 12 && !(seen(call) && seen(answer)) && GetTickCount64() - traceStarted < 25000; ++calls) {
+        const ToolRun run =
+            pipedTool("call --reply " + kFrenchReply + " " + kLauncherName + " Bar [1,2] " + kDownloadName);
+        EXPECT_EQ(run.exitCode, 0u) << run.err;
+        EXPECT_EQ(run.bytes, "onUnknownMethod()\r\n");
+    }
     const ToolRun run = finishTool(*watch, "watch", 20000);
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_TRUE(seen(call)) << readFile(dir_.file("watch.out"));
@@ -271,8 +416,8 @@ TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
             return line[0] == '+' && line.find(pid + text) != std::string::npos;
         });
     };
-    EXPECT_EQ(count("call Bar(String : _tovin_lc, Array : {Number : 1.000000, Number : 2.000000})"), calls);
-    EXPECT_EQ(count("answer to _tovin_lc: onUnknownMethod()"), calls);
+    EXPECT_EQ(count("call " + bar), calls);
+    EXPECT_EQ(count("answer to " + kFrenchReply + ": onUnknownMethod()"), calls);
     ASSERT_FALSE(traced.out.empty());
     const std::string& summary = traced.out.back();
     const std::string counts = " calls, " + std::to_string(calls) + " answers, 0 boxes";
@@ -283,27 +428,7 @@ TEST_F(TovinLc, WatchDuringACallPrintsTheCallAndItsAnswer)
 TEST_F(TovinLc, TraceNeverHoldsAWriterWhileItsOutputIsBlockedAndCountsTheLinesItDrops)
 {
     // Its output is a pipe that nobody reads until the writes are over.
-    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherited, 4096));
-    UniqueHandle pipeOut(readEnd);
-    UniqueHandle pipeIn(writeEnd);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    UniqueFileHandle errors(CreateFileA(dir_.file("trace.err").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = errors.get();
-    PROCESS_INFORMATION info = {};
-    std::string command = "\"" + dir_.file("tovin-lc.exe") + "\" trace --seconds 30";
-    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, dir_.path().c_str(),
-                               &startup, &info));
-    UniqueHandle trace(info.hProcess);
-    UniqueHandle traceThread(info.hThread);
-    pipeIn.reset();
+    PipedProcess trace = startPiped("trace --seconds 30", "trace", 4096);
     ASSERT_TRUE(waitForTraceListening(kLongWait));
 
     // Lines enough to fill the pipe and the queue, each as long as a line goes. A held
@@ -323,12 +448,7 @@ TEST_F(TovinLc, TraceNeverHoldsAWriterWhileItsOutputIsBlockedAndCountsTheLinesIt
     giveUp = true;
     writer.join();
 
-    std::string output;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(pipeOut.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-        output.append(buffer, got);
-    EXPECT_EQ(WaitForSingleObject(trace.get(), kLongWait), WAIT_OBJECT_0);
+    const std::string output = finishPiped(trace, "trace").bytes;
     const std::string ours = " pid " + std::to_string(GetCurrentProcessId()) + ": ";
     std::size_t printed = 0;
     for (std::size_t at = output.find(ours); at != std::string::npos; at = output.find(ours, at + 1))
@@ -361,6 +481,16 @@ TEST_F(TovinLc, TraceJsonSeesEachCallAnswerAndBoxOfAConversationInOrder)
     while (linesStartingWith("answer ").size() < 4 && GetTickCount64() < deadline)
         Sleep(200);
     EXPECT_EQ(linesStartingWith("answer ").size(), 4u) << readFile(transcript());
+    // A download into a name no code page holds, answered on another such name; and a line
+    // of another program, written in the ANSI code page.
+    const std::string destination = dir_.file(kDownloadName);
+    const ToolRun download = pipedTool("call --reply " + kNoCodePageReply + " " + kLauncherName +
+                                       " HttpDownload http://127.0.0.1:1/x " + destination);
+    EXPECT_EQ(download.exitCode, 0u) << download.err;
+    const auto other = std::find_if(std::begin(kAnsiTexts), std::end(kAnsiTexts),
+                                    [](const AnsiText& text) { return text.codePage == GetACP(); });
+    if (other != std::end(kAnsiTexts))
+        OutputDebugStringA((std::string("another program: ") + other->ansi).c_str());
 
     const ToolRun run = finishTool(*trace, "trace", 60000);
     EXPECT_EQ(run.exitCode, 0u) << run.err;
@@ -368,8 +498,11 @@ TEST_F(TovinLc, TraceJsonSeesEachCallAnswerAndBoxOfAConversationInOrder)
     std::vector<Json> boxLines;
     const std::vector<Json> lines = jsonLines(run.out);
     ASSERT_FALSE(lines.empty());
+    std::vector<std::string> ours;
     for (const Json& line : lines) {
         ASSERT_TRUE(line.is_object());
+        if (line["kind"] == "line" && line["pid"] == GetCurrentProcessId())
+            ours.push_back(line["text"]);
         if (line["kind"] == "box")
             boxLines.push_back(line);
         else if ((line["kind"] == "call" || line["kind"] == "answer") && line["pid"] == launcher_->id())
@@ -387,16 +520,23 @@ TEST_F(TovinLc, TraceJsonSeesEachCallAnswerAndBoxOfAConversationInOrder)
         "answer " + game + " onHttpDownloadError " + Json::array({kNot200, "2"}).dump(),
         "call __qel.external.connector__ Qux " + Json::array({game}).dump(),
         "answer " + game + " onUnknownMethod []",
+        "call __qel.external.connector__ HttpDownload " +
+            Json::array({kNoCodePageReply, "http://127.0.0.1:1/x", destination}).dump(),
+        "answer " + kNoCodePageReply + " onHttpDownloadError " + Json::array({kNot200, "2"}).dump(),
     };
     EXPECT_EQ(events, expected);
+    if (other != std::end(kAnsiTexts))
+        EXPECT_EQ(ours, std::vector<std::string>{std::string("another program: ") + other->utf8});
+    else
+        std::printf("(code page %u: no text of another program to try)\n", GetACP());
     ASSERT_EQ(boxLines.size(), 1u);
     EXPECT_EQ(boxLines[0]["caption"], texts::kCountCaption);
-    EXPECT_EQ(boxLines[0]["text"], ansiToUtf8(filledText(texts::kCountIncorrect, 1)));
+    EXPECT_EQ(boxLines[0]["text"], filledText(texts::kCountIncorrect, 1));
     EXPECT_EQ(boxes.boxes().size(), 1u);
     const Json& summary = lines.back();
     EXPECT_EQ(summary["kind"], "summary");
-    EXPECT_EQ(summary["calls"], 4);
-    EXPECT_EQ(summary["answers"], 3);
+    EXPECT_EQ(summary["calls"], 5);
+    EXPECT_EQ(summary["answers"], 4);
     EXPECT_EQ(summary["boxes"], 1);
     EXPECT_EQ(summary["lines"], lines.size() - 1);
 }
@@ -444,7 +584,6 @@ TEST_F(TovinLc, ServeAnswersTheGameAsScriptedInCallOrderAndByteForByteAsTheLaunc
     std::vector<std::string> answers;
     std::copy_if(lines.begin(), lines.end(), std::back_inserter(answers),
                  [](const std::string& line) { return line.rfind("answer ", 0) == 0 || line == "no answer"; });
-    // (The stand-in's transcript is in the ANSI code page.)
     const std::string game_ = "answer tovin.game.reply ";
     const std::vector<std::string> expected = {
         game_ + "onUnknownMethod() from localhost",
@@ -456,7 +595,7 @@ TEST_F(TovinLc, ServeAnswersTheGameAsScriptedInCallOrderAndByteForByteAsTheLaunc
         game_ + "onBrowseFileSelect(Array : {String : C:\\a.sav, String : C:\\b.sav}) from localhost",
         game_ + "onScreenResolutionSuccess() from localhost",
         "no answer",
-        game_ + "onBye(String : caf\xE9, Array : {Number : 1.000000, Boolean : true}, null) from localhost",
+        game_ + "onBye(String : caf\xC3\xA9, Array : {Number : 1.000000, Boolean : true}, null) from localhost",
     };
     EXPECT_EQ(answers, expected) << readFile(transcript());
 

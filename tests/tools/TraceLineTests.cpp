@@ -6,8 +6,10 @@
 
 #include "amf/AmfWriter.h"
 #include "amf/ValueSyntax.h"
+#include "text/Utf16.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <initializer_list>
 
@@ -99,6 +101,18 @@ TEST(TraceLine, WithoutAWholeTailOnlyTheKindAndTextAreKnown)
         EXPECT_FALSE(event.exact) << row.line;
         EXPECT_EQ(event.text, row.text);
         EXPECT_TRUE(event.arguments.empty());
+    }
+}
+
+// tovin-lc prints text through UTF-16 and JSON through nlohmann::json's replacing dump:
+// bytes that are not UTF-8 must come out as the same U+FFFDs either way.
+TEST(TraceLine, IllFormedBytesPrintAlikeInTextAndInJson)
+{
+    for (const std::string bytes :
+         {"a\x80z", "\xE2\x82\x41", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF0\x9F\x8E"}) {
+        const std::string text = text::toUtf8(std::u16string_view(text::toUtf16<char16_t>(bytes)));
+        EXPECT_EQ(nlohmann::json(bytes).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                  "\"" + text + "\"");
     }
 }
 

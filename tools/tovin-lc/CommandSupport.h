@@ -38,7 +38,7 @@ inline bool parseCount(const std::string& text, unsigned long maximum, unsigned 
 
 inline void writeJson(const Json& line)
 {
-    writeUtf8Line(Stream::Out, line.dump(-1, ' ', false, Json::error_handler_t::replace));
+    writeLine(Stream::Out, line.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
 // Each argument as the word that call reads back into the same bytes.

@@ -1,5 +1,8 @@
 #include "DebugOutput.h"
 
+#include "win/WideText.h"
+
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -13,11 +16,22 @@ constexpr DWORD kDebugMutexWaitMs = 5000;
 
 } // namespace
 
+std::string ansiLineToUtf8(std::string_view ansi)
+{
+    // No code page gives more UTF-16 units than it takes bytes; a debug line fits the buffer.
+    std::wstring wide(std::min<std::size_t>(ansi.size(), kBufferSize), L'\0');
+    const int count = wide.empty() ? 0
+                                   : MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(wide.size()),
+                                                         wide.data(), static_cast<int>(wide.size()));
+    wide.resize(static_cast<std::size_t>(std::max(count, 0)));
+    return win::narrow(wide);
+}
+
 DebugOutputListener::Opened DebugOutputListener::open()
 {
     // Writers take the mutex before they look for the buffer: holding it while the buffer
     // is made keeps them from finding half of it.
-    mutex_.reset(CreateMutexA(nullptr, FALSE, "DBWinMutex"));
+    mutex_.reset(CreateMutexW(nullptr, FALSE, L"DBWinMutex"));
     if (!mutex_)
         return Opened::Failed;
     const DWORD waited = WaitForSingleObject(mutex_.get(), kDebugMutexWaitMs);
@@ -25,15 +39,15 @@ DebugOutputListener::Opened DebugOutputListener::open()
         return Opened::Failed;
     Opened opened = Opened::Failed;
     const HANDLE mapping =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, "DBWIN_BUFFER");
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER");
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     mapping_.reset(mapping);
     if (mapping_ && existed) {
         opened = Opened::Taken;
     } else if (mapping_) {
         view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, kBufferSize));
-        bufferReady_.reset(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY"));
-        dataReady_.reset(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY"));
+        bufferReady_.reset(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"));
+        dataReady_.reset(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY"));
         if (view_ && bufferReady_ && dataReady_ && SetEvent(bufferReady_.get()))
             opened = Opened::Listening;
     }
@@ -67,8 +81,8 @@ DebugOutputListener::Wait DebugOutputListener::next(HANDLE stop, DWORD timeoutMs
 }
 
 DebugOutputRelay::DebugOutputRelay(std::unique_ptr<DebugOutputListener> listener)
-    : listener_(std::move(listener)), stopTaking_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      queued_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+    : listener_(std::move(listener)), stopTaking_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      queued_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
 }
 

@@ -12,12 +12,17 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 
 struct DebugLine {
     DWORD processId = 0;
     ULONGLONG takenAt = 0; // GetTickCount64 when the line was taken
-    std::string text;      // ANSI, as written, without its line end
+    std::string text;      // the bytes as written, without the line end
 };
+
+// A line of another program than the launcher in UTF-8: it wrote it in its ANSI code page
+// (and OutputDebugStringW hands its line over converted to that code page).
+std::string ansiLineToUtf8(std::string_view ansi);
 
 class DebugOutputListener {
 public:

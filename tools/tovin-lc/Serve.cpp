@@ -2,11 +2,11 @@
 
 #include "ServeScript.h"
 
-#include "amf/TextEncoding.h"
 #include "launcher/Launcher.h"
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/MessageText.h"
 #include "services/Methods.h"
+#include "win/WideText.h"
 
 #include <windows.h>
 
@@ -58,7 +58,7 @@ namespace {
 constexpr UINT kServeCallMessage = WM_APP + 2;
 constexpr DWORD kStopWaitMs = 6000;
 // One serve at a time in a session: two would share the name as a serve and the launcher would.
-constexpr char kServeMutexName[] = "TovinLcServeRunning";
+constexpr wchar_t kServeMutexName[] = L"TovinLcServeRunning";
 
 HANDLE g_serveStop = nullptr;
 
@@ -71,11 +71,8 @@ BOOL WINAPI stopServing(DWORD)
 // The script's bytes, at most one more than the reader takes (so that a longer one is told).
 bool readScript(const std::string& path, std::string& text)
 {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(size, 1)), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), size);
-    const UniqueFileHandle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFileHandle file(CreateFileW(win::widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
     text.assign(ServeScript::kMaxScriptBytes + 1, '\0');
@@ -93,7 +90,7 @@ class Server {
 public:
     Server(ServeScript& script, bool json, HANDLE stop, ULONGLONG end)
         : script_(script), json_(json), stop_(stop), end_(end), start_(GetTickCount64()),
-          window_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
+          window_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
           connector_(kLauncherConnectionName, window_, kServeCallMessage)
     {
         if (window_)
@@ -115,9 +112,9 @@ public:
     {
         while (!ended()) {
             MSG msg;
-            while (!ended() && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            while (!ended() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 if (msg.hwnd != window_ || msg.message != kServeCallMessage) {
-                    DispatchMessageA(&msg);
+                    DispatchMessageW(&msg);
                 } else if (connector_.holdsPosted(msg.wParam)) {
                     if (std::unique_ptr<CFlashLocalConnectionCall> call = connector_.takeOldestPosted())
                         answer(*call);
@@ -173,7 +170,7 @@ private:
             writeJson(Json{{"time", now()},
                            {"kind", "call"},
                            {"connection", kLauncherConnectionName},
-                           {"method", ansiToUtf8(call.getMethodName())},
+                           {"method", call.getMethodName()},
                            {"args", argumentWords(call.getArguments())}});
         else
             writeLine(Stream::Out, "+" + std::to_string(now()) + " call " + lc::callText(call.getMethodName(), call));
@@ -213,8 +210,8 @@ private:
             writeJson(Json{{"time", now()},
                            {"kind", "answer"},
                            {"sent", sent},
-                           {"connection", ansiToUtf8(replyName)},
-                           {"method", ansiToUtf8(answer.method)},
+                           {"connection", replyName},
+                           {"method", answer.method},
                            {"args", words}});
             return;
         }
@@ -281,19 +278,19 @@ Outcome serve(const std::vector<std::string>& arguments)
     const std::size_t rules = script.rules().size();
     const std::string ruleCount = std::to_string(rules) + (rules == 1 ? " rule" : " rules");
     if (check) {
-        writeUtf8Line(Stream::Out, path + ": " + ruleCount + ", no error");
+        writeLine(Stream::Out, path + ": " + ruleCount + ", no error");
         return {0, ""};
     }
 
     if (FindWindowA(kWindowClassName, nullptr))
         return failure(kExitNoAnswer, std::string("a launcher is already taking calls on ") + kLauncherConnectionName +
                                           "; serve does not share the name (end the launcher first)");
-    const UniqueHandle running(CreateMutexA(nullptr, FALSE, kServeMutexName));
+    const UniqueHandle running(CreateMutexW(nullptr, FALSE, kServeMutexName));
     if (!running || GetLastError() == ERROR_ALREADY_EXISTS)
         return failure(kExitNoAnswer,
                        std::string("another tovin-lc serve is already taking calls on ") + kLauncherConnectionName);
 
-    UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_serveStop = stop.get();
     SetConsoleCtrlHandler(stopServing, TRUE);
     {
@@ -302,7 +299,7 @@ Outcome serve(const std::vector<std::string>& arguments)
             SetConsoleCtrlHandler(stopServing, FALSE);
             return failure(kExitNoAnswer, "the window that takes the calls could not be made");
         }
-        writeUtf8Line(Stream::Err, std::string("tovin-lc: serving ") + kLauncherConnectionName + " with " + ruleCount);
+        writeLine(Stream::Err, std::string("tovin-lc: serving ") + kLauncherConnectionName + " with " + ruleCount);
         server.run();
         server.printSummary();
     }

@@ -1,6 +1,5 @@
 #include "ServeScript.h"
 
-#include "amf/TextEncoding.h"
 #include "amf/ValueSyntax.h"
 #include "services/Methods.h"
 
@@ -69,7 +68,7 @@ public:
     {
         if (!value.is_string() || value.get_ref<const std::string&>().empty())
             fail(field, "takes a name as a string");
-        return utf8ToAnsi(value.get_ref<const std::string&>());
+        return value.get_ref<const std::string&>();
     }
 
     // The list's words, each checked as a value and kept in the form trace prints; with

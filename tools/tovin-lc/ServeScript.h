@@ -16,12 +16,12 @@
 #include <vector>
 
 struct ServeAnswer {
-    std::string method;             // the callback, in the ANSI code page as names are held
+    std::string method;             // the callback (UTF-8, as every name)
     std::vector<std::string> words; // its arguments, each a value word (UTF-8), in call order
 };
 
 struct ServeRule {
-    std::string method; // ANSI
+    std::string method; // UTF-8
     // The value words the call's first arguments must print as; none takes any value.
     std::vector<std::optional<std::string>> args;
     std::optional<ServeAnswer> answer; // none: nothing is sent

@@ -79,6 +79,7 @@ TraceEvent readTraceLine(const std::string& line)
 
     std::size_t fixed = 0; // values before the arguments
     const std::string_view text = event.text;
+    event.fromLauncher = startsWith(text, "tovin: ");
     if (startsWith(text, "tovin: call ")) {
         event.kind = TraceEvent::Kind::Call;
         event.connection = "__qel.external.connector__"; // the launcher's own

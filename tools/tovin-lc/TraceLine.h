@@ -10,7 +10,10 @@
 struct TraceEvent {
     enum class Kind { Line, Call, Answer, Box };
     Kind kind = Kind::Line;
-    std::string text;   // the line as a person reads it, without the tail; ANSI
+    std::string text; // the line as a person reads it, without the tail, as its bytes came
+    // The launcher's (it begins "tovin: "): its text is UTF-8. Any other program's line is
+    // in that program's ANSI code page, as OutputDebugStringA takes it.
+    bool fromLauncher = false;
     bool exact = false; // names and values come from the tail (not left out, and decoded)
     bool sent = true;   // an answer that reached its slot
     std::string connection;

@@ -9,12 +9,12 @@
 #include "TraceLine.h"
 
 #include "amf/AmfReader.h"
-#include "amf/TextEncoding.h"
 #include "amf/ValueSyntax.h"
 #include "localconnection/FlashLocalConnection.h"
 #include "localconnection/LockedPass.h"
 #include "localconnection/MessageText.h"
 #include "localconnection/Pauses.h"
+#include "win/WideText.h"
 
 #include <nlohmann/json.hpp>
 #include <shellapi.h>
@@ -147,12 +147,8 @@ std::vector<std::string> utf8Arguments()
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     std::vector<std::string> arguments;
-    for (int i = 1; wide && i < count; ++i) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string utf8(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8.data(), size, nullptr, nullptr);
-        arguments.push_back(std::move(utf8));
-    }
+    for (int i = 1; wide && i < count; ++i)
+        arguments.push_back(win::narrow(wide[i]));
     LocalFree(wide);
     return arguments;
 }
@@ -205,7 +201,7 @@ Json slotJson(const std::vector<std::uint8_t>& slot, const Json& time = nullptr)
     const std::unique_ptr<CFlashLocalConnectionCall> call = lc::deserializeRemoteCall(view, &problem);
     if (!call) {
         line["kind"] = "undecodable";
-        line["text"] = ansiToUtf8(lc::messageText(slot));
+        line["text"] = lc::messageText(slot);
         return line;
     }
     // The call decoded, so its two leading strings do too.
@@ -215,9 +211,9 @@ Json slotJson(const std::vector<std::uint8_t>& slot, const Json& time = nullptr)
     reader.readByte();
     const std::string domain = reader.readShortString();
     line["kind"] = "message";
-    line["connection"] = ansiToUtf8(recipient);
-    line["domain"] = ansiToUtf8(domain);
-    line["method"] = ansiToUtf8(call->getMethodName());
+    line["connection"] = recipient;
+    line["domain"] = domain;
+    line["method"] = call->getMethodName();
     line["args"] = argumentWords(call->getArguments());
     return line;
 }
@@ -294,7 +290,7 @@ Outcome watch(const std::vector<std::string>& arguments)
     Outcome bad;
     if (!readRunOptions(arguments, seconds, json, bad))
         return bad;
-    UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_watchStop = stop.get();
     SetConsoleCtrlHandler(stopWatching, TRUE);
 
@@ -342,6 +338,11 @@ Outcome watch(const std::vector<std::string>& arguments)
     return {0, ""};
 }
 
+std::string lineText(const TraceEvent& event)
+{
+    return event.fromLauncher ? event.text : ansiLineToUtf8(event.text);
+}
+
 Json traceJson(const TraceEvent& event, ULONGLONG at, DWORD processId)
 {
     Json line{{"time", at}, {"pid", processId}};
@@ -362,13 +363,13 @@ Json traceJson(const TraceEvent& event, ULONGLONG at, DWORD processId)
     }
     if (!event.exact) {
         // Not the launcher's, or too long for the values to come with it.
-        line["text"] = ansiToUtf8(event.text);
+        line["text"] = lineText(event);
     } else if (event.kind == TraceEvent::Kind::Box) {
-        line["caption"] = ansiToUtf8(event.method);
-        line["text"] = ansiToUtf8(event.boxText);
+        line["caption"] = event.method;
+        line["text"] = event.boxText;
     } else {
-        line["connection"] = ansiToUtf8(event.connection);
-        line["method"] = ansiToUtf8(event.method);
+        line["connection"] = event.connection;
+        line["method"] = event.method;
         line["args"] = argumentWords(event.arguments);
     }
     return line;
@@ -390,7 +391,7 @@ Outcome trace(const std::vector<std::string>& arguments)
     case DebugOutputListener::Opened::Failed:
         return failure(kExitNoAnswer, "the debug-output buffer could not be made");
     }
-    UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_watchStop = stop.get();
     SetConsoleCtrlHandler(stopWatching, TRUE);
 
@@ -412,7 +413,7 @@ Outcome trace(const std::vector<std::string>& arguments)
             writeJson(traceJson(event, at, line.processId));
         else
             writeLine(Stream::Out,
-                      "+" + std::to_string(at) + " pid " + std::to_string(line.processId) + ": " + event.text);
+                      "+" + std::to_string(at) + " pid " + std::to_string(line.processId) + ": " + lineText(event));
     };
     DebugLine line;
     for (;;) {
@@ -459,7 +460,7 @@ Outcome trace(const std::vector<std::string>& arguments)
 class ReplyListener {
 public:
     explicit ReplyListener(const std::string& name)
-        : window_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
+        : window_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
           connector_(name.c_str(), window_, kAnswerMessage)
     {
         connector_.startReceiving();
@@ -469,7 +470,7 @@ public:
         if (!connector_.stopReceiving(kStopWaitMs))
             ExitProcess(kExitNoAnswer); // the thread still uses the connector: end here
         MSG msg;
-        while (PeekMessageA(&msg, window_, kAnswerMessage, kAnswerMessage, PM_REMOVE))
+        while (PeekMessageW(&msg, window_, kAnswerMessage, kAnswerMessage, PM_REMOVE))
             take(msg);
         DestroyWindow(window_);
     }
@@ -493,10 +494,10 @@ public:
         const ULONGLONG deadline = GetTickCount64() + timeoutMs;
         for (;;) {
             MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 if (msg.hwnd == window_ && msg.message == kAnswerMessage)
                     return take(msg);
-                DispatchMessageA(&msg);
+                DispatchMessageW(&msg);
             }
             const ULONGLONG now = GetTickCount64();
             if (now >= deadline)
@@ -543,16 +544,13 @@ Outcome call(const std::vector<std::string>& arguments)
     }
     if (arguments.size() < at + 2)
         return failure(kExitBadArguments, "call needs CONNECTION and METHOD (see tovin-lc call --help)");
-    // Names and texts are held in the ANSI code page, as the launcher holds them.
-    const std::string recipient = utf8ToAnsi(arguments[at]);
-    const std::string method = utf8ToAnsi(arguments[at + 1]);
-    const std::string replyName = utf8ToAnsi(reply);
-    for (const std::string* name : {&recipient, &replyName}) {
-        if (name->empty() || name->size() > lc::kMaxNameLength)
-            return failure(kExitBadArguments, "a connection name takes 1 to 255 bytes");
-    }
+    const std::string& recipient = arguments[at];
+    const std::string& method = arguments[at + 1];
+    const auto fits = [](const std::string& name) { return !name.empty() && name.size() <= lc::kMaxNameLength; };
+    if (!fits(recipient) || !fits(reply))
+        return failure(kExitBadArguments, "a connection name takes 1 to 255 bytes");
     CFlashLocalConnectionCall outgoing("");
-    outgoing.addArgument(std::make_unique<CFlashAMFString>(replyName), false);
+    outgoing.addArgument(std::make_unique<CFlashAMFString>(reply), false);
     for (std::size_t i = at + 2; i < arguments.size(); ++i) {
         ValueSyntaxError error;
         AmfValuePtr value = parseValueWord(arguments[i], error, ValueOrder::ForTheWire);
@@ -568,14 +566,14 @@ Outcome call(const std::vector<std::string>& arguments)
     if (result != PassResult::Done)
         return passFailure(result);
     if (!listening)
-        return failure(kExitNoAnswer, "nobody listens on " + arguments[at] + "; nothing was sent");
+        return failure(kExitNoAnswer, "nobody listens on " + recipient + "; nothing was sent");
 
-    ReplyListener listener(replyName);
+    ReplyListener listener(reply);
     if (!listener.waitForRegistration(kRegisterWaitMs))
         return failure(kExitNoAnswer, "the reply name " + reply + " could not be entered in the listener table");
     const ULONGLONG start = GetTickCount64();
     if (!CFlashLocalConnection(recipient.c_str(), nullptr, 0).send(method.c_str(), &outgoing))
-        return failure(kExitNoAnswer, "the call to " + arguments[at] + " was not written");
+        return failure(kExitNoAnswer, "the call to " + recipient + " was not written");
     const std::unique_ptr<CFlashLocalConnectionCall> answer = listener.waitForAnswer(timeoutMs);
     if (!answer)
         return failure(kExitNoAnswer, "no answer on " + reply + " within " + std::to_string(timeoutMs) + " ms");
@@ -583,7 +581,7 @@ Outcome call(const std::vector<std::string>& arguments)
         writeJson(Json{{"time", GetTickCount64() - start},
                        {"kind", "answer"},
                        {"connection", reply},
-                       {"method", ansiToUtf8(answer->getMethodName())},
+                       {"method", answer->getMethodName()},
                        {"args", argumentWords(answer->getArguments())}});
     else
         writeLine(Stream::Out, lc::callText(answer->getMethodName(), *answer));
@@ -611,7 +609,7 @@ Outcome run(const std::vector<std::string>& arguments)
     if (arguments.empty())
         return {kExitBadArguments, kMainHelp};
     if (asksForHelp(arguments[0])) {
-        writeUtf8Text(Stream::Out, kMainHelp);
+        writeText(Stream::Out, kMainHelp);
         return {0, ""};
     }
     for (const Command& command : kCommands) {
@@ -627,7 +625,7 @@ Outcome run(const std::vector<std::string>& arguments)
             };
             fill("{pause}", std::to_string(kPassPauseMs));
             fill("{defaults}", ServeScript::launcherDefaultsText());
-            writeUtf8Text(Stream::Out, help);
+            writeText(Stream::Out, help);
             return {0, ""};
         }
         return command.run(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
@@ -646,6 +644,6 @@ int main()
     } catch (const std::bad_alloc&) {
     }
     if (!outcome.message.empty())
-        writeUtf8Text(Stream::Err, outcome.message.back() == '\n' ? outcome.message : outcome.message + '\n');
+        writeText(Stream::Err, outcome.message.back() == '\n' ? outcome.message : outcome.message + '\n');
     return outcome.code;
 }
