@@ -16,55 +16,33 @@ namespace {
 
 constexpr char kReply[] = "tovin.test.reply";
 
+// The first is the primary; the game's made-up window N + 1 is on monitor N.
 struct Monitor {
     const wchar_t* device;
-    DEVMODEW mode;
+    DWORD width, height, depth, rate;
 };
+Monitor g_monitors[2];
+std::vector<std::string> g_calls; // each enum and change, with the device it named
 
-// The made-up window the game shows on the monitor of this index.
-HWND windowOn(int monitor)
+Monitor* named(LPCWSTR device)
 {
-    return reinterpret_cast<HWND>(static_cast<INT_PTR>(0x100 + monitor));
+    for (Monitor& monitor : g_monitors) {
+        if (!device || std::wstring(device) == monitor.device)
+            return &monitor;
+    }
+    return nullptr;
 }
 
-struct Desktop {
-    Monitor monitors[2];
-    std::vector<std::string> calls; // each call, and the device it named
-
-    Desktop()
-    {
-        const wchar_t* names[] = {L"\\\\.\\DISPLAY1", L"\\\\.\\DISPLAY2"};
-        const DWORD sizes[][3] = {{1280, 1024, 75}, {1920, 1080, 60}};
-        for (int i = 0; i < 2; ++i) {
-            monitors[i] = {names[i], {}};
-            monitors[i].mode.dmPelsWidth = sizes[i][0];
-            monitors[i].mode.dmPelsHeight = sizes[i][1];
-            monitors[i].mode.dmBitsPerPel = 32;
-            monitors[i].mode.dmDisplayFrequency = sizes[i][2];
-        }
-    }
-    // Null names the primary, the first.
-    Monitor* named(LPCWSTR device)
-    {
-        for (Monitor& monitor : monitors) {
-            if (!device || std::wstring(device) == monitor.device)
-                return &monitor;
-        }
-        return nullptr;
-    }
-    static std::string text(LPCWSTR device) { return device ? std::string(device, device + wcslen(device)) : "(none)"; }
-};
-Desktop g_desktop;
+std::string text(LPCWSTR device)
+{
+    return device ? std::string(device, device + wcslen(device)) : "(default)";
+}
 
 HMONITOR WINAPI monitorFromWindow(HWND window, DWORD flags)
 {
-    if (flags != MONITOR_DEFAULTTONEAREST)
-        return nullptr;
-    for (int i = 0; i < 2; ++i) {
-        if (window == windowOn(i))
-            return reinterpret_cast<HMONITOR>(&g_desktop.monitors[i]);
-    }
-    return nullptr;
+    const INT_PTR index = reinterpret_cast<INT_PTR>(window) - 1;
+    return flags == MONITOR_DEFAULTTONEAREST && index >= 0 && index < 2 ? reinterpret_cast<HMONITOR>(&g_monitors[index])
+                                                                        : nullptr;
 }
 
 BOOL WINAPI getMonitorInfo(HMONITOR monitor, MONITORINFO* info)
@@ -77,74 +55,77 @@ BOOL WINAPI getMonitorInfo(HMONITOR monitor, MONITORINFO* info)
 
 BOOL WINAPI enumDisplaySettingsEx(LPCWSTR device, DWORD which, DEVMODEW* mode, DWORD)
 {
-    g_desktop.calls.push_back("enum " + Desktop::text(device));
-    Monitor* monitor = g_desktop.named(device);
+    g_calls.push_back("enum " + text(device));
+    const Monitor* monitor = named(device);
     if (!monitor || which != ENUM_CURRENT_SETTINGS || mode->dmSize != sizeof(DEVMODEW))
         return FALSE;
-    mode->dmPelsWidth = monitor->mode.dmPelsWidth;
-    mode->dmPelsHeight = monitor->mode.dmPelsHeight;
-    mode->dmBitsPerPel = monitor->mode.dmBitsPerPel;
-    mode->dmDisplayFrequency = monitor->mode.dmDisplayFrequency;
+    mode->dmPelsWidth = monitor->width;
+    mode->dmPelsHeight = monitor->height;
+    mode->dmBitsPerPel = monitor->depth;
+    mode->dmDisplayFrequency = monitor->rate;
     return TRUE;
 }
 
-// Takes 640x480, 800x600 and each monitor's own size, at 32 bits only; a rate only when asked.
+// Any size up to 4096 x 4096, at 32 bits only; the rate only when its field is set.
 LONG WINAPI changeDisplaySettingsEx(LPCWSTR device, DEVMODEW* mode, HWND, DWORD flags, void*)
 {
-    std::string call = "change " + Desktop::text(device) + " " + std::to_string(mode->dmPelsWidth) + "x" +
-                       std::to_string(mode->dmPelsHeight) + "x" + std::to_string(mode->dmBitsPerPel);
-    if (mode->dmFields & DM_DISPLAYFREQUENCY)
-        call += "@" + std::to_string(mode->dmDisplayFrequency);
-    g_desktop.calls.push_back(call);
-    Monitor* monitor = g_desktop.named(device);
-    const bool sizeOffered = (mode->dmPelsWidth == 640 && mode->dmPelsHeight == 480) ||
-                             (mode->dmPelsWidth == 800 && mode->dmPelsHeight == 600) ||
-                             (mode->dmPelsWidth == 1280 && mode->dmPelsHeight == 1024) ||
-                             (mode->dmPelsWidth == 1920 && mode->dmPelsHeight == 1080);
-    if (!monitor || flags != 0 || !sizeOffered || mode->dmBitsPerPel < 32)
+    const bool rate = mode->dmFields & DM_DISPLAYFREQUENCY;
+    g_calls.push_back("change " + text(device) + " " + std::to_string(mode->dmPelsWidth) + "x" +
+                      std::to_string(mode->dmPelsHeight) + "x" + std::to_string(mode->dmBitsPerPel) +
+                      (rate ? "@" + std::to_string(mode->dmDisplayFrequency) : ""));
+    Monitor* monitor = named(device);
+    if (!monitor || flags != 0 || mode->dmPelsWidth > 4096 || mode->dmPelsHeight > 4096 || mode->dmBitsPerPel < 32)
         return DISP_CHANGE_BADMODE;
-    monitor->mode.dmPelsWidth = mode->dmPelsWidth;
-    monitor->mode.dmPelsHeight = mode->dmPelsHeight;
-    monitor->mode.dmBitsPerPel = mode->dmBitsPerPel;
-    if (mode->dmFields & DM_DISPLAYFREQUENCY)
-        monitor->mode.dmDisplayFrequency = mode->dmDisplayFrequency;
+    *monitor = {monitor->device, mode->dmPelsWidth, mode->dmPelsHeight, mode->dmBitsPerPel,
+                rate ? mode->dmDisplayFrequency : monitor->rate};
     return DISP_CHANGE_SUCCESSFUL;
 }
 
 const DisplayCalls kStandInCalls = {monitorFromWindow, getMonitorInfo, enumDisplaySettingsEx, changeDisplaySettingsEx};
 
-// One of the launcher's ends, as it reaches the services.
+std::unique_ptr<CFlashLocalConnectionCall> callWith(const char* method, std::vector<double> numbers)
+{
+    auto call = std::make_unique<CFlashLocalConnectionCall>(method);
+    call->addArgument(std::make_unique<CFlashAMFString>(kReply), false);
+    for (double number : numbers)
+        call->addArgument(std::make_unique<CFlashAMFNumber>(number), false);
+    return call;
+}
+
+// One of the launcher's ends, as it reaches the services (the game's end calls
+// RestoreDisplayMode, as ScreenResolutionDisable does).
 struct End {
     const char* name;
     void (*end)(CLauncherServices&);
 };
-
 void PrintTo(const End& end, std::ostream* out)
 {
     *out << end.name;
 }
 
+using Calls = std::vector<std::string>;
+using Answer = std::pair<std::string, Calls>; // the answer's method and the calls made
+
 class DisplaySwitch : public ::testing::TestWithParam<End> {
 protected:
     void SetUp() override
     {
-        g_desktop = Desktop();
+        g_calls.clear();
+        g_monitors[0] = {L"\\\\.\\DISPLAY1", 1280, 1024, 32, 75};
+        g_monitors[1] = {L"\\\\.\\DISPLAY2", 1920, 1080, 32, 60};
         services_.setDisplayCalls(kStandInCalls);
         peer_.registerName(kReply);
     }
 
-    // Asks for the mode with the game's window on `monitor`; the answer's method.
-    std::string enable(int monitor, double width, double height, double depth)
+    // Asks for the mode with the game's window on `monitor`.
+    Answer enable(int monitor, double width, double height, double depth)
     {
-        CFlashLocalConnectionCall call("ScreenResolutionEnable");
-        call.addArgument(std::make_unique<CFlashAMFString>(kReply), false);
-        for (double value : {width, height, depth})
-            call.addArgument(std::make_unique<CFlashAMFNumber>(value), false);
-        services_.dispatch(&call, windowOn(monitor));
+        services_.dispatch(callWith("ScreenResolutionEnable", {width, height, depth}).get(),
+                           reinterpret_cast<HWND>(static_cast<INT_PTR>(monitor + 1)));
         ReceivedMessage answer;
-        return peer_.receive(kReply, 5000, answer) && answer.call ? answer.call->getMethodName() : "no answer";
+        const bool answered = peer_.receive(kReply, 5000, answer) && answer.call;
+        return {answered ? answer.call->getMethodName() : "no answer", std::exchange(g_calls, {})};
     }
-    std::vector<std::string> takeCalls() { return std::exchange(g_desktop.calls, {}); }
 
     FlashPlayerPeer peer_;
     CLauncherServices services_;
@@ -153,34 +134,32 @@ protected:
 TEST_P(DisplaySwitch, SwitchesTheGamesMonitorAsksAt32BitsAndPutsEveryMonitorBack)
 {
     // On the second monitor: 16 bits refused, asked at 32 once, answered by that.
-    EXPECT_EQ(enable(1, 800, 600, 16), "onScreenResolutionSuccess");
-    EXPECT_EQ(takeCalls(),
-              (std::vector<std::string>{"enum \\\\.\\DISPLAY2", "enum \\\\.\\DISPLAY2",
-                                        "change \\\\.\\DISPLAY2 800x600x16", "change \\\\.\\DISPLAY2 800x600x32"}));
-    EXPECT_EQ(enable(1, 12345, 7, 16), "onScreenResolutionError");
-    EXPECT_EQ(takeCalls(), (std::vector<std::string>{"enum \\\\.\\DISPLAY2", "change \\\\.\\DISPLAY2 12345x7x16",
-                                                     "change \\\\.\\DISPLAY2 12345x7x32"}));
+    EXPECT_EQ(enable(1, 800, 600, 16),
+              Answer("onScreenResolutionSuccess",
+                     Calls{"enum \\\\.\\DISPLAY2", "enum \\\\.\\DISPLAY2", "change \\\\.\\DISPLAY2 800x600x16",
+                           "change \\\\.\\DISPLAY2 800x600x32"}));
+    EXPECT_EQ(enable(1, 12345, 7, 16),
+              Answer("onScreenResolutionError", Calls{"enum \\\\.\\DISPLAY2", "change \\\\.\\DISPLAY2 12345x7x16",
+                                                      "change \\\\.\\DISPLAY2 12345x7x32"}));
     // The window moved to the first monitor: that one is switched, and its mode saved.
-    EXPECT_EQ(enable(0, 640, 480, 32), "onScreenResolutionSuccess");
-    EXPECT_EQ(takeCalls(), (std::vector<std::string>{"enum \\\\.\\DISPLAY1", "enum \\\\.\\DISPLAY1",
-                                                     "change \\\\.\\DISPLAY1 640x480x32"}));
+    EXPECT_EQ(enable(0, 640, 480, 32),
+              Answer("onScreenResolutionSuccess",
+                     Calls{"enum \\\\.\\DISPLAY1", "enum \\\\.\\DISPLAY1", "change \\\\.\\DISPLAY1 640x480x32"}));
 
     GetParam().end(services_);
-    EXPECT_EQ(takeCalls(), (std::vector<std::string>{"change \\\\.\\DISPLAY2 1920x1080x32@60",
-                                                     "change \\\\.\\DISPLAY1 1280x1024x32@75"}));
+    EXPECT_EQ(std::exchange(g_calls, {}),
+              (Calls{"change \\\\.\\DISPLAY2 1920x1080x32@60", "change \\\\.\\DISPLAY1 1280x1024x32@75"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, DisplaySwitch,
-    ::testing::Values(End{"disable",
-                          [](CLauncherServices& services) {
-                              CFlashLocalConnectionCall call("ScreenResolutionDisable");
-                              call.addArgument(std::make_unique<CFlashAMFString>(kReply), false);
-                              services.dispatch(&call, windowOn(0));
-                          }},
-                      End{"gameEnd", [](CLauncherServices& services) { services.RestoreDisplayMode(); }},
-                      End{"sessionEnd", [](CLauncherServices& services) { services.endSession(); }},
-                      End{"crash", [](CLauncherServices&) { restoreDisplayModeAfterCrash(); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ends, DisplaySwitch,
+                         ::testing::Values(End{"disable",
+                                               [](CLauncherServices& services) {
+                                                   services.dispatch(callWith("ScreenResolutionDisable", {}).get(),
+                                                                     nullptr);
+                                               }},
+                                           End{"sessionEnd",
+                                               [](CLauncherServices& services) { services.endSession(); }},
+                                           End{"crash", [](CLauncherServices&) { restoreDisplayModeAfterCrash(); }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
