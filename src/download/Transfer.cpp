@@ -18,6 +18,12 @@ constexpr DWORD kCopyFinishMs = 60000;
 // How long an abandoned fetch may take to let go of its partial file: its pending
 // WinINet call is cancelled, so it ends at once.
 constexpr DWORD kLetGoMs = 500;
+// Antivirus programs open a file as soon as it is written and closed, and a backup tool
+// or the game itself may hold the destination: the final rename or copy then fails for a
+// moment. As installers do, it is tried again for this long in all, in pauses of this,
+// each of which ends at once with the game's or the session's end.
+constexpr DWORD kHeldFileWaitMs = 2000;
+constexpr DWORD kHeldFilePauseMs = 100;
 
 std::string folderOf(const std::string& path)
 {
@@ -46,6 +52,38 @@ std::string temporaryFileIn(const std::string& folder, Transfer::NameMaker makeN
     if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
         return {};
     return win::narrow(name);
+}
+
+// Whether `error` says that another program holds the file for now: a sharing or a lock
+// violation, or access refused to a destination that exists as a writable file (one held
+// open without its deletion shared).
+bool heldByAnother(DWORD error, const std::string& destination)
+{
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        return true;
+    if (error != ERROR_ACCESS_DENIED)
+        return false;
+    const DWORD attributes = GetFileAttributesW(win::widePath(destination).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+}
+
+// Makes `call` (true once it has succeeded) again while it fails because another program
+// holds the file, within kHeldFileWaitMs; a pause that `wake` ends stops the tries. False,
+// with the last failure's error, when it never succeeded.
+template <typename Call>
+bool whileHeld(Call call, const std::string& destination, const win::ThreadWait& wait, HANDLE wake)
+{
+    for (DWORD paused = 0;; paused += kHeldFilePauseMs) {
+        if (call())
+            return true;
+        const DWORD error = GetLastError();
+        if (paused >= kHeldFileWaitMs || !heldByAnother(error, destination) ||
+            wait.forOne(wake, kHeldFilePauseMs) != WAIT_TIMEOUT) {
+            SetLastError(error);
+            return false;
+        }
+    }
 }
 
 } // namespace
@@ -123,8 +161,15 @@ void Transfer::run()
 bool Transfer::copyOver()
 {
     std::vector<std::uint8_t>& chunk = downloader_.chunk();
-    UniqueFileHandle to(CreateFileW(win::widePath(destination_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFileHandle to;
+    // On the worker: a plain wait, which the game's or the session's end (abandon) ends.
+    whileHeld(
+        [&] {
+            to.reset(CreateFileW(win::widePath(destination_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            return static_cast<bool>(to);
+        },
+        destination_, win::ThreadWait(), downloader_.abandonEvent());
     if (!to || chunk.empty())
         return false;
     const auto copied = [&] {
@@ -161,6 +206,7 @@ bool Transfer::decide(Decision to)
         {Decision::Silencing, Decision::Fetched}, // the worker ended within its grace: its result stands
         {Decision::Silencing, Decision::Silent},  // it did not: the body counts as cut
         {Decision::Silencing, Decision::SessionEnded}, {Decision::GameEnded, Decision::SessionEnded},
+        {Decision::Fetched, Decision::SessionEnded}, // during store()'s pauses: the partial file goes
     };
     if (std::find(std::begin(kMoves), std::end(kMoves), std::pair(decision_, to)) == std::end(kMoves))
         return false;
@@ -230,15 +276,24 @@ void Transfer::deletePartialFile()
     partialPath_.clear(); // the name may be another download's from now on
 }
 
-bool Transfer::store()
+bool Transfer::store(const win::ThreadWait& wait, HANDLE ended)
 {
     if (copyOver_) {
         readBack_.close();
         deletePartialFile();
         return true;
     }
-    if (!MoveFileExW(win::widen(partialPath_).c_str(), win::widePath(destination_).c_str(), MOVEFILE_REPLACE_EXISTING))
+    // A pause serves messages: the session's end may delete the partial file meanwhile.
+    const bool moved = whileHeld(
+        [this] {
+            return !partialPath_.empty() && MoveFileExW(win::widen(partialPath_).c_str(),
+                                                        win::widePath(destination_).c_str(), MOVEFILE_REPLACE_EXISTING);
+        },
+        destination_, wait, ended);
+    if (!moved) {
+        deletePartialFile(); // the destination stays as it was
         return false;
+    }
     partialPath_.clear(); // moved: the name may be another download's from now on
     return true;
 }

@@ -72,14 +72,16 @@ public:
     // The one place that decides how the transfer ended, and does what that end needs;
     // `ended` (the services' end) cuts the waits short. The decision is taken once; the
     // only later change is the session's end, which may come (re-entering from a sent
-    // message) during another end's wait, and then does its own part before the process
-    // can be ended. Every allowed change is listed in Transfer.cpp (kMoves).
+    // message) during another end's wait or store()'s, and then does its own part before
+    // the process can be ended. Every allowed change is listed in Transfer.cpp (kMoves).
     End finish(End end, const win::ThreadWait& wait, HANDLE ended);
     // What to answer once finished as Fetched or Silent.
     HttpDownloadResult result() const;
     // Moves a complete body to the destination (the copy did it already where one was
-    // needed). False when it could not.
-    bool store();
+    // needed), trying again for a moment while another program holds either file; `wait`
+    // pauses, and `ended` ends the tries. False when it could not: the partial file is
+    // deleted, the destination left as it was.
+    bool store(const win::ThreadWait& wait, HANDLE ended);
 
 private:
     enum Stage { Fetching, Copying, Abandoned };

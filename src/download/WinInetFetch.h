@@ -56,6 +56,8 @@ public:
     // transfer with it; the handles are closed by the transfer's own thread.
     void abandon();
     bool abandoned() const { return abandoned_.load(); }
+    // Signalled by abandon(), for a wait of the transfer's own to end on.
+    HANDLE abandonEvent() const { return abandon_.get(); }
 
     // Stamped at construction, before the transfer's thread starts, by every batch of
     // body bytes, however small, and as each request begins.

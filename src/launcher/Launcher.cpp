@@ -7,6 +7,11 @@
 namespace {
 
 constexpr DWORD kInputIdleWaitMs = 5000;
+// A game may show its window a moment after it is input-idle (behind a splash, or once
+// its first frame is ready): it is looked for this long more, as long as the input-idle
+// wait, and every so often within it.
+constexpr DWORD kGameWindowWaitMs = 5000;
+constexpr DWORD kGameWindowLookMs = 50;
 constexpr DWORD kFinalGameWaitMs = 1000;
 constexpr UINT_PTR kWatchTimerId = 1;
 // The wait on the game's process tells of its end at once; the timer backs it up (a
@@ -26,12 +31,14 @@ VOID CALLBACK Launcher::noticeGameEnd(PVOID launcher, BOOLEAN)
     PostMessageA(self->window_, kGameEndedMessage, 0, 0);
 }
 
+// The game's window is the one the player sees: its first visible top-level window that
+// no other window owns (not a hidden helper, a splash or the input method's window).
 BOOL CALLBACK Launcher::findGameWindow(HWND window, LPARAM launcher)
 {
     auto* self = reinterpret_cast<Launcher*>(launcher);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != self->gameProcessId_)
+    if (owner != self->gameProcessId_ || !IsWindowVisible(window) || GetWindow(window, GW_OWNER))
         return TRUE;
     self->gameWindow_ = window;
     return FALSE;
@@ -84,6 +91,21 @@ LRESULT Launcher::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     }
 }
 
+// The thread has no window yet, but waits as it will once it has one; the game's end
+// ends the wait at once.
+bool Launcher::waitForGameWindow()
+{
+    const win::ThreadWait wait = win::ThreadWait::servingAllBut(kCallMessage);
+    const ULONGLONG deadline = GetTickCount64() + kGameWindowWaitMs;
+    for (;;) {
+        EnumWindows(findGameWindow, reinterpret_cast<LPARAM>(this));
+        if (gameWindow_)
+            return true;
+        if (GetTickCount64() >= deadline || wait.forOne(gameProcess_.get(), kGameWindowLookMs) != WAIT_TIMEOUT)
+            return false;
+    }
+}
+
 int Launcher::run()
 {
     STARTUPINFOW startup = {};
@@ -101,8 +123,7 @@ int Launcher::run()
     services_.watchGame(gameProcess_.get());
     WaitForInputIdle(gameProcess_.get(), kInputIdleWaitMs);
 
-    EnumWindows(findGameWindow, reinterpret_cast<LPARAM>(this));
-    if (!gameWindow_)
+    if (!waitForGameWindow())
         return kExitCode;
     SetWindowTextW(gameWindow_, win::widen(texts::kGameWindowTitle).c_str());
 

@@ -30,6 +30,8 @@ private:
     static BOOL CALLBACK findGameWindow(HWND window, LPARAM launcher);
     static VOID CALLBACK noticeGameEnd(PVOID launcher, BOOLEAN);
     LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // After input-idle: false when the game shows no window in time, or ends first.
+    bool waitForGameWindow();
 
     HINSTANCE instance_;
     DWORD gameProcessId_ = 0;

@@ -4,22 +4,28 @@ namespace {
 
 enum : LONG { kNothingKept = 0, kCopying = 1, kKept = 2 };
 
-DEVMODEA g_keptMode;
+SavedDisplays g_keptModes;
+const DisplayCalls* g_calls = nullptr;
 volatile LONG g_state = kNothingKept;
 
 } // namespace
 
 void restoreDisplayModeAfterCrash()
 {
-    if (InterlockedCompareExchange(&g_state, kNothingKept, kKept) == kKept)
-        ChangeDisplaySettingsA(&g_keptMode, 0);
+    if (InterlockedCompareExchange(&g_state, kNothingKept, kKept) != kKept)
+        return;
+    for (const SavedDisplays::Saved& saved : g_keptModes) {
+        DEVMODEW mode = saved.mode;
+        g_calls->changeDisplaySettingsEx(deviceName(saved.device), &mode, nullptr, 0, nullptr);
+    }
 }
 
-void keepDisplayModeForCrash(const DEVMODEA& mode)
+void keepDisplayModeForCrash(const DisplayCalls& calls, const SavedDisplays& saved)
 {
     // A handler that runs while the copy is being made finds nothing to put back.
     InterlockedExchange(&g_state, kCopying);
-    g_keptMode = mode;
+    g_calls = &calls;
+    g_keptModes = saved;
     InterlockedExchange(&g_state, kKept);
 }
 

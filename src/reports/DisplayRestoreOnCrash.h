@@ -1,15 +1,16 @@
 // A process that dies of a crash or any other bad end, or that leaves the entry point
-// through exit(), skips the teardown that puts a changed display mode back: the crash
-// handlers (reports/CrashHandlers.h) and the runtime's exit processing put it back from
+// through exit(), skips the teardown that puts changed display modes back: the crash
+// handlers (reports/CrashHandlers.h) and the runtime's exit processing put them back from
 // this copy.
 #pragma once
 
-#include <windows.h>
+#include "services/DisplayCalls.h"
 
-// The mode a crash puts back: a plain copy, so that a handler needs nothing else.
-void keepDisplayModeForCrash(const DEVMODEA& mode);
-// Nothing to put back any more (the mode was restored the ordinary way).
+// The modes a crash puts back, each on its device, and the calls that do it: a plain
+// copy, so that a handler needs nothing else. `calls` must outlive the process's end.
+void keepDisplayModeForCrash(const DisplayCalls& calls, const SavedDisplays& saved);
+// Nothing to put back any more (the modes were restored the ordinary way).
 void forgetDisplayModeForCrash();
-// Puts the kept mode back, at most once whoever asks (terminate goes on into abort); from
-// any thread, without allocating.
+// Puts the kept modes back, at most once whoever asks (terminate goes on into abort);
+// from any thread, without allocating.
 void restoreDisplayModeAfterCrash();

@@ -128,7 +128,7 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
         sendAnswer(replyName, "onHttpDownloadError", std::move(values));
         return;
     }
-    if (!transfer.store()) {
+    if (!transfer.store(wait, endedEvent())) {
         answerCannotCreate(*this, replyName, path);
         return;
     }

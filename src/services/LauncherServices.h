@@ -4,6 +4,7 @@
 
 #include "download/Reask.h"
 #include "localconnection/FlashLocalConnectionCall.h"
+#include "services/DisplayCalls.h"
 #include "win/ThreadWait.h"
 #include "win/WinHandles.h"
 
@@ -54,7 +55,10 @@ public:
     // nothing once the game has ended, since no Flash Player is left to take it.
     void sendAnswer(const std::string& replyName, const char* method, std::vector<AmfValuePtr> values = {});
 
+    // Puts every display device that a switch changed back to its mode from before.
     void RestoreDisplayMode();
+    // What the display switch calls (tests stand in for a desktop); outlives the process.
+    void setDisplayCalls(const DisplayCalls& calls) { displayCalls_ = &calls; }
 
     // The download's bounds, and what tests stand in for: they shorten every limit, slow
     // or fail the copy over the destination, and give two downloads one partial file name.
@@ -83,7 +87,8 @@ private:
     // Frees the transfers whose worker has ended.
     void releaseEndedTransfers();
 
-    std::unique_ptr<DEVMODEA> savedDisplayMode_;
+    const DisplayCalls* displayCalls_ = &systemDisplayCalls();
+    SavedDisplays savedDisplayModes_;
     HANDLE gameProcess_ = nullptr;
     CFlashLocalConnection* listener_ = nullptr;
     UniqueHandle ended_;

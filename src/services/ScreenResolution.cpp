@@ -1,4 +1,4 @@
-// ScreenResolutionEnable, ScreenResolutionDisable and the restore of the mode in force
+// ScreenResolutionEnable, ScreenResolutionDisable and the restore of the modes in force
 // before the first switch.
 #include "resources/Texts.h"
 #include "services/LauncherServices.h"
@@ -14,12 +14,33 @@ namespace {
 constexpr DWORD kSavedFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
 constexpr DWORD kRequestedFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT; // the platform picks the rate
 
-void readCurrentMode(DEVMODEA& mode)
+// The device of the monitor the game's window is on now, or the nearest one; the default
+// device when that cannot be told.
+DisplayDevice deviceOf(const DisplayCalls& calls, HWND window)
 {
-    mode = {};
-    mode.dmSize = sizeof(DEVMODEA);
+    DisplayDevice device = {};
+    const HMONITOR monitor = window ? calls.monitorFromWindow(window, MONITOR_DEFAULTTONEAREST) : nullptr;
+    MONITORINFOEXW info = {};
+    info.cbSize = sizeof info;
+    if (!monitor || !calls.getMonitorInfo(monitor, &info))
+        return device;
+    for (std::size_t i = 0; i + 1 < device.size() && info.szDevice[i]; ++i)
+        device[i] = info.szDevice[i];
+    return device;
+}
+
+DEVMODEW currentMode(const DisplayCalls& calls, const DisplayDevice& device)
+{
+    DEVMODEW mode = {};
+    mode.dmSize = sizeof mode;
     mode.dmDriverExtra = 0;
-    EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+    calls.enumDisplaySettingsEx(deviceName(device), ENUM_CURRENT_SETTINGS, &mode, 0);
+    return mode;
+}
+
+LONG change(const DisplayCalls& calls, const DisplayDevice& device, DEVMODEW mode)
+{
+    return calls.changeDisplaySettingsEx(deviceName(device), &mode, nullptr, 0, nullptr);
 }
 
 bool toModeField(const CFlashAMFObject& value, DWORD& field)
@@ -33,7 +54,15 @@ bool toModeField(const CFlashAMFObject& value, DWORD& field)
 
 } // namespace
 
-void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, const std::string& replyName, HWND)
+const DisplayCalls& systemDisplayCalls()
+{
+    static const DisplayCalls calls = {MonitorFromWindow, GetMonitorInfoW, EnumDisplaySettingsExW,
+                                       ChangeDisplaySettingsExW};
+    return calls;
+}
+
+void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, const std::string& replyName,
+                                               HWND gameWindow)
 {
     CallArguments arguments(*call);
     const int count = arguments.left();
@@ -46,25 +75,35 @@ void CLauncherServices::ScreenResolutionEnable(CFlashLocalConnectionCall* call, 
         if (!toModeField(*arguments.next(), field))
             return;
     }
-    if (!savedDisplayMode_) {
-        auto saved = std::make_unique<DEVMODEA>();
-        readCurrentMode(*saved);
-        saved->dmFields = kSavedFields;
-        keepDisplayModeForCrash(*saved);
-        savedDisplayMode_ = std::move(saved);
+    const DisplayCalls& calls = *displayCalls_;
+    // The game's window may have moved to another monitor since the last switch.
+    const DisplayDevice device = deviceOf(calls, gameWindow);
+    if (!savedDisplayModes_.find(device)) {
+        DEVMODEW saved = currentMode(calls, device);
+        saved.dmFields = kSavedFields;
+        if (!savedDisplayModes_.keep(device, saved)) {
+            sendAnswer(replyName, "onScreenResolutionError"); // a mode it could not put back
+            return;
+        }
+        keepDisplayModeForCrash(calls, savedDisplayModes_);
     }
-    DEVMODEA requested;
-    readCurrentMode(requested);
+    const DEVMODEW saved = *savedDisplayModes_.find(device);
+    DEVMODEW requested = currentMode(calls, device);
     requested.dmFields = kRequestedFields;
     requested.dmPelsWidth = fields[0];
     requested.dmPelsHeight = fields[1];
     requested.dmBitsPerPel = fields[2];
-    const DEVMODEA saved = *savedDisplayMode_;
-    const LONG result = ChangeDisplaySettingsA(&requested, 0);
+    LONG result = change(calls, device, requested);
+    // What Windows shows a program that does not declare Windows 8: the depth emulated,
+    // the display at 32 bits.
+    if (result == DISP_CHANGE_BADMODE && depthToAskAgain(requested.dmBitsPerPel) && !hasEnded()) {
+        requested.dmBitsPerPel = depthToAskAgain(requested.dmBitsPerPel);
+        result = change(calls, device, requested);
+    }
     // The switch sends messages to every window, ours too: the session's end may have
-    // come in, and put the mode back, before this switch was done.
+    // come in, and put the modes back, before this switch was done.
     if (hasEnded()) {
-        ChangeDisplaySettingsA(const_cast<DEVMODEA*>(&saved), 0);
+        change(calls, device, saved);
         return;
     }
     sendAnswer(replyName, result == DISP_CHANGE_SUCCESSFUL ? "onScreenResolutionSuccess" : "onScreenResolutionError");
@@ -76,11 +115,13 @@ void CLauncherServices::ScreenResolutionDisable(CFlashLocalConnectionCall*, cons
     RestoreDisplayMode();
 }
 
+// Every device switched, each to its own mode from before its first switch.
 void CLauncherServices::RestoreDisplayMode()
 {
-    if (!savedDisplayMode_)
+    if (savedDisplayModes_.empty())
         return;
-    ChangeDisplaySettingsA(savedDisplayMode_.get(), 0);
+    for (const SavedDisplays::Saved& saved : savedDisplayModes_)
+        change(*displayCalls_, saved.device, saved.mode);
     forgetDisplayModeForCrash();
-    savedDisplayMode_.reset();
+    savedDisplayModes_.clear();
 }

@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -114,6 +116,49 @@ TEST_F(TransferIntoASealedFolder, ACopyThatFailsMidwayLeavesNoHalfOldDestination
     EXPECT_EQ(answer->getMethodName(), "onHttpDownloadError");
     EXPECT_EQ(answer->getArguments().front()->toString(), texts::kCannotCreateDestination);
     EXPECT_EQ(readFile(destination_), "") << "the destination was left part new, part old";
+}
+
+// The partial file's name as the transfer made it, for the test's other thread.
+std::mutex g_partialLock;
+std::string g_partial;
+UINT WINAPI recordingNameMaker(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR name)
+{
+    const UINT made = GetTempFileNameA(folder, prefix, unique, name);
+    const std::lock_guard lock(g_partialLock);
+    if (made)
+        g_partial = name;
+    return made;
+}
+
+// Another program writes to the destination, not sharing that, until half a second after
+// the body's last byte: the copy over it is tried again until it lets go.
+TEST_F(TransferIntoASealedFolder, ADestinationHeldForAMomentIsCopiedOverOnceLetGo)
+{
+    CLauncherServices::DownloadTimings timings;
+    timings.nameMaker = recordingNameMaker;
+    services_.setDownloadTimings(timings);
+    constexpr std::size_t kSize = 3 * CHttpDownloader::kReadSize;
+    const HANDLE held =
+        CreateFileA(destination_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::jthread holder([held] {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        for (int i = 0; i < 1500; ++i, Sleep(20)) {
+            const std::lock_guard lock(g_partialLock);
+            if (GetFileAttributesExA(g_partial.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == kSize)
+                break;
+        }
+        Sleep(500);
+        CloseHandle(held);
+    });
+    const auto answer = download(kSize);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->getMethodName(), "onHttpDownloadComplete");
+    const std::string copied = readFile(destination_);
+    ASSERT_EQ(copied.size(), kSize);
+    for (std::size_t i = 0; i < kSize; ++i)
+        ASSERT_EQ(static_cast<unsigned char>(copied[i]), i * 7 % 251) << "byte " << i; // /body/N's pattern
 }
 
 // Making the transfer takes its read buffer; when there is no memory for it, the

@@ -191,6 +191,35 @@ TEST_F(GameLife, TheLogOffDuringADownloadEndsItWithTheDisplayBackAndNoPartialFil
     EXPECT_TRUE(launcher->waitForExit(kEndLimitMs)) << "the launcher stayed after the session's end";
 }
 
+// The log-off comes while the body, whole, waits for a destination that another program
+// holds: the partial file is gone before the launcher answers.
+TEST_F(GameLife, TheLogOffWhileTheDestinationIsHeldLeavesNoPartialFile)
+{
+    installGame();
+    const std::string destination = dir_.file("held.bin");
+    writeFile(destination, "the old content");
+    auto launcher = startLauncher("wait-title 30000; flash; call HttpDownload " + quoted(url("/slow/1000/1")) + " " +
+                                  quoted(destination) + "; pid; sleep 120000");
+    const std::string pidLine = waitForLine(transcript(), "pid ", 120000);
+    ASSERT_FALSE(pidLine.empty()) << readFile(transcript());
+    const EndsProcess endGame{static_cast<DWORD>(std::strtoul(pidLine.c_str() + 4, nullptr, 10))};
+    const auto partial = waitFor([this] { return partialFiles(); });
+    ASSERT_EQ(partial.size(), 1u) << readFile(transcript());
+    const HANDLE held = CreateFileA(destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(waitFor([&] {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        return GetFileAttributesExA(dir_.file(partial[0]).c_str(), GetFileExInfoStandard, &data) &&
+               data.nFileSizeLow == 1000;
+    }));
+    Sleep(300); // the last step waits for the destination
+    EXPECT_TRUE(sendToWindow(launcherWindow(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF).has_value());
+    EXPECT_EQ(partialFiles(), std::vector<std::string>{});
+    CloseHandle(held);
+    EXPECT_TRUE(launcher->waitForExit(kEndLimitMs)) << "the launcher stayed after the session's end";
+    EXPECT_EQ(readFile(destination), "the old content");
+}
+
 // A log-off that another program cancels changes nothing: the download goes on and is
 // answered.
 TEST_F(GameLife, ACancelledLogOffLetsTheDownloadComplete)

@@ -68,6 +68,27 @@ TEST_F(LauncherStartup, OnlyTheFirstEnumeratedOfTwoWindowsIsRetitled)
     EXPECT_EQ(retitled, 1);
 }
 
+// Before its main window, the game makes a hidden window and a splash that the main
+// window owns, and shows the main window a second after it is input-idle: that one gets
+// the title, and owns the dialogs (the game closes only a dialog its main window owns).
+TEST_F(LauncherStartup, TheWindowThePlayerSeesIsWaitedForAndUsed)
+{
+    installGame();
+    auto launcher = startLauncher("wait-title 30000; report-windows; flash; call BrowseFile \"C:\\\\\" \"\" \"\"; "
+                                  "dialog-cancel; answer 30000; exit 0",
+                                  "splash");
+    ASSERT_TRUE(launcher->waitForExit(kLongWait));
+    std::vector<std::string> titles;
+    for (const auto& line : linesStartingWith("window "))
+        titles.push_back(line.substr(0, line.rfind(']') + 1));
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"window 1 title=[" + std::string(texts::kGameWindowTitle) + "]",
+                                        "window 2 title=[stand-in splash]", "window 3 title=[stand-in helper]"}));
+    EXPECT_EQ(linesStartingWith("dialog: "), std::vector<std::string>{"dialog: cancel"});
+    EXPECT_EQ(linesStartingWith("answer "),
+              std::vector<std::string>{"answer tovin.game.reply onBrowseFileCancel() from localhost"});
+}
+
 TEST_F(LauncherStartup, NoticesAGameThatExitsWithStillActive)
 {
     installGame();

@@ -147,7 +147,8 @@ TEST_F(HttpDownload, TryingTheDestinationChangesNothingOnFailure)
     EXPECT_FALSE(fileExists(fresh));
 }
 
-// The body cannot replace a destination that another program holds open meanwhile.
+// The body cannot replace a destination that another program holds open for longer than
+// the launcher waits for it: the answer of a failed write, and no file left behind.
 TEST_F(HttpDownload, DestinationLockedDuringTheTransferIsAFailedWrite)
 {
     const std::string destination = dir_.file("locked.bin");
@@ -168,6 +169,45 @@ TEST_F(HttpDownload, DestinationLockedDuringTheTransferIsAFailedWrite)
     EXPECT_EQ(linesStartingWith("answer "), std::vector<std::string>{cannotCreate(destination)});
     EXPECT_EQ(readFile(destination), "the old content");
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+// A scanner holds the partial file, then a backup tool the destination, neither sharing
+// its deletion, for half a second after the body's last byte: the last step is tried
+// again until they let go, and the body arrives whole.
+TEST_F(HttpDownload, FileHeldForAMomentAfterTheLastByteIsWaitedFor)
+{
+    constexpr std::size_t kSize = 100000;
+    for (const bool holdDestination : {false, true}) {
+        const std::string folder = dir_.file(holdDestination ? "held\\" : "scanned\\");
+        CreateDirectoryA(folder.c_str(), nullptr);
+        const std::string destination = folder + "x.bin";
+        writeFile(destination, "the old content");
+        std::remove(transcript().c_str());
+        installGame();
+        auto launcher = startLauncher("wait-title 30000; flash; call HttpDownload " + quoted(url("/slow/100000/1")) +
+                                      " " + quoted(destination) + "; answer 60000; exit 0");
+        std::vector<std::string> partial;
+        for (int i = 0; i < 600 && partial.empty(); ++i, Sleep(50))
+            partial = leftovers(folder);
+        ASSERT_EQ(partial.size(), 1u) << "no partial file came";
+        const std::string partialPath = folder + partial[0];
+        const HANDLE held = holdDestination
+                                ? CreateFileA(destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                : CreateFileA(partialPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        for (int i = 0; i < 600 && GetFileAttributesExA(partialPath.c_str(), GetFileExInfoStandard, &data) &&
+                        data.nFileSizeLow < kSize;
+             ++i)
+            Sleep(20);
+        Sleep(500);
+        CloseHandle(held);
+        ASSERT_TRUE(launcher->waitForExit(60000));
+        EXPECT_EQ(linesStartingWith("answer "), std::vector<std::string>{complete_}) << destination;
+        EXPECT_TRUE(readFile(destination) == expectedBody(kSize)) << destination;
+        EXPECT_EQ(leftovers(folder), std::vector<std::string>{}) << destination;
+    }
 }
 
 // A folder that refuses new files but lets its file be written: the body goes to a

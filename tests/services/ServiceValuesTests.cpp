@@ -1,9 +1,10 @@
-// The display mode fields and the dialogs' text buffers, computed from the game's values;
-// the method table, pinned.
+// The display mode fields and the modes kept to put back, the dialogs' text buffers,
+// computed from the game's values; the method table, pinned.
 #include "download/ContentLength.h"
 #include "services/DialogBuffer.h"
 #include "services/DisplayModeField.h"
 #include "services/Methods.h"
+#include "services/SavedDisplayModes.h"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,25 @@ TEST(DisplayModeField, RefusesWhatHasNoIntegerAndChangesNothing)
         EXPECT_FALSE(toDisplayModeField(number, field)) << number;
         EXPECT_EQ(field, 7u) << number;
     }
+}
+
+// Each device keeps the mode from before its first switch; a new device past the bound
+// keeps nothing, and the ones kept stay as they were.
+TEST(SavedDisplayModes, KeepTheFirstModeOfEachDeviceWithinTheirBound)
+{
+    SavedDisplayModes<std::string, int, 2> saved;
+    EXPECT_TRUE(saved.keep("second", 1));
+    EXPECT_TRUE(saved.keep("second", 2));
+    EXPECT_TRUE(saved.keep("first", 3));
+    EXPECT_FALSE(saved.keep("third", 4));
+    std::vector<std::pair<std::string, int>> kept;
+    for (const auto& entry : saved)
+        kept.emplace_back(entry.device, entry.mode);
+    EXPECT_EQ(kept, (std::vector<std::pair<std::string, int>>{{"second", 1}, {"first", 3}}));
+    EXPECT_EQ(saved.find("third"), nullptr);
+    saved.clear();
+    EXPECT_TRUE(saved.empty());
+    EXPECT_TRUE(saved.keep("third", 4));
 }
 
 TEST(DialogBuffer, CutsTheTextToTheBufferWithItsNul)
