@@ -5,6 +5,7 @@
 
 #include "resources/Texts.h"
 #include "download/WinInetFetch.h"
+#include "win/WideText.h"
 
 #include "FlashPlayerPeer.h"
 #include "support/FailingAllocator.h"
@@ -121,12 +122,12 @@ TEST_F(TransferIntoASealedFolder, ACopyThatFailsMidwayLeavesNoHalfOldDestination
 // The partial file's name as the transfer made it, for the test's other thread.
 std::mutex g_partialLock;
 std::string g_partial;
-UINT WINAPI recordingNameMaker(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR name)
+UINT WINAPI recordingNameMaker(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name)
 {
-    const UINT made = GetTempFileNameA(folder, prefix, unique, name);
+    const UINT made = GetTempFileNameW(folder, prefix, unique, name);
     const std::lock_guard lock(g_partialLock);
     if (made)
-        g_partial = name;
+        g_partial = win::narrow(name);
     return made;
 }
 
@@ -146,7 +147,7 @@ TEST_F(TransferIntoASealedFolder, ADestinationHeldForAMomentIsCopiedOverOnceLetG
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         for (int i = 0; i < 1500; ++i, Sleep(20)) {
             const std::lock_guard lock(g_partialLock);
-            if (GetFileAttributesExA(g_partial.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == kSize)
+            if (GetFileAttributesExW(win::widen(g_partial).c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == kSize)
                 break;
         }
         Sleep(500);
