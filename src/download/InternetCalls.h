@@ -54,7 +54,7 @@ public:
         if (*length == 0)
             return FALSE;
         std::wstring wide(*length, L'\0');
-        DWORD bytes = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
+        DWORD bytes = *length * static_cast<DWORD>(sizeof(wchar_t));
         if (!HttpQueryInfoW(request, query, wide.data(), &bytes, nullptr))
             return FALSE;
         wide.resize(std::min<std::size_t>(bytes / sizeof(wchar_t), wide.size()));

@@ -67,13 +67,22 @@ protected:
         dir_.copyFromBuild("tovin.dll", kGameFolder + "\\tovin.dll");
     }
 
+    // The game is ended, should a test have left it running: a game left waiting for an
+    // answer would take the next test's.
+    void TearDown() override
+    {
+        const std::string pidLine = waitForLine(transcript(), "pid ", 0);
+        if (!pidLine.empty())
+            terminateProcessId(static_cast<DWORD>(std::strtoul(pidLine.c_str() + 4, nullptr, 10)));
+    }
+
     std::string game() const { return dir_.file(kGameFolder); }
     std::string transcript() const { return game() + "\\transcript.txt"; }
 
     std::unique_ptr<ChildProcess> start(const std::string& scenario,
                                         std::map<std::string, std::string> environment = {})
     {
-        environment["TOVIN_SCENARIO"] = "wait-title 30000; flash; " + scenario;
+        environment["TOVIN_SCENARIO"] = "pid; wait-title 30000; flash; " + scenario;
         environment["TOVIN_WINDOWS"] = "1";
         environment["TOVIN_TRANSCRIPT"] = transcript();
         auto launcher = std::make_unique<ChildProcess>(game() + "\\TovinLauncher.exe", "", game(), environment);
@@ -233,20 +242,13 @@ TEST_F(Text, BothDialogsTakeAndGiveEveryName)
                              answer("onBrowseFileToSaveSelect", "String : " + game() + "\\dl\\" + typed)}));
 }
 
-struct EndsProcess {
-    DWORD id;
-    ~EndsProcess() { terminateProcessId(id); }
-};
-
 // The crash reports' folder under a user profile no code page holds.
 TEST_F(Text, ACrashReportIsWrittenUnderAProfileOfAnyName)
 {
     const std::string profile = dir_.file(utf8(u8"Données Данные データ"));
     makeFolder(profile);
-    auto launcher = start("pid; sleep 120000", {{"LOCALAPPDATA", profile}});
-    const std::string pidLine = waitForLine(transcript(), "pid ", 120000);
-    ASSERT_FALSE(pidLine.empty());
-    const EndsProcess game{static_cast<DWORD>(std::strtoul(pidLine.c_str() + 4, nullptr, 10))};
+    auto launcher = start("table; sleep 120000", {{"LOCALAPPDATA", profile}});
+    ASSERT_FALSE(waitForLine(transcript(), "table ", 120000).empty()) << "the launcher is listening";
     {
         const UniqueHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, launcher->id()));
         ASSERT_TRUE(process);
@@ -266,6 +268,7 @@ protected:
         Text::SetUp();
         peer_.registerName(kReply);
     }
+    void TearDown() override {}
 
     std::unique_ptr<CFlashLocalConnectionCall> download(const std::string& destination)
     {
