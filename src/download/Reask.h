@@ -16,7 +16,7 @@ namespace reask {
 // must stay under five minutes (the static_assert after Limits). So a change of one forces
 // the others: more requests need one more pause each in kPausesMs and shorter waits or a
 // lower Retry-After ceiling; longer waits need fewer requests. The README gives the
-// formula's figure, and the main thread's watch (DownloadTimings) follows from Limits.
+// formula's figure, and the main thread's stall limit (DownloadTimings) follows from Limits.
 
 // Requests per download in all, the first included: resumes and busy re-asks share them.
 constexpr int kMaxRequests = 4;
@@ -57,7 +57,7 @@ struct Limits {
         return kMaxRequests * requestWorstMs() + (kMaxRequests - 1) * longestPauseMs();
     }
     // The longest the worker goes without a sign of life (a body byte, or a request
-    // begun): what a watch from outside must wait out before it takes the worker for stuck.
+    // begun): what the main thread's stall limit must wait out before it takes the worker for stuck.
     constexpr std::uint32_t longestQuietMs() const { return longestPauseMs() + requestWorstMs(); }
 };
 // The game waits for its answer: even the worst case must come within five minutes.

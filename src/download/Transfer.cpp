@@ -10,7 +10,7 @@
 
 namespace {
 
-// After the watch gives up on a silent worker, how long the worker may take to let go.
+// After the stall limit gives up on a silent worker, how long the worker may take to let go.
 constexpr DWORD kAbandonGraceMs = 5000;
 // A copy over the destination, once begun, is let finish when the game or the session
 // ends. Local disk work, so this is a ceiling that a sound disk never reaches.

@@ -60,7 +60,7 @@ public:
     void start();
     HANDLE worker() const { return worker_.get(); }
     bool workerEnded() const { return !worker_ || WaitForSingleObject(worker_.get(), 0) == WAIT_OBJECT_0; }
-    // Still fetching: the watch applies (not once the copy has begun).
+    // Still fetching: the stall limit applies (not once the copy has begun).
     bool fetching() const { return stage_.load() == Fetching; }
     bool silentFor(DWORD limitMs) const { return downloader_.watch().silentFor(limitMs); }
     // What is being fetched, and the body bytes in the partial file so far (back to 0 when
@@ -85,7 +85,7 @@ public:
 
 private:
     enum Stage { Fetching, Copying, Abandoned };
-    // The decision, as kMoves lets it change. Silencing: the watch gave up on the worker,
+    // The decision, as kMoves lets it change. Silencing: the stall limit gave up on the worker,
     // which has a grace to end on its own.
     enum class Decision { Open, Fetched, Silencing, Silent, GameEnded, SessionEnded };
 

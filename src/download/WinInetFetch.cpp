@@ -394,7 +394,7 @@ HttpDownloadResult CHttpDownloader::Download(const char* url, HANDLE file)
     }
     Plan plan;
     for (int made = 1;; ++made) {
-        watch_.progress(); // a request begins: a sign of life for the watch from outside
+        watch_.progress(); // a request begins: a sign of life for the main thread's stall limit
         Attempt attempt = ask(sent.c_str(), file, plan);
         if (attempt.then == Attempt::Then::Answer || made == reask::kMaxRequests || abandoned() || chunk_.empty())
             return attempt.result;

@@ -13,10 +13,10 @@ constexpr DWORD kInputIdleWaitMs = 5000;
 constexpr DWORD kGameWindowWaitMs = 5000;
 constexpr DWORD kGameWindowLookMs = 50;
 constexpr DWORD kFinalGameWaitMs = 1000;
-constexpr UINT_PTR kWatchTimerId = 1;
+constexpr UINT_PTR kGameEndTimerId = 1;
 // The wait on the game's process tells of its end at once; the timer backs it up (a
-// notice can be lost to a full message queue) or, without the wait, is the watch itself.
-constexpr UINT kWatchPeriodMs = 50;
+// notice can be lost to a full message queue) or, without the wait, is how the end is seen.
+constexpr UINT kGameEndPollMs = 50;
 constexpr UINT kBackupPeriodMs = 500;
 constexpr UINT kGameEndedMessage = WM_APP + 401; // carries nothing: the handler asks the process
 constexpr int kExitCode = 1;
@@ -120,7 +120,7 @@ int Launcher::run()
     gameProcess_ = UniqueHandle(game.hProcess);
     gameThread_ = UniqueHandle(game.hThread);
     gameProcessId_ = game.dwProcessId;
-    services_.watchGame(gameProcess_.get());
+    services_.workFor(gameProcess_.get());
     WaitForInputIdle(gameProcess_.get(), kInputIdleWaitMs);
 
     if (!waitForGameWindow())
@@ -148,8 +148,8 @@ int Launcher::run()
     intake_.open(window_);
     HANDLE wait = nullptr;
     if (RegisterWaitForSingleObject(&wait, gameProcess_.get(), noticeGameEnd, this, INFINITE, WT_EXECUTEONLYONCE))
-        gameWatch_.reset(wait);
-    SetTimer(window_, kWatchTimerId, gameWatch_ ? kBackupPeriodMs : kWatchPeriodMs, nullptr);
+        gameEndWait_.reset(wait);
+    SetTimer(window_, kGameEndTimerId, gameEndWait_ ? kBackupPeriodMs : kGameEndPollMs, nullptr);
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

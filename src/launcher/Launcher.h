@@ -46,5 +46,5 @@ private:
     Watchdog watchdog_;
     // Tells the services and the window of the game's end: let go first, before what its
     // callback uses.
-    UniqueWait gameWatch_;
+    UniqueWait gameEndWait_;
 };

@@ -28,7 +28,7 @@ public:
 
     // Starts watching the thread that owns `window` (the main thread); once.
     void start(HWND window);
-    // Stops the watch and waits for its thread through `wait` (the main thread serves the
+    // Stops the watchdog and waits for its thread through `wait` (the main thread serves the
     // watchdog's last message there), at most a bound: the launcher's end never waits on it.
     void stop(const win::ThreadWait& wait);
 

@@ -107,7 +107,7 @@ void CLauncherServices::HttpDownload(CFlashLocalConnectionCall* call, const std:
         }
         // The last resort: the worker bounds each of its own waits, so one quiet for
         // longer than it can be is stuck.
-        if (transfer.fetching() && transfer.silentFor(downloadTimings_.watchMs())) {
+        if (transfer.fetching() && transfer.silentFor(downloadTimings_.stallLimitMs())) {
             end = Transfer::End::Silent;
             break;
         }

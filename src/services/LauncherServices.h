@@ -28,12 +28,12 @@ public:
     // Runs the service named by the call; the caller keeps the record.
     void dispatch(CFlashLocalConnectionCall* call, HWND gameWindow);
 
-    // The game the services work for (not owned; null when none is watched).
-    void watchGame(HANDLE gameProcess) { gameProcess_ = gameProcess; }
+    // The game the services work for (not owned; null when none).
+    void workFor(HANDLE gameProcess) { gameProcess_ = gameProcess; }
     // The listening connector (not owned), whose window's thread runs the services: their
     // waits serve its messages but the calls, and their answers pass its calls on.
     void serveFor(CFlashLocalConnection* listener) { listener_ = listener; }
-    // True once the watched game has ended or the session has: from then on nothing is
+    // True once the game has ended or the session has: from then on nothing is
     // answered, and every wait of a service ends.
     bool hasEnded() const;
     // Signalled once the game has ended (markEnded) or the session has (endSession).
@@ -64,12 +64,12 @@ public:
     // or fail the copy over the destination, and give two downloads one partial file name.
     struct DownloadTimings {
         reask::Limits fetch; // the worker's own bounds: it ends a silent request itself
-        // The main thread's watch is the last resort above the worker's bounds: it gives up
+        // The main thread's stall limit is the last resort above the worker's bounds: it gives up
         // on a worker that showed no sign of life for longer than the worker can be quiet,
         // and a little more, so that the worker's own limits always come first.
-        static constexpr DWORD kWatchGraceMs = 5000;
-        DWORD watchGraceMs = kWatchGraceMs;
-        DWORD watchMs() const { return fetch.longestQuietMs() + watchGraceMs; }
+        static constexpr DWORD kStallGraceMs = 5000;
+        DWORD stallGraceMs = kStallGraceMs;
+        DWORD stallLimitMs() const { return fetch.longestQuietMs() + stallGraceMs; }
         BOOL(WINAPI* copyWrite)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = nullptr; // WriteFile
         UINT(WINAPI* nameMaker)(LPCWSTR, LPCWSTR, UINT, LPWSTR) = nullptr;                // GetTempFileNameW
     };

@@ -61,7 +61,7 @@ CLauncherServices::DownloadTimings shortTimings()
     timings.fetch.closeMs = 500;
     timings.fetch.pausesMs = {20, 40, 80};
     timings.fetch.maxRetryAfterMs = 2000;
-    timings.watchGraceMs = 500;
+    timings.stallGraceMs = 500;
     return timings;
 }
 

@@ -79,10 +79,10 @@ TEST_F(TransferIntoASealedFolder, ACopySlowerThanTheSilenceLimitIsAnsweredComple
     CLauncherServices::DownloadTimings timings;
     timings.fetch = {
         .requestMs = 300, .silenceMs = 300, .closeMs = 100, .pausesMs = {10, 10, 10}, .maxRetryAfterMs = 0};
-    timings.watchGraceMs = 100;
+    timings.stallGraceMs = 100;
     timings.copyWrite = slowWrite;
     constexpr std::size_t kSize = 3 * CHttpDownloader::kReadSize; // three writes of the copy
-    ASSERT_LT(timings.watchMs(), 3 * kSlowWriteMs) << "the copy must take longer than the watch";
+    ASSERT_LT(timings.stallLimitMs(), 3 * kSlowWriteMs) << "the copy must take longer than the stall limit";
     services_.setDownloadTimings(timings);
     const auto answer = download(kSize);
     ASSERT_TRUE(answer);
