@@ -264,7 +264,7 @@ HttpDownloadResult Transfer::result() const
     if (decision_ != Decision::Silent)
         return result_;
     HttpDownloadResult cut;
-    cut.status = 5;
+    cut.status = failure::kBodyCut;
     return cut;
 }
 

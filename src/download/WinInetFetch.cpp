@@ -389,7 +389,7 @@ HttpDownloadResult CHttpDownloader::Download(const char* url, HANDLE file)
         sent = wireUrl(url, asciiHost);
     } catch (const std::bad_alloc&) {
         HttpDownloadResult failed;
-        failed.status = 2; // no room for the request's URL: it failed before it was made
+        failed.status = failure::kRequestFailed; // no room for the request's URL: it failed before it was made
         return failed;
     }
     Plan plan;
@@ -416,18 +416,18 @@ CHttpDownloader::Attempt CHttpDownloader::ask(const char* url, HANDLE file, cons
     HttpDownloadResult& result = attempt.result;
     Request request(calls_, limits_, abandon_.get(), chunk_);
     if (!abandon_ || !request.begin()) {
-        result.status = 1;
+        result.status = failure::kNoInternet;
         return attempt;
     }
     if (!request.open(url, plan.headers())) {
         // Once a body has been cut, a lost connection is the same network's cut again.
-        result.status = plan.bodyCut ? 5 : 2;
+        result.status = plan.bodyCut ? failure::kBodyCut : failure::kRequestFailed;
         attempt.then = plan.bodyCut ? Attempt::Then::AskAgain : Attempt::Then::Answer;
         return attempt;
     }
     const std::string statusText = request.header(HTTP_QUERY_STATUS_CODE);
     if (statusText.empty()) {
-        result.status = 3;
+        result.status = failure::kNoStatusCode;
         return attempt;
     }
     result.status = leadingNumber(statusText);
@@ -443,7 +443,7 @@ CHttpDownloader::Attempt CHttpDownloader::ask(const char* url, HANDLE file, cons
     const reask::Fit fit = reask::fitOf(result.status, plan.from, plan.total,
                                         reask::parseContentRange(request.header(HTTP_QUERY_CONTENT_RANGE)));
     if (fit == reask::Fit::AskWhole) { // another part, or another body: once more, whole
-        result.status = 5;
+        result.status = failure::kBodyCut;
         attempt.then = Attempt::Then::AskAgain;
         attempt.next = Plan::whole();
         return attempt;
@@ -467,9 +467,9 @@ CHttpDownloader::Attempt CHttpDownloader::ask(const char* url, HANDLE file, cons
     result.writeFailed = end.writeFailed;
     const bool whole = !end.readFailed && (!total || have >= *total);
     if (have == 0)
-        result.status = 4;
+        result.status = failure::kNoBody;
     else if (!whole) // a torn copy is no download
-        result.status = 5;
+        result.status = failure::kBodyCut;
     else if (kept)
         result.status = 200; // a body resumed ends as one that came whole
     if (whole || !kept || end.writeFailed || !total || abandoned())

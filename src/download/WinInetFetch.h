@@ -16,12 +16,20 @@
 #include <cstdint>
 #include <vector>
 
+// What the game gets in place of an HTTP status when none fits: the number of
+// onHttpDownloadError. Said once here; the README's table and docs/tovin-lc.md name them.
+namespace failure {
+inline constexpr std::int32_t kNoStatusNumber = 0; // a status text without a number
+inline constexpr std::int32_t kNoInternet = 1;     // WinINet could not be opened
+inline constexpr std::int32_t kRequestFailed = 2;  // no server answered (refused, unresolved, no time left)
+inline constexpr std::int32_t kNoStatusCode = 3;   // the response carried no status
+inline constexpr std::int32_t kNoBody = 4;         // not one body byte, below status 400
+inline constexpr std::int32_t kBodyCut = 5;        // the body was not received whole
+} // namespace failure
+
 struct HttpDownloadResult {
     std::int64_t size = 0; // body bytes received
-    // The server's HTTP status, or a failure code:
-    // 0 status text without a number, 1 no internet handle, 2 the request failed,
-    // 3 no status code, 4 no body byte below status 400, 5 the body was not received whole.
-    std::int32_t status = 0;
+    std::int32_t status = failure::kNoStatusNumber; // the server's HTTP status, or a failure code
     bool writeFailed = false; // the file refused a write; the transfer stopped there
 };
 
