@@ -1,7 +1,7 @@
 #include "reports/CrashHandlers.h"
 
 #include "reports/CrashReport.h"
-#include "reports/DisplayRestoreOnCrash.h"
+#include "display/DisplayRestoreOnCrash.h"
 
 #include <windows.h>
 

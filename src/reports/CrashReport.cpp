@@ -1,6 +1,6 @@
 #include "reports/CrashReport.h"
 
-#include "reports/DisplayRestoreOnCrash.h"
+#include "display/DisplayRestoreOnCrash.h"
 #include "reports/ReportNotes.h"
 #include "version.h"
 #include "win/WinHandles.h"

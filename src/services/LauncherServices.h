@@ -4,7 +4,7 @@
 
 #include "download/Reask.h"
 #include "localconnection/FlashLocalConnectionCall.h"
-#include "services/DisplayCalls.h"
+#include "display/DisplayCalls.h"
 #include "win/ThreadWait.h"
 #include "win/WinHandles.h"
 

@@ -5,7 +5,7 @@
 
 #include "services/CallArguments.h"
 #include "services/DisplayModeField.h"
-#include "reports/DisplayRestoreOnCrash.h"
+#include "display/DisplayRestoreOnCrash.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 // device each call names, and what each of the launcher's ends puts back.
 #include "services/LauncherServices.h"
 
-#include "reports/DisplayRestoreOnCrash.h"
+#include "display/DisplayRestoreOnCrash.h"
 
 #include "FlashPlayerPeer.h"
 

@@ -4,7 +4,7 @@
 #include "services/DialogBuffer.h"
 #include "services/DisplayModeField.h"
 #include "services/Methods.h"
-#include "services/SavedDisplayModes.h"
+#include "display/SavedDisplayModes.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // this copy.
 #pragma once
 
-#include "services/DisplayCalls.h"
+#include "display/DisplayCalls.h"
 
 // The modes a crash puts back, each on its device, and the calls that do it: a plain
 // copy, so that a handler needs nothing else. `calls` must outlive the process's end.

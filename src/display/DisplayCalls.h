@@ -4,7 +4,7 @@
 // Wine does not apply. Plain function pointers, since the crash path calls them.
 #pragma once
 
-#include "services/SavedDisplayModes.h"
+#include "display/SavedDisplayModes.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "reports/DisplayRestoreOnCrash.h"
+#include "display/DisplayRestoreOnCrash.h"
 
 namespace {
 
