@@ -57,6 +57,7 @@ MOST_STREAMS = 1024
 MOST_THREADS = 4096
 MOST_MODULES = 4096
 MOST_MEMORY_RANGES = 1 << 20  # Wine's 64-bit dbghelp writes about 16,000
+MOST_OVERLAPS = 64  # ranges looked at for one address
 MOST_NAME_BYTES = 2 * 32768
 MOST_NOTES_BYTES = 64 * 1024
 MOST_FRAMES = 256  # per thread
@@ -132,11 +133,14 @@ class Dump:
 
 
 class Memory:
-    """The process memory a report holds: ranges of (address, bytes), looked up by address."""
+    """The process memory a report holds: ranges of (address, bytes), looked up by address.
+    Ranges may overlap: the launcher's own code stream covers the few bytes of code that
+    dbghelp keeps around the faulting instruction."""
 
     def __init__(self):
         self.starts = []
         self.ranges = []
+        self.ends = []  # the furthest end of the ranges up to each one, in order of start
 
     def add(self, address, data):
         if data:
@@ -145,17 +149,25 @@ class Memory:
     def sort(self):
         self.ranges.sort(key=lambda found: found[0])
         self.starts = [address for address, _ in self.ranges]
+        self.ends, furthest = [], 0
+        for address, data in self.ranges:
+            furthest = max(furthest, address + len(data))
+            self.ends.append(furthest)
 
     def read(self, address, size):
         """The `size` bytes at `address`, or None where the report does not hold them all."""
         at = bisect.bisect_right(self.starts, address) - 1
-        if at < 0:
-            return None
-        start, data = self.ranges[at]
-        offset = address - start
-        if offset + size > len(data):
-            return None
-        return data[offset:offset + size]
+        # Back from the last range that starts at or before it, while one may still reach
+        # past it; a bounded look, since a hostile report may overlap its ranges at will.
+        for _ in range(MOST_OVERLAPS):
+            if at < 0 or self.ends[at] < address + size:
+                return None
+            start, data = self.ranges[at]
+            offset = address - start
+            if offset + size <= len(data):
+                return data[offset:offset + size]
+            at -= 1
+        return None
 
 
 def parse_notes(raw):
