@@ -1,5 +1,7 @@
 #include "download/Transfer.h"
 
+#include "win/CrashStack.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -88,6 +90,7 @@ void Transfer::start()
 
 DWORD WINAPI Transfer::workerEntry(void* transfer)
 {
+    win::keepStackForCrash();
     static_cast<Transfer*>(transfer)->run();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "reports/DisplayRestoreOnCrash.h"
 #include "reports/ReportNotes.h"
 #include "version.h"
+#include "win/CrashStack.h"
 #include "win/WinHandles.h"
 
 #include <dbghelp.h>
@@ -302,6 +303,7 @@ void writeHangReport()
 
 DWORD WINAPI reporterEntry(void*)
 {
+    win::keepStackForCrash();
     const HANDLE asked[] = {g_reporter.crashAsked, g_reporter.hangAsked};
     for (;;) {
         // A crash comes first: the lower index wins when both are set.

@@ -6,9 +6,10 @@
 # reports and other files untouched, a report cut short removed), and
 # scripts/crash-report.py names the function and its line, and walks the stacks. A fault
 # inside the report is left to the system too; a process heap locked for ever by another
-# thread does not hold the crash back. An x86 dump as the 32-bit launcher's would be has
-# its stack walked by frame pointers and by scan. A file that is no minidump, or one cut
-# short, gets one line and exit code 2.
+# thread does not hold the crash back. The crash path's stack fits what each thread keeps
+# for it. An x86 dump as the 32-bit launcher's would be has its stack walked by frame
+# pointers and by scan. A file that is no minidump, or one cut short, gets one line and
+# exit code 2.
 # Argument: the build folder.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -65,6 +66,16 @@ expected+=" TovinLauncher-0.9.0-20260105-120000-45.dmp TovinLauncher-0.9.0-20260
 for day in 1 2 3; do expected+=" TovinLauncher-0.9.0-2026010$day-130000-5$day-hang.dmp"; done
 [ "$(printf '%s\n' "${now[@]}" | sort | tr '\n' ' ')" = "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ')" ] ||
   fail "CrashReports holds: ${left[*]} then: ${now[*]}"
+
+# How deep below a fault the crash path reaches (the exception's dispatch, the launcher's
+# filter and its wait for the report): within the stack every thread keeps for it.
+(cd "$work" && timeout 90 "$root/scripts/wine-run.sh" crash_probe.exe stack.txt stack-use >/dev/null)
+read -r _ used kept < <(grep '^stack ' "$work/stack.txt" 2>/dev/null)
+if [ -z "${used:-}" ] || [ "$used" -ge "$kept" ]; then
+  fail "the crash path used ${used:-an unknown number of} bytes of stack, more than the ${kept:-} kept for it"
+else
+  echo "crash report: the crash path used $used bytes of stack below the fault, of $kept kept for it"
+fi
 
 if [ -n "$report" ]; then
   report_py "$reports/$report" --symbols "$build/crash_probe-debug.zip" >"$work/out.txt" 2>&1 || fail "crash-report.py failed"
