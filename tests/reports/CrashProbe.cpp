@@ -3,13 +3,16 @@
 // through operator new refused from there on (the crash path must need none):
 //   crash_probe REPORT fault | thread-fault | terminate | abort | pure-virtual
 //                      | invalid-parameter | exit | fault-in-report | heap-locked
-//                      | stack-use
+//                      | hang-then-crash | stack-use
 //   crash_probe witness FILE PID EVENT
 // REPORT receives the mode in force after the switch. fault-in-report hands the reporting
 // thread pointers it faults on. heap-locked faults while another thread holds the process
 // heap's lock for ever, which the report needs: the launcher's filter must come back all
 // the same (the probe then ends itself with kFilterCameBack, since Wine's own handling
-// would need the heap too). stack-use faults with the stack below painted, and adds
+// would need the heap too). hang-then-crash asks for a hang report while another thread
+// holds the loader lock for ever (as a main thread hung in a DLL's entry point would),
+// which the report's writing waits for, then faults: the display must come back all the
+// same (kFilterCameBack again). stack-use faults with the stack below painted, and adds
 // to REPORT how deep the crash path reached below the fault ("stack USED GUARANTEED").
 // witness is a stand-in for the system's debugger (the AeDebug key): it notes in FILE the
 // id of each process whose crash the system's own handling took.
@@ -57,6 +60,19 @@ void refuseAllocations()
 DWORD WINAPI holdHeapLock(void* held)
 {
     HeapLock(GetProcessHeap());
+    SetEvent(held);
+    Sleep(INFINITE);
+    return 0;
+}
+
+DWORD WINAPI holdLoaderLock(void* held)
+{
+    using Lock = LONG(NTAPI*)(ULONG, ULONG*, ULONG_PTR*);
+    const auto lock = reinterpret_cast<Lock>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrLockLoaderLock")));
+    ULONG_PTR cookie = 0;
+    if (lock)
+        lock(0, nullptr, &cookie);
     SetEvent(held);
     Sleep(INFINITE);
     return 0;
@@ -170,6 +186,13 @@ int main(int argc, char** argv)
     } else if (how == "heap-locked") {
         g_launcherFilter = SetUnhandledExceptionFilter(endAfterTheLauncherFilter);
         holdForEver(holdHeapLock);
+        fault();
+    } else if (how == "hang-then-crash") {
+        g_launcherFilter = SetUnhandledExceptionFilter(endAfterTheLauncherFilter);
+        holdForEver(holdLoaderLock);
+        requestHangReport();
+        Sleep(1000); // its writing is under way, and waits
+        refuseAllocations();
         fault();
     } else if (how == "stack-use") {
         g_stackUseFile = argv[1];
