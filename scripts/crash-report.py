@@ -9,14 +9,19 @@ the main thread had been silent), every thread's whole stack, the faulting threa
 and then the main thread, and the module list with versions. Each frame is named by
 module and offset; with --symbols (the release's debug ZIP, or a folder of its .debug
 files) the launcher's frames also get their function and source line, through the cross
-binutils' addr2line for the dump's processor (x86 or x64).
+binutils' addr2line for the dump's processor (x86 or x64), with C++ names demangled by
+its c++filt (x86's calling-convention decorations, such as stdcall's @N, taken off).
 
 The stack walk works from the dump's own memory: the thread's context, then the chain of
-saved frame pointers, and where that gives out, a scan of the stack for values that point
-into a module's code. A scanned value in the launcher's own code (whose bytes the report
-carries) must follow a call instruction; elsewhere the code is not in the report, and the
-value need only point into a code section. Each frame says how it was found: context,
-frame pointer or scan. A scan can find a return address that an earlier call left behind.
+saved frame pointers (x86), and where that gives out, a scan of the stack for values that
+point into a module's code. Where the chain holds, what lies between two links is a
+frame's own data and is not scanned; between the context and the first link only the
+first return address is taken (a system call's stub keeps no frame). A scanned value in
+the launcher's own code (whose bytes the report carries) must follow a call instruction;
+elsewhere the code is not in the report, and a value that only points into a code
+section is a guess. Each frame says how it was found: context, frame pointer, scan, or
+scan, a guess; a return address found twice in a row is listed once, the better way. A
+scan can find a return address that an earlier call left behind.
 
 --json prints the same as one JSON object. A file that is not a minidump, or is cut short,
 gets one line and exit code 2.
@@ -25,6 +30,7 @@ import argparse
 import bisect
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -44,12 +50,14 @@ REGISTERS = {
     AMD64: {"ip": (0xF8, "<Q"), "sp": (0x98, "<Q"), "fp": (0xA0, "<Q"), "pointer": 8},
 }
 ADDR2LINE = {X86: "i686-w64-mingw32-addr2line", AMD64: "x86_64-w64-mingw32-addr2line"}
+CXXFILT = {X86: "i686-w64-mingw32-c++filt", AMD64: "x86_64-w64-mingw32-c++filt"}
 PROCESSORS = {X86: "x86", AMD64: "x64", 5: "ARM", 12: "ARM64"}
 # Bounds: a hostile count must not make the reader loop or allocate for long.
 MOST_STREAMS = 1024
 MOST_THREADS = 4096
 MOST_MODULES = 4096
 MOST_MEMORY_RANGES = 1 << 20  # Wine's 64-bit dbghelp writes about 16,000
+MOST_OVERLAPS = 64  # ranges looked at for one address
 MOST_NAME_BYTES = 2 * 32768
 MOST_NOTES_BYTES = 64 * 1024
 MOST_FRAMES = 256  # per thread
@@ -125,11 +133,14 @@ class Dump:
 
 
 class Memory:
-    """The process memory a report holds: ranges of (address, bytes), looked up by address."""
+    """The process memory a report holds: ranges of (address, bytes), looked up by address.
+    Ranges may overlap: the launcher's own code stream covers the few bytes of code that
+    dbghelp keeps around the faulting instruction."""
 
     def __init__(self):
         self.starts = []
         self.ranges = []
+        self.ends = []  # the furthest end of the ranges up to each one, in order of start
 
     def add(self, address, data):
         if data:
@@ -138,17 +149,25 @@ class Memory:
     def sort(self):
         self.ranges.sort(key=lambda found: found[0])
         self.starts = [address for address, _ in self.ranges]
+        self.ends, furthest = [], 0
+        for address, data in self.ranges:
+            furthest = max(furthest, address + len(data))
+            self.ends.append(furthest)
 
     def read(self, address, size):
         """The `size` bytes at `address`, or None where the report does not hold them all."""
         at = bisect.bisect_right(self.starts, address) - 1
-        if at < 0:
-            return None
-        start, data = self.ranges[at]
-        offset = address - start
-        if offset + size > len(data):
-            return None
-        return data[offset:offset + size]
+        # Back from the last range that starts at or before it, while one may still reach
+        # past it; a bounded look, since a hostile report may overlap its ranges at will.
+        for _ in range(MOST_OVERLAPS):
+            if at < 0 or self.ends[at] < address + size:
+                return None
+            start, data = self.ranges[at]
+            offset = address - start
+            if offset + size <= len(data):
+                return data[offset:offset + size]
+            at -= 1
+        return None
 
 
 def parse_notes(raw):
@@ -293,6 +312,7 @@ class Symbols:
     def __init__(self, where, processor, temp):
         self.files = {}
         self.addr2line = None
+        self.cxxfilt = None
         self.problem = None
         if where is None:
             return
@@ -317,6 +337,12 @@ class Symbols:
         self.addr2line = tool and shutil.which(tool)
         if not self.addr2line:
             self.problem = f"{tool or 'an addr2line for this processor'} is not installed: no functions or lines"
+            return
+        # addr2line's own demangling (-C) fails on x86: it takes the target's leading
+        # underscore off a name whose own underscore the demangler then lacks.
+        self.cxxfilt = shutil.which(CXXFILT[processor])
+        if not self.cxxfilt:
+            self.problem = f"{CXXFILT[processor]} is not installed: C++ names are left mangled"
 
     @staticmethod
     def image_base(path):
@@ -343,7 +369,7 @@ class Symbols:
             return {}
         offsets = sorted(set(offsets))
         try:
-            result = subprocess.run([self.addr2line, "-a", "-f", "-C", "-i", "-e", path] +
+            result = subprocess.run([self.addr2line, "-a", "-f", "-i", "-e", path] +
                                     [f"{base + offset:#x}" for offset in offsets],
                                     capture_output=True, text=True, timeout=ADDR2LINE_SECONDS, check=False)
         except (OSError, subprocess.TimeoutExpired):
@@ -361,9 +387,32 @@ class Symbols:
                 i += 1
                 continue
             if current is not None and i + 1 < len(lines) and line != "??":
-                found.setdefault(current, []).append((line, tidy(lines[i + 1])))
+                found.setdefault(current, []).append((undecorated(line), tidy(lines[i + 1])))
             i += 2
-        return found
+        names = self.demangle({function for places in found.values() for function, _ in places})
+        return {offset: [(names.get(function, function), where) for function, where in places]
+                for offset, places in found.items()}
+
+    def demangle(self, functions):
+        """{mangled: demangled} for the C++ names among `functions`, by one c++filt run."""
+        mangled = sorted(name for name in functions if name.startswith("_Z"))
+        if not self.cxxfilt or not mangled:
+            return {}
+        try:
+            # -n: the names have no target's underscore left to strip.
+            result = subprocess.run([self.cxxfilt, "-n"], input="\n".join(mangled) + "\n", capture_output=True,
+                                    text=True, timeout=ADDR2LINE_SECONDS, check=False)
+        except (OSError, subprocess.TimeoutExpired):
+            return {}
+        plain = result.stdout.split("\n")[:len(mangled)]
+        return dict(zip(mangled, plain)) if len(plain) == len(mangled) and all(plain) else {}
+
+
+def undecorated(function):
+    """A function's name without x86's calling-convention decoration: stdcall's `name@N`
+    and fastcall's `@name@N` (a split-off part's `.cold` kept)."""
+    match = re.fullmatch(r"@?([^@]+)@[0-9]+((?:\.[A-Za-z0-9_]+)*)", function)
+    return match.group(1) + match.group(2) if match else function
 
 
 def tidy(place):
@@ -408,10 +457,16 @@ class Walker:
 
     On x86 (the launcher as it ships) every function of the launcher, and Windows' own
     code, saves the caller's frame pointer below its return address: the walk follows that
-    chain and scans only where it gives out. On x64 a frame pointer may point anywhere
+    chain, and scans only where it gives out. Where a link holds, what lies between it and
+    the next is the frame's own data: an address of code there is a return address an
+    earlier call left behind, and is not listed. On x64 a frame pointer may point anywhere
     inside its frame (GCC sets it past the saved registers) and Windows' code keeps none:
     frames are unwound from the tables of each image, which a report does not hold, so the
     x64 walk is the context and the scan alone."""
+
+    # How a frame was found, the most certain first: a return address found two ways is
+    # listed once, as the better one.
+    RANK = {"context": 0, "frame pointer": 1, "scan": 2, "guess": 3}
 
     def __init__(self, report):
         self.report = report
@@ -432,11 +487,15 @@ class Walker:
         return any(rva <= offset < rva + size for rva, size in sections)
 
     def return_address(self, value):
-        """A plausible return address: into code, and after a call where the code is at hand."""
-        if not self.code(value):
-            return False
+        """How far a stack value can be a return address: None when it is none (outside
+        code, or after no call where the code is at hand), "scan" when it follows a call in
+        code the report holds, "guess" in code it does not hold (the system's)."""
+        if value is None or not self.code(value):
+            return None
         before = self.report["memory"].read(value - 7, 7)
-        return before is None or follows_call(before)
+        if before is None:
+            return "guess"
+        return "scan" if follows_call(before) else None
 
     def walk(self, registers, stack):
         start, data = stack
@@ -450,33 +509,62 @@ class Walker:
 
         frames = [(registers["ip"], "context")]
         position = max(registers["sp"], start)
-        frame = registers["fp"] if self.frame_pointers else None
         scan_end = min(end, position + MOST_STACK_SCANNED)
-        while position < scan_end and len(frames) < MOST_FRAMES and self.budget > 0:
-            chained = frame is not None and position <= frame < scan_end - self.pointer and frame % self.pointer == 0
-            limit = frame if chained else scan_end
-            # Frames that keep no frame pointer lie below the next saved one: scan them.
-            while position < limit and len(frames) < MOST_FRAMES and self.budget > 0:
-                value = word(position)
-                position += self.pointer
-                self.budget -= self.pointer
-                if value is not None and self.return_address(value):
-                    frames.append((value, "scan"))
-                    # The callee's prologue may have saved the caller's frame pointer just
-                    # below the return address: the chain can go on from there.
-                    saved = word(position - 2 * self.pointer)
-                    if self.frame_pointers and not chained and saved is not None and position <= saved < scan_end:
-                        frame, chained, limit = saved, True, saved
-            if not chained or len(frames) >= MOST_FRAMES:
-                break
-            value, saved = word(frame + self.pointer), word(frame)
-            position = frame + 2 * self.pointer
-            if value is not None and self.return_address(value):
+
+        def holds(frame):
+            """Whether a saved frame pointer at `frame`, above what is walked, is followed
+            by a return address."""
+            return (frame is not None and position <= frame < scan_end - self.pointer and frame % self.pointer == 0
+                    and self.return_address(word(frame + self.pointer)) is not None)
+
+        def room():
+            return position < scan_end and len(frames) < MOST_FRAMES and self.budget > 0
+
+        frame = registers["fp"] if self.frame_pointers else None
+        innermost = True
+        while room():
+            if holds(frame):
+                if innermost:
+                    # Between the context and the first link: the innermost function's own
+                    # frame. One that keeps no frame pointer (a system call's stub) has its
+                    # caller's return address on top; the rest belongs to the frame the
+                    # link saves, where a code address is stale. The first one is taken.
+                    while position < frame and self.budget > 0:
+                        how = self.return_address(word(position))
+                        position += self.pointer
+                        self.budget -= self.pointer
+                        if how:
+                            frames.append((word(position - self.pointer), how))
+                            break
+                value, saved = word(frame + self.pointer), word(frame)
                 frames.append((value, "frame pointer"))
+                position = frame + 2 * self.pointer
                 frame = saved if saved is not None and saved > frame else None
             else:
+                # No chain here: a scan, until a return address whose callee saved the
+                # caller's frame pointer just below it picks the chain up again.
                 frame = None
-        return frames
+                while room() and frame is None:
+                    value = word(position)
+                    position += self.pointer
+                    self.budget -= self.pointer
+                    how = self.return_address(value)
+                    if how:
+                        frames.append((value, how))
+                        saved = word(position - 2 * self.pointer)
+                        if self.frame_pointers and holds(saved):
+                            frame = saved
+            innermost = False
+        # The same return address twice in a row is one frame (found by the chain and by
+        # the scan, or left twice on the stack), listed as found the better way.
+        walked = []
+        for address, how in frames:
+            if walked and walked[-1][0] == address:
+                if self.RANK[how] < self.RANK[walked[-1][1]]:
+                    walked[-1] = (address, how)
+                continue
+            walked.append((address, how))
+        return walked
 
 
 def describe(report, symbols, stacks):
@@ -498,7 +586,10 @@ def describe(report, symbols, stacks):
     for frames in located:
         described.append([])
         for address, how, module, lookup in frames:
-            frame = {"address": address, "found_by": how, "module": None, "offset": None, "symbols": []}
+            # A guess is a scanned value in code the report does not hold: nothing says a
+            # call came before it.
+            frame = {"address": address, "found_by": "scan" if how == "guess" else how, "guess": how == "guess",
+                     "module": None, "offset": None, "symbols": []}
             if module:
                 frame["module"] = os.path.basename(module["path"].replace("\\", "/"))
                 frame["offset"] = address - module["base"]
@@ -593,7 +684,8 @@ def show(result):
                                        ("main", thread["main"]), ("writing this report", thread["reporting"])) if on]
         print(f"  {thread['id']}" + (f" ({', '.join(marks)})" if marks else "") + ":")
         for index, frame in enumerate(thread["frames"]):
-            print(f"    #{index:<3}{place_text(frame)}  [{frame['found_by']}]")
+            how = "scan, a guess" if frame["guess"] else frame["found_by"]
+            print(f"    #{index:<3}{place_text(frame)}  [{how}]")
     print("modules:")
     for module in result["modules"]:
         version = module["version"] or "no version"
@@ -610,7 +702,7 @@ def as_json(result):
     def frame(f):
         return {"address": f"{f['address']:#x}", "module": f["module"],
                 "offset": None if f["offset"] is None else f"{f['offset']:#x}", "found_by": f["found_by"],
-                "symbols": [{"function": function, "source": where} for function, where in f["symbols"]]}
+                "guess": f["guess"], "symbols": [{"function": function, "source": where} for function, where in f["symbols"]]}
 
     out = dict(result)
     if result["exception"]:

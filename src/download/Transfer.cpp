@@ -1,5 +1,6 @@
 #include "download/Transfer.h"
 
+#include "win/CrashStack.h"
 #include "win/WidePath.h"
 #include "win/WideText.h"
 
@@ -137,6 +138,7 @@ void Transfer::start()
 
 DWORD WINAPI Transfer::workerEntry(void* transfer)
 {
+    win::keepStackForCrash();
     static_cast<Transfer*>(transfer)->run();
     return 0;
 }

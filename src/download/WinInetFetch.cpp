@@ -44,7 +44,8 @@ std::string asciiHost(std::string_view host)
 struct Notices {
     UniqueHandle completed{CreateEventA(nullptr, FALSE, FALSE, nullptr)}; // one pending call's completion
     UniqueHandle closed{CreateEventA(nullptr, TRUE, FALSE, nullptr)};     // the request handle's last notice
-    std::atomic<bool> created{false}; // WinINet made a request handle, which closing the session closes
+    std::atomic<bool> created{false};       // WinINet made a request handle, which closing the session closes
+    std::atomic<HINTERNET> handle{nullptr}; // the handle it made, from its creation notice
     std::atomic<DWORD_PTR> result{0};
     DWORD available = 0;
     DWORD got = 0;
@@ -86,6 +87,10 @@ void CALLBACK statusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* i
         length >= sizeof(INTERNET_ASYNC_RESULT) ? static_cast<INTERNET_ASYNC_RESULT*>(information) : nullptr;
     switch (status) {
     case INTERNET_STATUS_HANDLE_CREATED:
+        // The new handle comes first: documented as the address of an HINTERNET, and in the
+        // Knowledge Base as an INTERNET_ASYNC_RESULT whose dwResult holds it.
+        if (information && length >= sizeof(HINTERNET))
+            notices.handle = *static_cast<HINTERNET*>(information);
         notices.created = true;
         break;
     case INTERNET_STATUS_REQUEST_COMPLETE:
@@ -140,10 +145,16 @@ public:
         expectCompletion();
         const HINTERNET opened =
             calls_.openUrl(session_, url, headers.empty() ? nullptr : headers.c_str(), kRequestFlags, context());
-        if (opened)
+        if (opened) {
             request_ = opened;
-        else if (completed(FALSE, limits_.requestMs)) // only the completion says whose the handle is
-            request_ = reinterpret_cast<HINTERNET>(notices_->result.load());
+        } else if (GetLastError() == ERROR_IO_PENDING) {
+            // WinINet may make the handle, and send its notices, at any time until it closes it.
+            openPending_ = true;
+            // The handle is the one its creation notice gave; the completion's result is
+            // documented as a Boolean, and only says that the open succeeded.
+            if (completed(FALSE, limits_.requestMs))
+                request_ = notices_->handle.load();
+        }
         return request_ && !abandoned();
     }
 
@@ -250,12 +261,13 @@ private:
     // is ever closed, since WinINet may have given it to another transfer since. Then the
     // request handle's last notice is waited for, bounded; past the bound, what WinINet
     // may still write into is kept until that notice comes (Lingering), and a read
-    // buffer it may still fill is replaced.
+    // buffer it may still fill is replaced. An open that went pending counts as a handle
+    // made even before its creation notice: that notice may come later still.
     void close()
     {
         if (!notices_)
             return;
-        const bool made = request_ || notices_->created;
+        const bool made = request_ || notices_->created || openPending_;
         if (request_)
             calls_.close(request_);
         if (session_)
@@ -281,6 +293,7 @@ private:
     HINTERNET session_ = nullptr;
     HINTERNET request_ = nullptr;
     bool chunkPending_ = false; // a call that fills the read buffer has not completed
+    bool openPending_ = false;  // the open returned ERROR_IO_PENDING
 };
 
 // A request's body, into the file: every byte written is counted where other threads read it.

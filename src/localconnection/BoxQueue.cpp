@@ -1,6 +1,7 @@
 #include "localconnection/BoxQueue.h"
 
 #include "localconnection/Trace.h"
+#include "win/CrashStack.h"
 #include "win/WideText.h"
 #include "win/WinHandles.h"
 
@@ -73,6 +74,7 @@ struct DetachedBox {
 
 DWORD WINAPI showDetachedBox(LPVOID parameter)
 {
+    win::keepStackForCrash();
     const std::unique_ptr<DetachedBox> box(static_cast<DetachedBox*>(parameter));
     showBox(box->caption.c_str(), box->text.c_str());
     openBoxes().release(box->key);

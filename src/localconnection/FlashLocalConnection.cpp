@@ -3,6 +3,7 @@
 
 #include "localconnection/LockedPass.h"
 #include "localconnection/Pauses.h"
+#include "win/CrashStack.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -108,6 +109,7 @@ DWORD WINAPI CFlashLocalConnection::receiveThreadEntry(LPVOID connector)
 {
     if (!connector)
         return 0;
+    win::keepStackForCrash();
     return static_cast<DWORD>(static_cast<CFlashLocalConnection*>(connector)->receiveLoop());
 }
 

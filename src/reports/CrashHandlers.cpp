@@ -2,6 +2,7 @@
 
 #include "reports/CrashReport.h"
 #include "display/DisplayRestoreOnCrash.h"
+#include "win/CrashStack.h"
 
 #include <windows.h>
 
@@ -58,6 +59,7 @@ extern "C" [[noreturn]] void __cxa_pure_virtual() // NOLINT(bugprone-reserved-id
 
 void installCrashHandlers()
 {
+    win::keepStackForCrash(); // this thread's, as every other thread of the launcher does
     // No box of the runtime's at a bad end (abort's among them): the report says what
     // happened, and nobody may be there to close one.
     _set_error_mode(_OUT_TO_STDERR);

@@ -8,6 +8,7 @@
 // error reporting sees. The runtime shows no box of its own on the way.
 #pragma once
 
-// Installs the handlers, the exit-time display restore and the reporting thread; call
-// once, first thing, on the main thread.
+// Installs the handlers, the exit-time display restore and the reporting thread, and keeps
+// the main thread's stack for the crash path (win/CrashStack.h); call once, first thing, on
+// the main thread.
 void installCrashHandlers();

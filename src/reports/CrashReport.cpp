@@ -3,6 +3,7 @@
 #include "display/DisplayRestoreOnCrash.h"
 #include "reports/ReportNotes.h"
 #include "version.h"
+#include "win/CrashStack.h"
 #include "win/WinHandles.h"
 
 #include <dbghelp.h>
@@ -302,6 +303,7 @@ void writeHangReport()
 
 DWORD WINAPI reporterEntry(void*)
 {
+    win::keepStackForCrash();
     const HANDLE asked[] = {g_reporter.crashAsked, g_reporter.hangAsked};
     for (;;) {
         // A crash comes first: the lower index wins when both are set.
@@ -333,7 +335,13 @@ ULONGLONG reporterTime()
            ((ULONGLONG{user.dwHighDateTime} << 32) | user.dwLowDateTime);
 }
 
-void waitForReport()
+// Waits for the crash's report. When the wait gives up, the reporting thread may never
+// come to the display (stuck, say, in a hang report's dump, which waits for the loader
+// lock that the hung main thread holds), so this thread puts the display back itself;
+// not after a stack overflow, whose thread has only the guarantee left (win/CrashStack.h),
+// too little for user32 (a display change sends its notice to the windows, this
+// thread's own among them).
+void waitForReport(bool overflow)
 {
     ULONGLONG lastTime = reporterTime();
     DWORD stalledMs = 0;
@@ -344,33 +352,46 @@ void waitForReport()
         stalledMs = time == lastTime ? stalledMs + kReportLookMs : 0;
         lastTime = time;
     }
+    if (!overflow)
+        restoreDisplayModeAfterCrash();
+}
+
+// Whether a crash is a stack overflow, read without faulting: the pointers come from a
+// process in an unknown state.
+bool stackOverflowed(const EXCEPTION_POINTERS* exception)
+{
+    EXCEPTION_RECORD* record = nullptr;
+    DWORD code = 0;
+    return exception && readOwn(&exception->ExceptionRecord, &record, sizeof record) && record &&
+           readOwn(&record->ExceptionCode, &code, sizeof code) && code == EXCEPTION_STACK_OVERFLOW;
 }
 
 // Whether this thread's end is the one to report. Not when there is no reporting thread
-// (the display is put back here then), nor on the reporting thread (a fault inside a
-// report is left to the system), nor after another thread's crash (one report, then the
-// system: this thread waits for it).
-bool claimCrash()
+// (the display is put back here then, but after a stack overflow), nor on the reporting
+// thread (a fault inside a report is left to the system), nor after another thread's
+// crash (one report, then the system: this thread waits for it).
+bool claimCrash(bool overflow)
 {
     if (!g_ready.load()) {
-        restoreDisplayModeAfterCrash();
+        if (!overflow)
+            restoreDisplayModeAfterCrash();
         return false;
     }
     if (GetCurrentThreadId() == g_reporter.threadId)
         return false;
     if (g_crashClaimed.exchange(true)) {
-        waitForReport();
+        waitForReport(overflow);
         return false;
     }
     return true;
 }
 
-void handOver(EXCEPTION_POINTERS* exception)
+void handOver(EXCEPTION_POINTERS* exception, bool overflow)
 {
     g_crashException = exception;
     g_crashThread = GetCurrentThreadId();
     SetEvent(g_reporter.crashAsked);
-    waitForReport();
+    waitForReport(overflow);
 }
 
 } // namespace
@@ -435,13 +456,14 @@ void prepareCrashReports()
 
 void reportCrash(EXCEPTION_POINTERS* exception)
 {
-    if (claimCrash())
-        handOver(exception);
+    const bool overflow = stackOverflowed(exception);
+    if (claimCrash(overflow))
+        handOver(exception, overflow);
 }
 
 __attribute__((noinline)) void reportBadEnd(DWORD code)
 {
-    if (!claimCrash())
+    if (!claimCrash(false))
         return;
     // In static storage, now that this thread alone writes them: the thread's stack keeps
     // no copy of its own context for a report's stack scan to find again.
@@ -451,7 +473,7 @@ __attribute__((noinline)) void reportBadEnd(DWORD code)
     g_badEndRecord.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
     g_badEndRecord.ExceptionAddress = instructionPointer(g_badEndContext);
     g_badEndPointers = {&g_badEndRecord, &g_badEndContext};
-    handOver(&g_badEndPointers);
+    handOver(&g_badEndPointers, false);
 }
 
 bool requestHangReport()

@@ -38,7 +38,8 @@ void prepareCrashReports();
 
 // On the thread that ends badly: hands `exception` to the reporting thread, which puts the
 // display mode back and writes the report, and waits for it while that thread works (no
-// longer once it has stalled for 10 s, a minute at most). Returns at once on the
+// longer once it has stalled for 10 s, a minute at most; then this thread puts the
+// display back itself, but after a stack overflow). Returns at once on the
 // reporting thread itself (a fault inside a report is left to the system), and after the
 // first one's report on any other thread (one report per process).
 void reportCrash(EXCEPTION_POINTERS* exception);

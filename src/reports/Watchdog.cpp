@@ -2,11 +2,12 @@
 
 #include "reports/CrashReport.h"
 #include "reports/ReportNotes.h"
+#include "win/CrashStack.h"
 
 namespace {
 
-// Reserved, not committed: the thread only waits and sends.
-constexpr SIZE_T kStackBytes = 64 * 1024;
+// Reserved, not committed: the thread only waits and sends; and the crash path's share.
+constexpr SIZE_T kStackBytes = 64 * 1024 + win::kCrashStackBytes;
 // Asked to stop, the thread ends at once: its wait is on the stop event, and the main
 // thread, waiting for it, answers its last message. Past this bound it is let go (the
 // process is ending) rather than hold the launcher's end.
@@ -38,6 +39,7 @@ void Watchdog::stop(const win::ThreadWait& wait)
 
 DWORD WINAPI Watchdog::entry(void* watchdog)
 {
+    win::keepStackForCrash();
     static_cast<Watchdog*>(watchdog)->run();
     return 0;
 }

@@ -1,10 +1,10 @@
 // The WinINet fetch on its own: against the test HTTP server, what an abandoned
 // transfer's thread may still do once the next transfer has begun; against a stand-in
 // for WinINet, what Windows may do and Wine never does.
+#include "download/InternetHandle.h"
 #include "download/WinInetFetch.h"
 #include "support/Wait.h"
 #include "support/WinProcess.h"
-#include "download/InternetHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -160,72 +160,135 @@ TEST(WinInetFetch, AnOpenThatFailsAfterItsHandleWasMadeEndsWithinItsBounds)
     }
 }
 
+// A response of kSize bytes with status 200, whose first read not to wait goes pending
+// and completes with bytes in the buffer. Its queries answer only for the request handle.
+struct StandInResponse : StandInInternet {
+    static constexpr std::uint32_t kSize = 5000;
+
+    HINTERNET openUrl(HINTERNET, const char*, const char*, DWORD flags, DWORD_PTR context) const override
+    {
+        context_ = context;
+        flags_ = flags;
+        if (!openGoesPending_)
+            return kRequest;
+        // As Windows documents it: the handle in its creation notice, the completion a Boolean.
+        notify(INTERNET_STATUS_HANDLE_CREATED, reinterpret_cast<DWORD_PTR>(kRequest));
+        notify(INTERNET_STATUS_REQUEST_COMPLETE, TRUE);
+        SetLastError(ERROR_IO_PENDING);
+        return nullptr;
+    }
+    BOOL queryInfo(HINTERNET request, DWORD query, char* text, DWORD* length) const override
+    {
+        const std::string value = request != kRequest                  ? ""
+                                  : query == HTTP_QUERY_STATUS_CODE    ? "200"
+                                  : query == HTTP_QUERY_CONTENT_LENGTH ? std::to_string(kSize)
+                                                                       : "";
+        *length = static_cast<DWORD>(value.size());
+        value.copy(text, value.size());
+        return !value.empty();
+    }
+    BOOL queryDataAvailable(HINTERNET, DWORD* available) const override
+    {
+        *available = kSize - sent_;
+        return TRUE;
+    }
+    BOOL read(HINTERNET, void* into, DWORD size, DWORD* got) const override
+    {
+        *got = give(into, size);
+        return TRUE;
+    }
+    BOOL readWithoutWaiting(HINTERNET, INTERNET_BUFFERSA* buffers, DWORD_PTR) const override
+    {
+        const bool first = sent_ == 0;
+        buffers->dwBufferLength = give(buffers->lpvBuffer, first ? 1000 : buffers->dwBufferLength);
+        if (!first)
+            return TRUE;
+        notify(INTERNET_STATUS_REQUEST_COMPLETE, TRUE);
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
+    }
+    DWORD give(void* into, DWORD size) const
+    {
+        const DWORD count = std::min(size, kSize - sent_);
+        for (DWORD i = 0; i < count; ++i)
+            static_cast<std::uint8_t*>(into)[i] = static_cast<std::uint8_t>((sent_ + i) * 7 % 251);
+        sent_ += count;
+        return count;
+    }
+    static std::string body()
+    {
+        std::string expected(kSize, '\0');
+        for (std::uint32_t i = 0; i < kSize; ++i)
+            expected[i] = static_cast<char>(i * 7 % 251);
+        return expected;
+    }
+
+    bool openGoesPending_ = false;
+    mutable DWORD sent_ = 0;
+    mutable DWORD flags_ = 0;
+};
+
 // A read that is not to wait goes pending all the same, and completes with bytes in the
-// buffer: they are written, in their place. And no request writes into WinINet's cache.
-TEST(WinInetFetch, AReadNotToWaitThatGoesPendingKeepsItsBytes)
+// buffer: they are written, in their place. An open that goes pending gives its request
+// handle in its creation notice, and its completion carries 1: the fetch uses the handle.
+// And no request writes into WinINet's cache.
+TEST(WinInetFetch, PendingCallsKeepTheirBytesAndTheirHandle)
 {
-    constexpr std::uint32_t kSize = 5000;
-    struct PendingRead : StandInInternet {
-        HINTERNET openUrl(HINTERNET, const char*, const char*, DWORD flags, DWORD_PTR context) const override
+    for (const bool openGoesPending : {false, true}) {
+        TempDir dir;
+        const std::string path = dir.file("body.bin");
+        UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        StandInResponse calls;
+        calls.openGoesPending_ = openGoesPending;
+        Fetch fetch("http://stand-in/", file.get(), {}, calls);
+        runFetch(&fetch);
+        file.close();
+        EXPECT_EQ(fetch.result.status, 200) << "open pending " << openGoesPending;
+        EXPECT_TRUE(readFile(path) == StandInResponse::body())
+            << "open pending " << openGoesPending << ": the pending read's bytes must be in the file, in their place";
+        EXPECT_EQ(calls.closed_, (std::vector<HINTERNET>{StandInInternet::kRequest, StandInInternet::kSession}));
+        EXPECT_TRUE(calls.flags_ & INTERNET_FLAG_NO_CACHE_WRITE) << "the body was written into WinINet's cache too";
+    }
+}
+
+// An open that goes pending and outlives its bound, its handle not made yet (a slow
+// proxy detection): WinINet may still make it and send its notices, into what the open
+// was given. Those stay the open's until its closing notice, not the next request's.
+TEST(WinInetFetch, APendingOpensNoticesOutliveItsRequest)
+{
+    struct SlowOpen : StandInInternet {
+        HINTERNET openUrl(HINTERNET, const char*, const char*, DWORD, DWORD_PTR context) const override
+        {
+            contexts_.push_back(context);
+            SetLastError(ERROR_IO_PENDING);
+            return nullptr;
+        }
+        // Later, from WinINet's thread: the handle made, the open failed, the handle closed.
+        void lateNotices(DWORD_PTR context) const
         {
             context_ = context;
-            flags_ = flags;
-            return kRequest;
+            notify(INTERNET_STATUS_HANDLE_CREATED, reinterpret_cast<DWORD_PTR>(kRequest));
+            notify(INTERNET_STATUS_REQUEST_COMPLETE, 0, ERROR_INTERNET_TIMEOUT);
+            notify(INTERNET_STATUS_HANDLE_CLOSING, 0);
         }
-        BOOL queryInfo(HINTERNET, DWORD query, char* text, DWORD* length) const override
-        {
-            const std::string value = query == HTTP_QUERY_STATUS_CODE      ? "200"
-                                      : query == HTTP_QUERY_CONTENT_LENGTH ? std::to_string(kSize)
-                                                                           : "";
-            *length = static_cast<DWORD>(value.size());
-            value.copy(text, value.size());
-            return !value.empty();
-        }
-        BOOL queryDataAvailable(HINTERNET, DWORD* available) const override
-        {
-            *available = kSize - sent_;
-            return TRUE;
-        }
-        BOOL read(HINTERNET, void* into, DWORD size, DWORD* got) const override
-        {
-            *got = give(into, size);
-            return TRUE;
-        }
-        BOOL readWithoutWaiting(HINTERNET, INTERNET_BUFFERSA* buffers, DWORD_PTR) const override
-        {
-            const bool first = sent_ == 0;
-            buffers->dwBufferLength = give(buffers->lpvBuffer, first ? 1000 : buffers->dwBufferLength);
-            if (!first)
-                return TRUE;
-            notify(INTERNET_STATUS_REQUEST_COMPLETE, TRUE);
-            SetLastError(ERROR_IO_PENDING);
-            return FALSE;
-        }
-        DWORD give(void* into, DWORD size) const
-        {
-            const DWORD count = std::min(size, kSize - sent_);
-            for (DWORD i = 0; i < count; ++i)
-                static_cast<std::uint8_t*>(into)[i] = static_cast<std::uint8_t>((sent_ + i) * 7 % 251);
-            sent_ += count;
-            return count;
-        }
-        mutable DWORD sent_ = 0;
-        mutable DWORD flags_ = 0;
+        mutable std::vector<DWORD_PTR> contexts_;
     };
-    TempDir dir;
-    const std::string path = dir.file("body.bin");
-    UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(file);
-    PendingRead calls;
-    Fetch fetch("http://stand-in/", file.get(), {}, calls);
-    runFetch(&fetch);
-    file.close();
-    EXPECT_EQ(fetch.result.status, 200);
-    std::string expected(kSize, '\0');
-    for (std::uint32_t i = 0; i < kSize; ++i)
-        expected[i] = static_cast<char>(i * 7 % 251);
-    EXPECT_TRUE(readFile(path) == expected) << "the pending read's bytes must be in the file, in their place";
-    EXPECT_TRUE(calls.flags_ & INTERNET_FLAG_NO_CACHE_WRITE) << "the body was written into WinINet's cache too";
+    reask::Limits limits;
+    limits.requestMs = 100;
+    limits.closeMs = 100;
+    SlowOpen calls;
+    calls.closingNotice_ = false; // no handle yet, so nothing to report closed
+    for (int i = 0; i < 2; ++i) {
+        Fetch fetch("http://stand-in/", INVALID_HANDLE_VALUE, limits, calls);
+        runFetch(&fetch);
+        EXPECT_EQ(fetch.result.status, 2);
+    }
+    ASSERT_EQ(calls.contexts_.size(), 2u);
+    EXPECT_NE(calls.contexts_[0], calls.contexts_[1])
+        << "the pending open's notices were freed, and the next request was given their memory";
+    for (const DWORD_PTR context : calls.contexts_)
+        calls.lateNotices(context);
 }
 
 } // namespace

@@ -2,11 +2,13 @@
 // display switched: a thread started in it at a bad address, one started at
 // std::terminate, and its main thread suspended for 30 s during a download. Each leaves
 // its report, copied to TOVIN_CRASH_COPIES for launcher-crash-test.sh to read with
-// scripts/crash-report.py. Runs in a Wine virtual desktop beside the test HTTP server.
+// scripts/crash-report.py. During the download, each of its threads keeps the stack the
+// crash path needs. Runs in a Wine virtual desktop beside the test HTTP server.
 #include "launcher/Launcher.h"
 #include "reports/CrashReport.h"
 #include "support/LauncherFixture.h"
 #include "support/Wait.h"
+#include "win/CrashStack.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +22,54 @@ namespace {
 constexpr DWORD kCrashLimitMs = 90000; // a report takes seconds under wine64
 constexpr DWORD kSuspendedMs = 30000;
 constexpr DWORD kAbortExitCode = 3;
+
+// Where a thread's environment block keeps the stack guaranteed to it (GuaranteedStackBytes).
+#ifdef _WIN64
+constexpr DWORD_PTR kGuaranteeInBlock = 0x1748;
+#else
+constexpr DWORD_PTR kGuaranteeInBlock = 0xF78;
+#endif
+constexpr ULONG kBasicInformation = 0; // THREADINFOCLASS ThreadBasicInformation
+constexpr ULONG kStartAddress = 9;     // ThreadQuerySetWin32StartAddress
+struct ThreadBasicInformation {        // THREAD_BASIC_INFORMATION
+    LONG exitStatus;
+    void* environmentBlock;
+    void* clientId[2];
+    ULONG_PTR affinity;
+    LONG priority;
+    LONG basePriority;
+};
+
+// The stack each thread of the process that began in the given module keeps for the
+// crash path; the system's own threads (the thread pool's, WinINet's) are left out.
+std::vector<ULONG> stacksKeptForCrash(DWORD processId, const MODULEENTRY32& module)
+{
+    using Query = LONG(NTAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
+    const UniqueHandle process(OpenProcess(PROCESS_VM_READ, FALSE, processId));
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    std::vector<ULONG> kept;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = query && process && snapshot && Thread32First(snapshot.get(), &entry); more;
+         more = Thread32Next(snapshot.get(), &entry)) {
+        const UniqueHandle thread(entry.th32OwnerProcessID == processId
+                                      ? OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID)
+                                      : nullptr);
+        DWORD_PTR start = 0;
+        ThreadBasicInformation basic = {};
+        if (!thread || query(thread.get(), kStartAddress, &start, sizeof start, nullptr) != 0 ||
+            start - reinterpret_cast<DWORD_PTR>(module.modBaseAddr) >= module.modBaseSize ||
+            query(thread.get(), kBasicInformation, &basic, sizeof basic, nullptr) != 0)
+            continue;
+        ULONG bytes = 0;
+        ReadProcessMemory(process.get(), static_cast<const char*>(basic.environmentBlock) + kGuaranteeInBlock, &bytes,
+                          sizeof bytes, nullptr);
+        kept.push_back(bytes);
+    }
+    return kept;
+}
 
 std::string environment(const char* name)
 {
@@ -87,13 +137,15 @@ protected:
         ASSERT_TRUE(thread);
     }
 
-    // Where the launcher's program lies in its process.
-    DWORD_PTR launcherBase() const
+    // Where the launcher's program lies in its process (nothing when it cannot be read).
+    MODULEENTRY32 launcherModule() const
     {
         const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, launcher_->id()));
         MODULEENTRY32 module = {};
         module.dwSize = sizeof module;
-        return snapshot && Module32First(snapshot.get(), &module) ? reinterpret_cast<DWORD_PTR>(module.modBaseAddr) : 0;
+        if (!snapshot || !Module32First(snapshot.get(), &module))
+            module = {};
+        return module;
     }
 
     // The one new report, copied as `copy` for the script that reads it.
@@ -133,7 +185,7 @@ TEST_F(LauncherCrash, StdTerminateLeavesAReportAndTheDisplayBack)
     const DWORD_PTR terminate = std::strtoull(environment("TOVIN_TERMINATE_RVA").c_str(), nullptr, 16);
     ASSERT_NE(terminate, 0u);
     const EndsProcess game{startSwitched()};
-    const DWORD_PTR base = launcherBase();
+    const auto base = reinterpret_cast<DWORD_PTR>(launcherModule().modBaseAddr);
     ASSERT_NE(base, 0u);
     startRemoteThread(base + terminate);
     expectTheEnd(kAbortExitCode);
@@ -153,6 +205,11 @@ TEST_F(LauncherCrash, AMainThreadStoppedFor30SecondsLeavesOneHangReportAndGoesOn
         return !partial.empty() && !readFile(dir_.file(partial[0])).empty();
     };
     ASSERT_TRUE(waitUntil(bodyUnderWay, kLongWait)) << "the body is under way";
+    // Its main, receive, watchdog, reporting and download threads, at least.
+    const std::vector<ULONG> kept = stacksKeptForCrash(launcher_->id(), launcherModule());
+    EXPECT_GE(kept.size(), 5u);
+    for (const ULONG bytes : kept)
+        EXPECT_GE(bytes, win::kCrashStackBytes) << "a thread of the launcher keeps no stack for the crash path";
     const HWND window = FindWindowA(kWindowClassName, nullptr);
     ASSERT_NE(window, nullptr);
     const UniqueHandle mainThread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(window, nullptr)));
