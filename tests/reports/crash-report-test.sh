@@ -2,7 +2,7 @@
 # A crash leaves a report that support can read, and then goes on to the system:
 # crash_probe (the launcher's crash handlers and display service, every allocation
 # refused from the crash on) switches the display in a virtual desktop and faults in a
-# known function. Its report lies in CrashReports with at most four older ones (hang
+# known function. Its report lies in CrashReports with the newest older ones, kCrashReportsKept in all (hang
 # reports and other files untouched, a report cut short removed), and
 # scripts/crash-report.py names the function and its line, and walks the stacks. A fault
 # inside the report is left to the system too; a process heap locked for ever by another
@@ -32,8 +32,12 @@ if [ -z "$local_app_data" ] || [ "${reports#/}" = "$reports" ]; then
 fi
 rm -rf "$reports"
 mkdir -p "$reports"
-for day in 1 2 3 4 5 6; do
-  touch -d "2026-01-0$day" "$reports/TovinLauncher-0.9.0-2026010$day-120000-4$day.dmp"
+# One more old crash report than are kept: the new one and the newest of the old ones stay.
+kept=$(sed -n 's/.*kCrashReportsKept = \([0-9]*\);.*/\1/p' "$root/src/reports/CrashReport.h")
+[ -n "$kept" ] || { echo "no kCrashReportsKept in src/reports/CrashReport.h"; exit 1; }
+old_crash() { printf 'TovinLauncher-0.9.0-202601%02d-120000-4%d.dmp' "$1" "$1"; }
+for day in $(seq "$((kept + 1))"); do
+  touch -d "2026-01-$(printf %02d "$day")" "$reports/$(old_crash "$day")"
 done
 for day in 1 2 3; do
   touch -d "2026-01-0$day" "$reports/TovinLauncher-0.9.0-2026010$day-130000-5$day-hang.dmp"
@@ -61,8 +65,8 @@ code=$?
 [ $code = 7 ] || fail "with the heap locked the crash was held back (exit code $code)"
 
 mapfile -t now < <(cd "$reports" && find . -mindepth 1 -printf '%P\n' | grep -vxF "$report")
-expected="notes.txt TovinLauncher-0.9.0-20260103-120000-43.dmp TovinLauncher-0.9.0-20260104-120000-44.dmp"
-expected+=" TovinLauncher-0.9.0-20260105-120000-45.dmp TovinLauncher-0.9.0-20260106-120000-46.dmp"
+expected="notes.txt"
+for day in $(seq 3 "$((kept + 1))"); do expected+=" $(old_crash "$day")"; done
 for day in 1 2 3; do expected+=" TovinLauncher-0.9.0-2026010$day-130000-5$day-hang.dmp"; done
 [ "$(printf '%s\n' "${now[@]}" | sort | tr '\n' ' ')" = "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ')" ] ||
   fail "CrashReports holds: ${left[*]} then: ${now[*]}"
