@@ -360,10 +360,12 @@ void waitForReport(bool overflow)
 // process in an unknown state.
 bool stackOverflowed(const EXCEPTION_POINTERS* exception)
 {
-    EXCEPTION_RECORD* record = nullptr;
+    std::uintptr_t record = 0; // where the record lies
     DWORD code = 0;
-    return exception && readOwn(&exception->ExceptionRecord, &record, sizeof record) && record &&
-           readOwn(&record->ExceptionCode, &code, sizeof code) && code == EXCEPTION_STACK_OVERFLOW;
+    return exception && readOwn(&exception->ExceptionRecord, &record, sizeof record) && record != 0 &&
+           readOwn(reinterpret_cast<const BYTE*>(record) + offsetof(EXCEPTION_RECORD, ExceptionCode), &code,
+                   sizeof code) &&
+           code == EXCEPTION_STACK_OVERFLOW;
 }
 
 // Whether this thread's end is the one to report. Not when there is no reporting thread
