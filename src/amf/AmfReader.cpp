@@ -1,7 +1,6 @@
 #include "amf/AmfReader.h"
 
 #include "amf/ByteOrder.h"
-#include "amf/TextEncoding.h"
 
 #include <algorithm>
 #include <cstring>

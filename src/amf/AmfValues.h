@@ -95,7 +95,7 @@ public:
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
 
-    std::string value; // ANSI code page
+    std::string value; // UTF-8, as the wire carries it (not checked: bytes as received)
 };
 
 class CFlashAMFXml : public CFlashAMFObject {
@@ -106,7 +106,7 @@ public:
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
 
-    std::string value;
+    std::string value; // as CFlashAMFString's
 };
 
 // A strict (dense, ordered) array; elements may be absent.

@@ -30,6 +30,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DecodeCase{"EmptyString", "02 00 00", "String : ", 2},
         DecodeCase{"ZeroEndsText", "02 00 03 61 00 62", "String : a", 2},
+        // UTF-8 or not, a text is held as the bytes received: a sequence cut at its end too.
+        DecodeCase{"TextHeldAsReceived", "02 00 06 63 C3 A9 E9 FF C3", "String : c\xC3\xA9\xE9\xFF\xC3", 2},
         // Eight different bytes: any byte taken from a wrong place changes the value.
         DecodeCase{"Number", "00 40 09 21 FB 54 44 2D 18", "Number : 3.141593", 0},
         DecodeCase{"NegativeNumber", "00 BF F3 C0 CA 2A 5B 1D 5D", "Number : -1.234568", 0},
