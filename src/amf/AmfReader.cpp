@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 namespace {
 
@@ -87,7 +86,7 @@ bool CFlashAMFReader::readBytes(void* destination, std::size_t n)
     return true;
 }
 
-std::string CFlashAMFReader::readText(std::size_t length)
+std::string_view CFlashAMFReader::readTextView(std::size_t length)
 {
     if (!take(length))
         return {};
@@ -96,39 +95,71 @@ std::string CFlashAMFReader::readText(std::size_t length)
     // The text is the wire's UTF-8 as it came, up to its first zero byte (what Flash
     // content sees of such a string); all `length` bytes are consumed anyway.
     const void* zero = std::memchr(text, 0, length);
-    return std::string(text, zero ? static_cast<const char*>(zero) - text : length);
+    return std::string_view(text, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text) : length);
 }
 
 std::string CFlashAMFReader::readShortString()
 {
     const int length = readUInt16();
-    return failed_ ? std::string() : readText(static_cast<std::size_t>(length));
+    return failed_ ? std::string() : std::string(readTextView(static_cast<std::size_t>(length)));
 }
 
 std::string CFlashAMFReader::readLongString()
 {
     const std::uint32_t length = readUInt32();
-    return failed_ ? std::string() : readText(length);
+    return failed_ ? std::string() : std::string(readTextView(length));
+}
+
+AmfSlot CFlashAMFReader::readSlot(int marker)
+{
+    switch (marker) {
+    case 0x00: {
+        const double value = readDouble();
+        return failed_ ? AmfSlot() : AmfSlot::number(value);
+    }
+    case 0x01: {
+        const int byte = readByte();
+        return failed_ ? AmfSlot() : AmfSlot::boolean(byte == 1);
+    }
+    case 0x05:
+    case 0x06:
+        return failed_ ? AmfSlot() : AmfSlot::null();
+    default:
+        return readValue(marker);
+    }
 }
 
 AmfValuePtr CFlashAMFReader::readMembers(std::unique_ptr<CFlashAMFAssociativeArray> container)
 {
     const std::size_t first = pendingMembers_.size();
+    const auto drop = [&] {
+        pendingMembers_.erase(pendingMembers_.begin() + static_cast<std::ptrdiff_t>(first), pendingMembers_.end());
+    };
     for (;;) {
-        std::string key = readShortString();
+        const int keyLength = readUInt16();
+        const std::string_view key = failed_ ? std::string_view() : readTextView(static_cast<std::size_t>(keyLength));
         const int marker = readByte();
-        if (!failed_ && marker == kObjectEnd) {
-            const auto start = pendingMembers_.begin() + static_cast<std::ptrdiff_t>(first);
-            container->addMembers(std::make_move_iterator(start), std::make_move_iterator(pendingMembers_.end()));
-            pendingMembers_.erase(start, pendingMembers_.end());
-            return container;
-        }
-        AmfValuePtr value = failed_ ? nullptr : readValue(marker);
         if (failed_) {
-            pendingMembers_.resize(first);
+            drop();
             return nullptr;
         }
-        pendingMembers_.emplace_back(std::move(key), std::move(value));
+        if (marker == kObjectEnd) {
+            container->reserve(pendingMembers_.size() - first);
+            for (std::size_t i = first; i < pendingMembers_.size(); ++i) {
+                PendingMember& member = pendingMembers_[i];
+                container->emplaceMember(std::string_view(member.key, member.keyLength), std::move(member.value));
+            }
+            drop();
+            return container;
+        }
+        // Grown by half, not doubled: while it moves, the old and the new room are both held.
+        if (pendingMembers_.size() == pendingMembers_.capacity())
+            pendingMembers_.reserve(pendingMembers_.size() + pendingMembers_.size() / 2 + 8);
+        pendingMembers_.emplace_back(key, readSlot(marker)); // a failed value is absent, and dropped below
+        if (failed_) {
+            drop();
+            return nullptr;
+        }
     }
 }
 
@@ -154,7 +185,7 @@ AmfValuePtr CFlashAMFReader::readStrictArray()
         const int marker = readByte();
         if (failed_)
             break;
-        array->push(readValue(marker));
+        array->push(readSlot(marker));
     }
     return failed_ ? nullptr : std::move(array);
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The heap a decoded body may hold, per byte of the body: the reader reserves no room from
@@ -38,9 +39,24 @@ public:
     AmfValuePtr readValue(int marker);
 
 private:
+    // A member read, its key still in the payload: the container makes the key's string
+    // only once it has its exact room.
+    struct PendingMember {
+        PendingMember(std::string_view key, AmfSlot&& value)
+            : key(key.data()), keyLength(static_cast<std::uint16_t>(key.size())), value(std::move(value))
+        {
+        }
+        const char* key;
+        std::uint16_t keyLength;
+        AmfSlot value;
+    };
+
     bool take(std::size_t n);
     void fail();
-    std::string readText(std::size_t length);
+    // The next `length` bytes, up to their first zero, as a view into the payload.
+    std::string_view readTextView(std::size_t length);
+    // A container's element or member: the kinds a slot holds in place are made there.
+    AmfSlot readSlot(int marker);
     AmfValuePtr readMembers(std::unique_ptr<CFlashAMFAssociativeArray> container);
     AmfValuePtr readStrictArray();
 
@@ -52,5 +68,5 @@ private:
     std::size_t elementsOwed_ = 0;
     // Members of the containers being read, innermost last: each container takes its
     // own in one exact allocation when it ends, instead of growing a vector member by member.
-    std::vector<CFlashAMFAssociativeArray::Member> pendingMembers_;
+    std::vector<PendingMember> pendingMembers_;
 };

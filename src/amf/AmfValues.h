@@ -3,10 +3,15 @@
 // objects, ECMA arrays and typed objects all report 8, and undefined reports 5 (null).
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -109,6 +114,95 @@ public:
     std::string value; // as CFlashAMFString's
 };
 
+// Where a container keeps one element's or member's value, and owns it. A number, a
+// boolean or a null, the commonest members, lives in the slot itself, with no
+// allocation of its own; any other value lives on the heap, owned through the slot.
+// Containers hand out only borrowed pointers, so where a value lives is theirs to know.
+class AmfSlot {
+public:
+    AmfSlot() noexcept = default; // absent
+    AmfSlot(std::nullptr_t) noexcept {}
+    template <typename Value, typename = std::enable_if_t<std::is_convertible_v<Value*, CFlashAMFObject*>>>
+    AmfSlot(std::unique_ptr<Value> value) noexcept : value_(value.release())
+    {
+    }
+    static AmfSlot number(double value) noexcept
+    {
+        AmfSlot slot;
+        slot.value_ = new (slot.storage_) CFlashAMFNumber(value);
+        return slot;
+    }
+    static AmfSlot boolean(std::uint8_t value) noexcept
+    {
+        AmfSlot slot;
+        auto* made = new (slot.storage_) CFlashAMFBoolean(false);
+        made->value = value;
+        slot.value_ = made;
+        return slot;
+    }
+    static AmfSlot null() noexcept
+    {
+        AmfSlot slot;
+        slot.value_ = new (slot.storage_) CFlashAMFNull();
+        return slot;
+    }
+
+    AmfSlot(AmfSlot&& other) noexcept { take(other); }
+    AmfSlot& operator=(AmfSlot&& other) noexcept
+    {
+        if (this != &other) {
+            release();
+            take(other);
+        }
+        return *this;
+    }
+    AmfSlot(const AmfSlot&) = delete;
+    AmfSlot& operator=(const AmfSlot&) = delete;
+    ~AmfSlot() { release(); }
+
+    const CFlashAMFObject* get() const noexcept { return value_; }
+
+private:
+    bool holdsInPlace() const noexcept
+    {
+        // Compared as addresses, so that the base's place inside the object does not matter.
+        return reinterpret_cast<std::uintptr_t>(value_) - reinterpret_cast<std::uintptr_t>(storage_) < sizeof storage_;
+    }
+    // The values kept in place have nothing to release: their storage simply ends.
+    void release() noexcept
+    {
+        if (!holdsInPlace())
+            delete value_;
+    }
+    // A value kept in place is made again in this slot's storage; one on the heap changes owner.
+    void take(AmfSlot& other) noexcept
+    {
+        if (!other.holdsInPlace()) {
+            value_ = other.value_;
+            other.value_ = nullptr;
+            return;
+        }
+        switch (other.value_->getType()) {
+        case kAmfNumber:
+            value_ = new (storage_) CFlashAMFNumber(static_cast<const CFlashAMFNumber*>(other.value_)->value);
+            break;
+        case kAmfBoolean: {
+            auto* made = new (storage_) CFlashAMFBoolean(false);
+            made->value = static_cast<const CFlashAMFBoolean*>(other.value_)->value;
+            value_ = made;
+            break;
+        }
+        default:
+            value_ = new (storage_) CFlashAMFNull();
+            break;
+        }
+    }
+
+    CFlashAMFObject* value_ = nullptr;
+    alignas(CFlashAMFNumber) alignas(CFlashAMFBoolean) alignas(CFlashAMFNull) unsigned char storage_[std::max(
+        {sizeof(CFlashAMFNumber), sizeof(CFlashAMFBoolean), sizeof(CFlashAMFNull)})];
+};
+
 // A strict (dense, ordered) array; elements may be absent.
 class CFlashAMFArray : public CFlashAMFObject {
 public:
@@ -118,14 +212,14 @@ public:
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
 
-    void push(AmfValuePtr value) { items_.push_back(std::move(value)); }
+    void push(AmfSlot value) { items_.push_back(std::move(value)); }
     void reserve(std::size_t count) { items_.reserve(count); }
     std::int32_t count() const { return static_cast<std::int32_t>(items_.size()); }
     const CFlashAMFObject* item(std::int32_t index) const { return items_.at(index).get(); }
-    const std::vector<AmfValuePtr>& items() const { return items_; }
+    const std::vector<AmfSlot>& items() const { return items_; }
 
 private:
-    std::vector<AmfValuePtr> items_;
+    std::vector<AmfSlot> items_;
 };
 
 // An AMF object or ECMA array: members in the order added, keys neither unique nor sorted.
@@ -137,9 +231,16 @@ public:
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
 
-    using Member = std::pair<std::string, AmfValuePtr>;
+    using Member = std::pair<std::string, AmfSlot>;
 
-    void addMember(std::string key, AmfValuePtr value) { members_.emplace_back(std::move(key), std::move(value)); }
+    void addMember(std::string key, AmfSlot value) { members_.emplace_back(std::move(key), std::move(value)); }
+    // The same, the key's string made in its place (the reader's members).
+    void emplaceMember(std::string_view key, AmfSlot&& value)
+    {
+        members_.emplace_back(std::piecewise_construct, std::forward_as_tuple(key),
+                              std::forward_as_tuple(std::move(value)));
+    }
+    void reserve(std::size_t count) { members_.reserve(count); }
     // Appends members in one allocation (the reader collects them first).
     template <typename Iterator>
     void addMembers(Iterator first, Iterator last)

@@ -305,7 +305,7 @@ std::size_t CFlashAMFWriter::sizeBound(const CFlashAMFObject* value, std::size_t
     }
     case kAmfArray: {
         std::size_t total = 5; // the marker and the count
-        for (const AmfValuePtr& item : static_cast<const CFlashAMFArray*>(value)->items()) {
+        for (const AmfSlot& item : static_cast<const CFlashAMFArray*>(value)->items()) {
             if (total > limit)
                 break;
             total += std::max<std::size_t>(1, sizeBound(item.get(), limit));

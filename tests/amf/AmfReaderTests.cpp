@@ -65,6 +65,33 @@ TEST(AmfDecodeArrays, CountOf128GivesThatManyElements)
     EXPECT_EQ(static_cast<CFlashAMFArray*>(value.get())->count(), 128);
 }
 
+// Numbers, booleans and nulls live in their container's slots: each must keep its value
+// while the members waiting for their object's end are moved as they grow.
+TEST(AmfDecodeContainers, EveryKindKeepsItsValueInLargeContainers)
+{
+    const char* const kinds[] = {"00 3F F8 00 00 00 00 00 00", "01 01", "05", "02 00 01 73", "01 00", "06"};
+    const char* const dumps[] = {"Number : 1.500000", "Boolean : true",  "null",
+                                 "String : s",        "Boolean : false", "null"};
+    Bytes object = hex("03");
+    Bytes array = hex("0A 00 00 00 3C");
+    std::string objectDump = "Array : {";
+    std::string arrayDump = "Array : {";
+    for (int i = 0; i < 60; ++i) {
+        const Bytes key = {0x00, 0x02, static_cast<std::uint8_t>('a' + i / 26),
+                           static_cast<std::uint8_t>('a' + i % 26)};
+        const Bytes value = hex(kinds[i % 6]);
+        object.insert(object.end(), key.begin(), key.end());
+        object.insert(object.end(), value.begin(), value.end());
+        array.insert(array.end(), value.begin(), value.end());
+        objectDump += (i ? ", " : "") + std::string(key.begin() + 2, key.end()) + " => " + dumps[i % 6];
+        arrayDump += (i ? ", " : "") + std::string(dumps[i % 6]);
+    }
+    const Bytes end = hex("00 00 09");
+    object.insert(object.end(), end.begin(), end.end());
+    EXPECT_EQ(decodeOne(object).value->toDebugString(), objectDump + "}");
+    EXPECT_EQ(decodeOne(array).value->toDebugString(), arrayDump + "}");
+}
+
 TEST(AmfDecodeMarkers, UnsupportedMarkersConsumeNothingAfterThem)
 {
     for (int marker : {0x04, 0x07, 0x09, 0x0C, 0x0D, 0x0E, 0x11, 0xFF}) {
