@@ -129,7 +129,7 @@ AmfSlot CFlashAMFReader::readSlot(int marker)
     }
 }
 
-AmfValuePtr CFlashAMFReader::readMembers(std::unique_ptr<CFlashAMFAssociativeArray> container)
+AmfValuePtr CFlashAMFReader::readMembers(std::string* className)
 {
     const std::size_t first = pendingMembers_.size();
     const auto drop = [&] {
@@ -144,7 +144,13 @@ AmfValuePtr CFlashAMFReader::readMembers(std::unique_ptr<CFlashAMFAssociativeArr
             return nullptr;
         }
         if (marker == kObjectEnd) {
-            container->reserve(pendingMembers_.size() - first);
+            // Made now that its count is known, with its members in the same allocation.
+            const std::size_t count = pendingMembers_.size() - first;
+            std::unique_ptr<CFlashAMFAssociativeArray> container;
+            if (className)
+                container = makeWithRoom<CFlashAMFClass>(count, std::move(*className));
+            else
+                container = makeWithRoom<CFlashAMFAssociativeArray>(count);
             for (std::size_t i = first; i < pendingMembers_.size(); ++i) {
                 PendingMember& member = pendingMembers_[i];
                 container->emplaceMember(std::string_view(member.key, member.keyLength), std::move(member.value));
@@ -177,8 +183,7 @@ AmfValuePtr CFlashAMFReader::readStrictArray()
         fail();
         return nullptr;
     }
-    auto array = std::make_unique<CFlashAMFArray>();
-    array->reserve(wanted);
+    auto array = makeWithRoom<CFlashAMFArray>(wanted);
     elementsOwed_ += wanted;
     for (std::size_t i = 0; i < wanted && !failed_; ++i) {
         --elementsOwed_; // this element's bytes are being read now
@@ -238,15 +243,15 @@ AmfValuePtr CFlashAMFReader::readValue(int marker)
     DepthGuard guard(depth_);
     switch (marker) {
     case 0x03:
-        return readMembers(std::make_unique<CFlashAMFAssociativeArray>());
+        return readMembers(nullptr);
     case 0x08:
         readUInt32(); // the element count of an ECMA array is not needed
-        return failed_ ? nullptr : readMembers(std::make_unique<CFlashAMFAssociativeArray>());
+        return failed_ ? nullptr : readMembers(nullptr);
     case 0x0A:
         return readStrictArray();
     default: {
         std::string className = readShortString();
-        return failed_ ? nullptr : readMembers(std::make_unique<CFlashAMFClass>(std::move(className)));
+        return failed_ ? nullptr : readMembers(&className);
     }
     }
 }

@@ -57,7 +57,8 @@ private:
     std::string_view readTextView(std::size_t length);
     // A container's element or member: the kinds a slot holds in place are made there.
     AmfSlot readSlot(int marker);
-    AmfValuePtr readMembers(std::unique_ptr<CFlashAMFAssociativeArray> container);
+    // An object's members up to its end; a typed object when `className` is given.
+    AmfValuePtr readMembers(std::string* className);
     AmfValuePtr readStrictArray();
 
     const std::uint8_t* next_;

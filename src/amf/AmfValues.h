@@ -6,14 +6,15 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 class CFlashAMFObject;
 // An owned value; an empty pointer is an absent value (an unsupported marker was met).
@@ -203,35 +204,136 @@ private:
         {sizeof(CFlashAMFNumber), sizeof(CFlashAMFBoolean), sizeof(CFlashAMFNull)})];
 };
 
+// A container's elements or members in the order added. Its first room may lie in the
+// container's own allocation, made for the count that the reader knows it will hold
+// (makeWithRoom); room past that comes from the heap, as a vector's would.
+template <typename T>
+class AmfRoom {
+public:
+    AmfRoom() noexcept = default;
+    AmfRoom(T* room, std::size_t capacity) noexcept : begin_(room), capacity_(capacity) {}
+    AmfRoom(const AmfRoom&) = delete;
+    AmfRoom& operator=(const AmfRoom&) = delete;
+    ~AmfRoom()
+    {
+        std::destroy(begin_, begin_ + size_);
+        if (onHeap_)
+            ::operator delete(begin_);
+    }
+
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    const T* begin() const noexcept { return begin_; }
+    const T* end() const noexcept { return begin_ + size_; }
+    std::reverse_iterator<const T*> rbegin() const noexcept { return std::reverse_iterator<const T*>(end()); }
+    std::reverse_iterator<const T*> rend() const noexcept { return std::reverse_iterator<const T*>(begin()); }
+    const T& operator[](std::size_t index) const noexcept { return begin_[index]; }
+    T& operator[](std::size_t index) noexcept { return begin_[index]; }
+    const T& at(std::size_t index) const
+    {
+        if (index >= size_)
+            throw std::out_of_range("AMF container index");
+        return begin_[index];
+    }
+
+    void reserve(std::size_t count)
+    {
+        if (count > capacity_)
+            moveTo(count);
+    }
+    template <typename... Args>
+    void emplace_back(Args&&... args)
+    {
+        if (size_ == capacity_)
+            moveTo(std::max<std::size_t>(4, 2 * capacity_));
+        new (begin_ + size_) T(std::forward<Args>(args)...);
+        ++size_;
+    }
+
+private:
+    static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "the heap's blocks must suit the elements");
+    static_assert(std::is_nothrow_move_constructible_v<T>, "elements move without failing");
+
+    void moveTo(std::size_t capacity)
+    {
+        if (capacity > static_cast<std::size_t>(-1) / sizeof(T))
+            throw std::bad_alloc();
+        T* room = static_cast<T*>(::operator new(capacity * sizeof(T)));
+        std::uninitialized_move(begin_, begin_ + size_, room);
+        std::destroy(begin_, begin_ + size_);
+        if (onHeap_)
+            ::operator delete(begin_);
+        begin_ = room;
+        capacity_ = capacity;
+        onHeap_ = true;
+    }
+
+    T* begin_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    bool onHeap_ = false;
+};
+
+// A container with room for `count` elements or members after it, in one allocation.
+// The containers free such a block as they free their own (their operator delete).
+template <typename Container, typename... Args>
+std::unique_ptr<Container> makeWithRoom(std::size_t count, Args&&... args)
+{
+    using Element = typename Container::Element;
+    constexpr std::size_t kRoomAt = (sizeof(Container) + alignof(Element) - 1) / alignof(Element) * alignof(Element);
+    if (count > (static_cast<std::size_t>(-1) - kRoomAt) / sizeof(Element))
+        throw std::bad_alloc();
+    void* block = ::operator new(kRoomAt + count * sizeof(Element));
+    auto* room = reinterpret_cast<Element*>(static_cast<unsigned char*>(block) + kRoomAt);
+    try {
+        return std::unique_ptr<Container>(new (block) Container(std::forward<Args>(args)..., room, count));
+    } catch (...) {
+        ::operator delete(block);
+        throw;
+    }
+}
+
 // A strict (dense, ordered) array; elements may be absent.
 class CFlashAMFArray : public CFlashAMFObject {
 public:
+    using Element = AmfSlot;
+
     CFlashAMFArray() : CFlashAMFObject(kAmfArray) {}
+    // For makeWithRoom.
+    CFlashAMFArray(Element* room, std::size_t capacity) : CFlashAMFObject(kAmfArray), items_(room, capacity) {}
+    static void operator delete(void* block) noexcept { ::operator delete(block); }
     std::string toDebugString() const override;
     std::string toString() const override { return "Array"; }
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
 
-    void push(AmfSlot value) { items_.push_back(std::move(value)); }
+    void push(AmfSlot value) { items_.emplace_back(std::move(value)); }
     void reserve(std::size_t count) { items_.reserve(count); }
     std::int32_t count() const { return static_cast<std::int32_t>(items_.size()); }
-    const CFlashAMFObject* item(std::int32_t index) const { return items_.at(index).get(); }
-    const std::vector<AmfSlot>& items() const { return items_; }
+    const CFlashAMFObject* item(std::int32_t index) const { return items_.at(static_cast<std::size_t>(index)).get(); }
+    const AmfRoom<AmfSlot>& items() const { return items_; }
 
 private:
-    std::vector<AmfSlot> items_;
+    AmfRoom<AmfSlot> items_;
 };
 
 // An AMF object or ECMA array: members in the order added, keys neither unique nor sorted.
 class CFlashAMFAssociativeArray : public CFlashAMFObject {
 public:
+    using Member = std::pair<std::string, AmfSlot>;
+    using Element = Member;
+
     CFlashAMFAssociativeArray() : CFlashAMFObject(kAmfAssociativeArray) {}
+    // For makeWithRoom.
+    CFlashAMFAssociativeArray(Element* room, std::size_t capacity)
+        : CFlashAMFObject(kAmfAssociativeArray), members_(room, capacity)
+    {
+    }
+    static void operator delete(void* block) noexcept { ::operator delete(block); }
     std::string toDebugString() const override;
     std::string toString() const override { return "Array"; }
     bool toBoolean() const override { return false; }
     double toNumber() const override { return 0.0; }
-
-    using Member = std::pair<std::string, AmfSlot>;
 
     void addMember(std::string key, AmfSlot value) { members_.emplace_back(std::move(key), std::move(value)); }
     // The same, the key's string made in its place (the reader's members).
@@ -246,25 +348,34 @@ public:
     void addMembers(Iterator first, Iterator last)
     {
         members_.reserve(members_.size() + static_cast<std::size_t>(last - first));
-        members_.insert(members_.end(), first, last);
+        for (; first != last; ++first)
+            members_.emplace_back(*first);
     }
     // The value of the first member with exactly this key; none if absent or not found.
     const CFlashAMFObject* findMember(std::string_view key) const;
     // findMember with the decimal text of index ("%i").
     const CFlashAMFObject* findMemberByIndex(int index) const;
     std::int32_t count() const { return static_cast<std::int32_t>(members_.size()); }
-    const std::string& keyAt(std::int32_t index) const { return members_.at(index).first; }
-    const CFlashAMFObject* valueAt(std::int32_t index) const { return members_.at(index).second.get(); }
-    const std::vector<Member>& members() const { return members_; }
+    const std::string& keyAt(std::int32_t index) const { return members_.at(static_cast<std::size_t>(index)).first; }
+    const CFlashAMFObject* valueAt(std::int32_t index) const
+    {
+        return members_.at(static_cast<std::size_t>(index)).second.get();
+    }
+    const AmfRoom<Member>& members() const { return members_; }
 
 private:
-    std::vector<Member> members_;
+    AmfRoom<Member> members_;
 };
 
 // An AMF typed object: an associative array with a class name; reports type 8 too.
 class CFlashAMFClass : public CFlashAMFAssociativeArray {
 public:
     explicit CFlashAMFClass(std::string className) : className(std::move(className)) {}
+    // For makeWithRoom.
+    CFlashAMFClass(std::string className, Element* room, std::size_t capacity)
+        : CFlashAMFAssociativeArray(room, capacity), className(std::move(className))
+    {
+    }
     std::string toDebugString() const override { return "Class " + CFlashAMFAssociativeArray::toDebugString(); }
 
     std::string className;

@@ -80,6 +80,22 @@ TEST(AmfDates, RenderLocalTimeOrInvalidDate)
     EXPECT_EQ(CFlashAMFDate(std::nan(""), 0).toDebugString(), "Date : Invalid Date");
 }
 
+// The reader makes containers with room for what they hold; one given more moves it out.
+TEST(AmfContainers, GrowPastTheRoomTheyWereMadeWith)
+{
+    auto array = makeWithRoom<CFlashAMFArray>(2);
+    auto typed = makeWithRoom<CFlashAMFClass>(1, "Foo");
+    for (int i = 0; i < 5; ++i) {
+        array->push(AmfSlot::number(i));
+        typed->addMember(std::to_string(i), make<CFlashAMFString>("s"));
+    }
+    EXPECT_EQ(array->toDebugString(), "Array : {Number : 0.000000, Number : 1.000000, Number : 2.000000, "
+                                      "Number : 3.000000, Number : 4.000000}");
+    EXPECT_EQ(typed->toDebugString(), "Class Array : {0 => String : s, 1 => String : s, 2 => String : s, "
+                                      "3 => String : s, 4 => String : s}");
+    EXPECT_EQ(typed->className, "Foo");
+}
+
 TEST(AmfContainers, EmptyContainers)
 {
     CFlashAMFAssociativeArray object;
