@@ -169,6 +169,11 @@ private:
         // Compared as addresses, so that the base's place inside the object does not matter.
         return reinterpret_cast<std::uintptr_t>(value_) - reinterpret_cast<std::uintptr_t>(storage_) < sizeof storage_;
     }
+    template <typename Kind>
+    const Kind* inPlace() const noexcept
+    {
+        return std::launder(reinterpret_cast<const Kind*>(storage_));
+    }
     // The values kept in place have nothing to release: their storage simply ends.
     void release() noexcept
     {
@@ -183,13 +188,14 @@ private:
             other.value_ = nullptr;
             return;
         }
+        // Each kind was made at the start of the other slot's storage.
         switch (other.value_->getType()) {
         case kAmfNumber:
-            value_ = new (storage_) CFlashAMFNumber(static_cast<const CFlashAMFNumber*>(other.value_)->value);
+            value_ = new (storage_) CFlashAMFNumber(other.inPlace<CFlashAMFNumber>()->value);
             break;
         case kAmfBoolean: {
             auto* made = new (storage_) CFlashAMFBoolean(false);
-            made->value = static_cast<const CFlashAMFBoolean*>(other.value_)->value;
+            made->value = other.inPlace<CFlashAMFBoolean>()->value;
             value_ = made;
             break;
         }
