@@ -9,6 +9,14 @@ namespace {
 
 constexpr int kObjectEnd = 0x09;
 
+// The time-zone field of a date is minutes, up to 720 as it stands and beyond that
+// negative; the value keeps whole hours.
+std::int32_t dateTimezone(int field)
+{
+    const int minutes = field > 720 ? field - 65536 : field;
+    return minutes / 60;
+}
+
 // Keeps the nesting count right however the container's decoding ends.
 class DepthGuard {
 public:
@@ -22,6 +30,33 @@ private:
 };
 
 } // namespace
+
+// Makes a pending value in its container's slot through `emplace`, which takes what a
+// slot's constructor takes: each kind is made once, where it stays.
+template <typename Emplace>
+void CFlashAMFReader::place(PendingValue&& value, Emplace&& emplace)
+{
+    switch (value.kind) {
+    case PendingValue::kNumber:
+        emplace(std::in_place_type<CFlashAMFNumber>, value.number);
+        return;
+    case PendingValue::kBoolean:
+        emplace(std::in_place_type<CFlashAMFBoolean>, value.boolean);
+        return;
+    case PendingValue::kNull:
+        emplace(std::in_place_type<CFlashAMFNull>);
+        return;
+    case PendingValue::kDate:
+        emplace(std::in_place_type<CFlashAMFDate>, value.number, value.timezone);
+        return;
+    case PendingValue::kText:
+        emplace(std::in_place_type<CFlashAMFString>, std::in_place, value.text, std::size_t{value.textLength});
+        return;
+    case PendingValue::kMade:
+        emplace(std::move(value.made));
+        return;
+    }
+}
 
 CFlashAMFReader::CFlashAMFReader(const void* start, std::size_t length)
     : next_(static_cast<const std::uint8_t*>(start)), end_(next_ + length)
@@ -110,23 +145,40 @@ std::string CFlashAMFReader::readLongString()
     return failed_ ? std::string() : std::string(readTextView(length));
 }
 
-AmfSlot CFlashAMFReader::readSlot(int marker)
+CFlashAMFReader::PendingValue CFlashAMFReader::readPending(int marker)
 {
+    PendingValue value;
     switch (marker) {
-    case 0x00: {
-        const double value = readDouble();
-        return failed_ ? AmfSlot() : AmfSlot::number(value);
-    }
-    case 0x01: {
-        const int byte = readByte();
-        return failed_ ? AmfSlot() : AmfSlot::boolean(byte == 1);
+    case 0x00:
+        value.kind = PendingValue::kNumber;
+        value.number = readDouble();
+        break;
+    case 0x01:
+        value.kind = PendingValue::kBoolean;
+        value.boolean = readByte() == 1;
+        break;
+    case 0x02: {
+        const int length = readUInt16();
+        const std::string_view text = failed_ ? std::string_view() : readTextView(static_cast<std::size_t>(length));
+        value.kind = PendingValue::kText;
+        value.text = text.data();
+        value.textLength = static_cast<std::uint32_t>(text.size());
+        break;
     }
     case 0x05:
     case 0x06:
-        return failed_ ? AmfSlot() : AmfSlot::null();
+        value.kind = PendingValue::kNull;
+        break;
+    case 0x0B:
+        value.kind = PendingValue::kDate;
+        value.number = readDouble();
+        value.timezone = dateTimezone(readUInt16());
+        break;
     default:
-        return readValue(marker);
+        value.made = readValue(marker);
+        break;
     }
+    return value;
 }
 
 AmfValuePtr CFlashAMFReader::readMembers(std::string* className)
@@ -153,7 +205,9 @@ AmfValuePtr CFlashAMFReader::readMembers(std::string* className)
                 container = makeWithRoom<CFlashAMFAssociativeArray>(count);
             for (std::size_t i = first; i < pendingMembers_.size(); ++i) {
                 PendingMember& member = pendingMembers_[i];
-                container->emplaceMember(std::string_view(member.key, member.keyLength), std::move(member.value));
+                const std::string_view key(member.key, member.keyLength);
+                place(std::move(member.value),
+                      [&](auto&&... slot) { container->emplaceMember(key, std::forward<decltype(slot)>(slot)...); });
             }
             drop();
             return container;
@@ -161,7 +215,7 @@ AmfValuePtr CFlashAMFReader::readMembers(std::string* className)
         // Grown by half, not doubled: while it moves, the old and the new room are both held.
         if (pendingMembers_.size() == pendingMembers_.capacity())
             pendingMembers_.reserve(pendingMembers_.size() + pendingMembers_.size() / 2 + 8);
-        pendingMembers_.emplace_back(key, readSlot(marker)); // a failed value is absent, and dropped below
+        pendingMembers_.emplace_back(key, readPending(marker)); // a failed value is dropped below
         if (failed_) {
             drop();
             return nullptr;
@@ -190,7 +244,10 @@ AmfValuePtr CFlashAMFReader::readStrictArray()
         const int marker = readByte();
         if (failed_)
             break;
-        array->push(readSlot(marker));
+        PendingValue value = readPending(marker);
+        if (failed_)
+            break;
+        place(std::move(value), [&](auto&&... slot) { array->emplaceItem(std::forward<decltype(slot)>(slot)...); });
     }
     return failed_ ? nullptr : std::move(array);
 }
@@ -218,10 +275,7 @@ AmfValuePtr CFlashAMFReader::readValue(int marker)
     case 0x0B: {
         const double time = readDouble();
         const int field = readUInt16();
-        if (failed_)
-            return nullptr;
-        const int minutes = field > 720 ? field - 65536 : field;
-        return std::make_unique<CFlashAMFDate>(time, minutes / 60);
+        return failed_ ? nullptr : std::make_unique<CFlashAMFDate>(time, dateTimezone(field));
     }
     case 0x0F: {
         std::string text = readLongString();

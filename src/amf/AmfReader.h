@@ -39,24 +39,42 @@ public:
     AmfValuePtr readValue(int marker);
 
 private:
-    // A member read, its key still in the payload: the container makes the key's string
-    // only once it has its exact room.
+    // A container's element or member read but not yet in its slot: a number, a boolean, a
+    // date or a string's text (still in the payload) as it came, any other kind made already.
+    struct PendingValue {
+        enum Kind : std::uint8_t { kNumber, kBoolean, kNull, kDate, kText, kMade };
+        Kind kind = kMade;
+        union {
+            std::uint32_t textLength;
+            std::int32_t timezone;
+        };
+        union {
+            double number; // a date's time too
+            bool boolean;
+            const char* text;
+        };
+        AmfValuePtr made; // kMade: the value, or none for an absent one
+    };
+    // A member read, its key still in the payload: the container makes the key's string,
+    // and the value in its slot, only once it has its exact room.
     struct PendingMember {
-        PendingMember(std::string_view key, AmfSlot&& value)
+        PendingMember(std::string_view key, PendingValue&& value)
             : key(key.data()), keyLength(static_cast<std::uint16_t>(key.size())), value(std::move(value))
         {
         }
         const char* key;
         std::uint16_t keyLength;
-        AmfSlot value;
+        PendingValue value;
     };
 
     bool take(std::size_t n);
     void fail();
     // The next `length` bytes, up to their first zero, as a view into the payload.
     std::string_view readTextView(std::size_t length);
-    // A container's element or member: the kinds a slot holds in place are made there.
-    AmfSlot readSlot(int marker);
+    // A container's element or member, made only as far as a slot cannot hold it.
+    PendingValue readPending(int marker);
+    template <typename Emplace>
+    static void place(PendingValue&& value, Emplace&& emplace);
     // An object's members up to its end; a typed object when `className` is given.
     AmfValuePtr readMembers(std::string* className);
     AmfValuePtr readStrictArray();

@@ -96,6 +96,12 @@ public:
 class CFlashAMFString : public CFlashAMFObject {
 public:
     explicit CFlashAMFString(std::string value) : CFlashAMFObject(kAmfString), value(std::move(value)) {}
+    // The text made in its place from what a string's constructor takes (the reader's).
+    template <typename... Args>
+    explicit CFlashAMFString(std::in_place_t, Args&&... args)
+        : CFlashAMFObject(kAmfString), value(std::forward<Args>(args)...)
+    {
+    }
     std::string toDebugString() const override { return "String : " + value; }
     std::string toString() const override { return value; }
     bool toBoolean() const override { return false; }
@@ -116,36 +122,30 @@ public:
 };
 
 // Where a container keeps one element's or member's value, and owns it. A number, a
-// boolean or a null, the commonest members, lives in the slot itself, with no
-// allocation of its own; any other value lives on the heap, owned through the slot.
-// Containers hand out only borrowed pointers, so where a value lives is theirs to know.
+// boolean, a null, a date or a string, the commonest members, lives in the slot itself,
+// with no allocation of its own (a string's text, past its small buffer, has its own); a
+// container or an XML text lives on the heap, owned through the slot. Containers hand out only borrowed
+// pointers, so where a value lives is theirs to know.
 class AmfSlot {
 public:
+    // The kinds a slot may hold in place.
+    template <typename Kind>
+    static constexpr bool kInPlace = std::is_same_v<Kind, CFlashAMFNumber> || std::is_same_v<Kind, CFlashAMFBoolean> ||
+                                     std::is_same_v<Kind, CFlashAMFNull> || std::is_same_v<Kind, CFlashAMFDate> ||
+                                     std::is_same_v<Kind, CFlashAMFString>;
+
     AmfSlot() noexcept = default; // absent
     AmfSlot(std::nullptr_t) noexcept {}
     template <typename Value, typename = std::enable_if_t<std::is_convertible_v<Value*, CFlashAMFObject*>>>
     AmfSlot(std::unique_ptr<Value> value) noexcept : value_(value.release())
     {
     }
-    static AmfSlot number(double value) noexcept
+    // A value made in place, from what its constructor takes.
+    template <typename Kind, typename... Args>
+    explicit AmfSlot(std::in_place_type_t<Kind>, Args&&... args)
     {
-        AmfSlot slot;
-        slot.value_ = new (slot.storage_) CFlashAMFNumber(value);
-        return slot;
-    }
-    static AmfSlot boolean(std::uint8_t value) noexcept
-    {
-        AmfSlot slot;
-        auto* made = new (slot.storage_) CFlashAMFBoolean(false);
-        made->value = value;
-        slot.value_ = made;
-        return slot;
-    }
-    static AmfSlot null() noexcept
-    {
-        AmfSlot slot;
-        slot.value_ = new (slot.storage_) CFlashAMFNull();
-        return slot;
+        static_assert(kInPlace<Kind>, "only the small kinds live in a slot");
+        value_ = new (storage_) Kind(std::forward<Args>(args)...);
     }
 
     AmfSlot(AmfSlot&& other) noexcept { take(other); }
@@ -169,16 +169,20 @@ private:
         // Compared as addresses, so that the base's place inside the object does not matter.
         return reinterpret_cast<std::uintptr_t>(value_) - reinterpret_cast<std::uintptr_t>(storage_) < sizeof storage_;
     }
+    // Each kind in place was made at the start of the storage.
     template <typename Kind>
-    const Kind* inPlace() const noexcept
+    Kind* inPlace() noexcept
     {
-        return std::launder(reinterpret_cast<const Kind*>(storage_));
+        return std::launder(reinterpret_cast<Kind*>(storage_));
     }
-    // The values kept in place have nothing to release: their storage simply ends.
+    // Of the values in place only a string has anything to release (its text); the others'
+    // storage simply ends.
     void release() noexcept
     {
         if (!holdsInPlace())
             delete value_;
+        else if (value_->getType() == kAmfString)
+            std::destroy_at(inPlace<CFlashAMFString>());
     }
     // A value kept in place is made again in this slot's storage; one on the heap changes owner.
     void take(AmfSlot& other) noexcept
@@ -188,7 +192,6 @@ private:
             other.value_ = nullptr;
             return;
         }
-        // Each kind was made at the start of the other slot's storage.
         switch (other.value_->getType()) {
         case kAmfNumber:
             value_ = new (storage_) CFlashAMFNumber(other.inPlace<CFlashAMFNumber>()->value);
@@ -199,6 +202,15 @@ private:
             value_ = made;
             break;
         }
+        case kAmfDate: {
+            const CFlashAMFDate* date = other.inPlace<CFlashAMFDate>();
+            value_ = new (storage_) CFlashAMFDate(date->time, date->timezone);
+            break;
+        }
+        case kAmfString:
+            // The other keeps an empty string in place, which its end releases.
+            value_ = new (storage_) CFlashAMFString(std::move(other.inPlace<CFlashAMFString>()->value));
+            break;
         default:
             value_ = new (storage_) CFlashAMFNull();
             break;
@@ -206,8 +218,13 @@ private:
     }
 
     CFlashAMFObject* value_ = nullptr;
-    alignas(CFlashAMFNumber) alignas(CFlashAMFBoolean) alignas(CFlashAMFNull) unsigned char storage_[std::max(
-        {sizeof(CFlashAMFNumber), sizeof(CFlashAMFBoolean), sizeof(CFlashAMFNull)})];
+    static constexpr std::size_t kRoom =
+        std::max({sizeof(CFlashAMFNumber), sizeof(CFlashAMFBoolean), sizeof(CFlashAMFNull), sizeof(CFlashAMFDate),
+                  sizeof(CFlashAMFString)});
+    static constexpr std::size_t kAlignment =
+        std::max({alignof(CFlashAMFNumber), alignof(CFlashAMFBoolean), alignof(CFlashAMFNull), alignof(CFlashAMFDate),
+                  alignof(CFlashAMFString)});
+    alignas(kAlignment) unsigned char storage_[kRoom];
 };
 
 // A container's elements or members in the order added. Its first room may lie in the
@@ -314,6 +331,12 @@ public:
     double toNumber() const override { return 0.0; }
 
     void push(AmfSlot value) { items_.emplace_back(std::move(value)); }
+    // The same, the slot made in its place from what its constructor takes (the reader's).
+    template <typename... Args>
+    void emplaceItem(Args&&... args)
+    {
+        items_.emplace_back(std::forward<Args>(args)...);
+    }
     void reserve(std::size_t count) { items_.reserve(count); }
     std::int32_t count() const { return static_cast<std::int32_t>(items_.size()); }
     const CFlashAMFObject* item(std::int32_t index) const { return items_.at(static_cast<std::size_t>(index)).get(); }
@@ -342,11 +365,12 @@ public:
     double toNumber() const override { return 0.0; }
 
     void addMember(std::string key, AmfSlot value) { members_.emplace_back(std::move(key), std::move(value)); }
-    // The same, the key's string made in its place (the reader's members).
-    void emplaceMember(std::string_view key, AmfSlot&& value)
+    // The same, the key's string and the slot made in their place (the reader's members).
+    template <typename... Args>
+    void emplaceMember(std::string_view key, Args&&... slot)
     {
         members_.emplace_back(std::piecewise_construct, std::forward_as_tuple(key),
-                              std::forward_as_tuple(std::move(value)));
+                              std::forward_as_tuple(std::forward<Args>(slot)...));
     }
     void reserve(std::size_t count) { members_.reserve(count); }
     // Appends members in one allocation (the reader collects them first).
