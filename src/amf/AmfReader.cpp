@@ -3,11 +3,32 @@
 #include "amf/ByteOrder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
 
 constexpr int kObjectEnd = 0x09;
+
+// The bytes of `text` before its first zero, or all `length` of them. Most keys and
+// strings are short: with 8 bytes of the payload left from the text, one word read at once
+// answers for them, without a call (bytes past the text are read, never past the payload).
+std::size_t lengthToZero(const char* text, std::size_t length, std::size_t left)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        if (length <= 8 && left >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text, 8);
+            // A high bit under each zero byte, and maybe above one; the lowest is exact.
+            std::uint64_t zeros = (word - 0x0101010101010101u) & ~word & 0x8080808080808080u;
+            if (length < 8)
+                zeros &= (std::uint64_t{1} << (8 * length)) - 1;
+            return zeros ? static_cast<std::size_t>(std::countr_zero(zeros) / 8) : length;
+        }
+    }
+    const void* zero = std::memchr(text, 0, length);
+    return zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text) : length;
+}
 
 // The time-zone field of a date is minutes, up to 720 as it stands and beyond that
 // negative; the value keeps whole hours.
@@ -126,11 +147,11 @@ std::string_view CFlashAMFReader::readTextView(std::size_t length)
     if (!take(length))
         return {};
     const char* text = reinterpret_cast<const char*>(next_);
+    const std::size_t left = remaining();
     next_ += length;
     // The text is the wire's UTF-8 as it came, up to its first zero byte (what Flash
     // content sees of such a string); all `length` bytes are consumed anyway.
-    const void* zero = std::memchr(text, 0, length);
-    return std::string_view(text, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text) : length);
+    return std::string_view(text, lengthToZero(text, length, left));
 }
 
 std::string CFlashAMFReader::readShortString()

@@ -124,8 +124,8 @@ public:
 // Where a container keeps one element's or member's value, and owns it. A number, a
 // boolean, a null, a date or a string, the commonest members, lives in the slot itself,
 // with no allocation of its own (a string's text, past its small buffer, has its own); a
-// container or an XML text lives on the heap, owned through the slot. Containers hand out only borrowed
-// pointers, so where a value lives is theirs to know.
+// container or an XML text lives on the heap, owned through the slot. Containers hand
+// out only borrowed pointers, so where a value lives is theirs to know.
 class AmfSlot {
 public:
     // The kinds a slot may hold in place.

@@ -56,6 +56,34 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"UnsupportedElementIsAbsent", "0A 00 00 00 02 07 05", "Array : {undefined, null}", 10}),
     [](const auto& info) { return info.param.name; });
 
+// A short text is looked at a word at a time when the payload goes on past it: a zero
+// or a high byte anywhere in it, and whatever follows it, must still leave the text up to
+// its first zero.
+TEST(AmfDecode, TextsOfEveryShortLengthEndAtTheirFirstZero)
+{
+    const Bytes tails[] = {
+        {}, {0x00, 0x00, 0x00}, {0x01, 0x00, 0x80}, {0x80, 0x01, 0x6B, 0x00, 0x01, 0x00, 0x00, 0x00}};
+    for (std::size_t length = 0; length <= 12; ++length) {
+        for (std::size_t at = 0; at <= length; ++at) {
+            for (const char odd : {'\xE9', '\0', '\x01'}) {
+                for (const Bytes& tail : tails) {
+                    std::string text(length, 'k');
+                    if (at < length)
+                        text[at] = odd;
+                    Bytes bytes = {0x02, 0x00, static_cast<std::uint8_t>(length)};
+                    bytes.insert(bytes.end(), text.begin(), text.end());
+                    bytes.insert(bytes.end(), tail.begin(), tail.end());
+                    const auto [value, reader] = decodeOne(bytes);
+                    ASSERT_NE(value, nullptr);
+                    EXPECT_EQ(value->toString(), text.substr(0, text.find('\0')))
+                        << length << " " << at << " " << int(odd) << " " << toHex(tail);
+                    EXPECT_EQ(reader.remaining(), tail.size());
+                }
+            }
+        }
+    }
+}
+
 TEST(AmfDecodeArrays, CountOf128GivesThatManyElements)
 {
     Bytes bytes = hex("0A 00 00 00 80");
