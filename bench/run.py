@@ -288,7 +288,7 @@ class Bench:
             ratio = ours / peer
             note = ""
             if direction.startswith("encode"):
-                note = "each ANSI string converted to UTF-8 straight into the body; librtmp copies bytes as they are"
+                note = "text copied into the body as it is held (UTF-8), as librtmp copies it"
             self.row("codec (40 KiB body)", direction + " MiB/s", f"{ours:.0f}", f"librtmp {peer:.0f}",
                      f"{ratio:.2f}", ">= 1.00", ratio >= 1.0, note, quick_judges=False)
         self.row("codec (40 KiB body)", "encode with dates MiB/s", f"{speed('oursEncode/1'):.0f}",

@@ -204,7 +204,7 @@ std::size_t valuesIn(const CFlashAMFObject* value)
     return count;
 }
 
-// Texts the encoder converts: strings, XML and member keys.
+// Texts the encoder copies: strings, XML and member keys.
 std::size_t stringsIn(const CFlashAMFObject* value)
 {
     if (const auto* array = dynamic_cast<const CFlashAMFArray*>(value)) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The heap a decoded body may hold, per byte of the body: the reader reserves no room from
@@ -38,10 +39,44 @@ public:
     AmfValuePtr readValue(int marker);
 
 private:
+    // A container's element or member read but not yet in its slot: a number, a boolean, a
+    // date or a string's text (still in the payload) as it came, any other kind made already.
+    struct PendingValue {
+        enum Kind : std::uint8_t { kNumber, kBoolean, kNull, kDate, kText, kMade };
+        Kind kind = kMade;
+        union {
+            std::uint32_t textLength;
+            std::int32_t timezone;
+        };
+        union {
+            double number; // a date's time too
+            bool boolean;
+            const char* text;
+        };
+        AmfValuePtr made; // kMade: the value, or none for an absent one
+    };
+    // A member read, its key still in the payload: the container makes the key's string,
+    // and the value in its slot, only once it has its exact room.
+    struct PendingMember {
+        PendingMember(std::string_view key, PendingValue&& value)
+            : key(key.data()), keyLength(static_cast<std::uint16_t>(key.size())), value(std::move(value))
+        {
+        }
+        const char* key;
+        std::uint16_t keyLength;
+        PendingValue value;
+    };
+
     bool take(std::size_t n);
     void fail();
-    std::string readText(std::size_t length);
-    AmfValuePtr readMembers(std::unique_ptr<CFlashAMFAssociativeArray> container);
+    // The next `length` bytes, up to their first zero, as a view into the payload.
+    std::string_view readTextView(std::size_t length);
+    // A container's element or member, made only as far as a slot cannot hold it.
+    PendingValue readPending(int marker);
+    template <typename Emplace>
+    static void place(PendingValue&& value, Emplace&& emplace);
+    // An object's members up to its end; a typed object when `className` is given.
+    AmfValuePtr readMembers(std::string* className);
     AmfValuePtr readStrictArray();
 
     const std::uint8_t* next_;
@@ -52,5 +87,5 @@ private:
     std::size_t elementsOwed_ = 0;
     // Members of the containers being read, innermost last: each container takes its
     // own in one exact allocation when it ends, instead of growing a vector member by member.
-    std::vector<CFlashAMFAssociativeArray::Member> pendingMembers_;
+    std::vector<PendingMember> pendingMembers_;
 };

@@ -1,7 +1,6 @@
 #include "amf/AmfWriter.h"
 
 #include "amf/ByteOrder.h"
-#include "amf/TextEncoding.h"
 
 #include <algorithm>
 #include <cstring>
@@ -74,11 +73,11 @@ std::uint8_t* putMarkedDouble(int marker, double value, std::uint8_t* next, cons
     return next + 9;
 }
 
-// Copies text of at most 16 bytes when it is plain ASCII (no high bit, no zero), with
-// whole-word loads and stores that stay inside both ranges; false when it is not (the
-// destination then holds bytes to be overwritten). Keys and short values are such text,
-// and a library call per key would cost more than the copy.
-inline bool copyShortAscii(const char* from, std::size_t n, std::uint8_t* to)
+// Copies text of at most 16 bytes when it holds no zero byte, with whole-word loads and
+// stores that stay inside both ranges; false when it does (the destination then holds
+// bytes to be overwritten). Keys and short values are such text, and a library call
+// per key would cost more than the copy.
+inline bool copyShortText(const char* from, std::size_t n, std::uint8_t* to)
 {
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
     constexpr std::uint64_t kHighs = 0x8080808080808080u;
@@ -99,7 +98,7 @@ inline bool copyShortAscii(const char* from, std::size_t n, std::uint8_t* to)
         first = last = head | (std::uint64_t{tail} << 32);
     } else if (n > 0) {
         // One to three bytes: the first, the middle and the last cover them all, padded
-        // with spaces so that the padding is neither high nor zero.
+        // with spaces so that the padding is not zero.
         const auto a = static_cast<unsigned char>(from[0]);
         const auto b = static_cast<unsigned char>(from[n / 2]);
         const auto c = static_cast<unsigned char>(from[n - 1]);
@@ -110,8 +109,9 @@ inline bool copyShortAscii(const char* from, std::size_t n, std::uint8_t* to)
     } else {
         return true;
     }
+    // A word holds a zero byte exactly when the borrow trick leaves a high bit set.
     const auto noZero = [&](std::uint64_t word) { return ((word - kOnes) & ~word & kHighs) == 0; };
-    return ((first | last) & kHighs) == 0 && noZero(first) && noZero(last);
+    return noZero(first) && noZero(last);
 }
 
 // The text (UTF-8, as held) after a big-endian length of `lengthBytes` (2 or 4) bytes,
@@ -136,24 +136,24 @@ std::uint8_t* putText(std::string_view text, int lengthBytes, std::uint8_t* next
     return out + length;
 }
 
-// A short string: short plain ASCII inline, anything else through putText.
-inline std::uint8_t* putShortText(std::string_view ansi, std::uint8_t* next, const std::uint8_t* limit)
+// A short string: a short text without a zero inline, anything else through putText.
+inline std::uint8_t* putShortText(std::string_view text, std::uint8_t* next, const std::uint8_t* limit)
 {
-    const std::size_t length = ansi.size();
+    const std::size_t length = text.size();
     if (length <= 16 && limit - next >= static_cast<std::ptrdiff_t>(2 + length) &&
-        copyShortAscii(ansi.data(), length, next + 2)) {
+        copyShortText(text.data(), length, next + 2)) {
         byteorder::storeBig16(next, static_cast<std::uint16_t>(length));
         return next + 2 + length;
     }
-    return putText(ansi, 2, next, limit);
+    return putText(text, 2, next, limit);
 }
 
-inline std::uint8_t* putStringValue(std::string_view ansi, std::uint8_t* next, const std::uint8_t* limit)
+inline std::uint8_t* putStringValue(std::string_view text, std::uint8_t* next, const std::uint8_t* limit)
 {
     if (next == limit)
         return nullptr;
     *next = 0x02;
-    return putShortText(ansi, next + 1, limit);
+    return putShortText(text, next + 1, limit);
 }
 
 std::uint8_t* putValue(const CFlashAMFObject* value, std::uint8_t* next, const std::uint8_t* limit);
@@ -257,22 +257,22 @@ void CFlashAMFWriter::advance(std::uint8_t* end)
         failed_ = true;
 }
 
-void CFlashAMFWriter::writeShortString(std::string_view ansi)
+void CFlashAMFWriter::writeShortString(std::string_view text)
 {
     if (!failed_)
-        advance(putShortText(ansi, next_, limit_));
+        advance(putShortText(text, next_, limit_));
 }
 
-void CFlashAMFWriter::writeLongString(std::string_view ansi)
+void CFlashAMFWriter::writeLongString(std::string_view text)
 {
     if (!failed_)
-        advance(putText(ansi, 4, next_, limit_));
+        advance(putText(text, 4, next_, limit_));
 }
 
-void CFlashAMFWriter::writeStringValue(std::string_view ansi)
+void CFlashAMFWriter::writeStringValue(std::string_view text)
 {
     if (!failed_)
-        advance(putStringValue(ansi, next_, limit_));
+        advance(putStringValue(text, next_, limit_));
 }
 
 void CFlashAMFWriter::writeValue(const CFlashAMFObject* value)
@@ -299,13 +299,13 @@ std::size_t CFlashAMFWriter::sizeBound(const CFlashAMFObject* value, std::size_t
         for (const auto& [key, member] : static_cast<const CFlashAMFAssociativeArray*>(value)->members()) {
             if (total > limit)
                 break;
-            total += 2 + 3 * key.size() + std::max<std::size_t>(1, sizeBound(member.get(), limit));
+            total += 2 + key.size() + std::max<std::size_t>(1, sizeBound(member.get(), limit));
         }
         return total;
     }
     case kAmfArray: {
         std::size_t total = 5; // the marker and the count
-        for (const AmfValuePtr& item : static_cast<const CFlashAMFArray*>(value)->items()) {
+        for (const AmfSlot& item : static_cast<const CFlashAMFArray*>(value)->items()) {
             if (total > limit)
                 break;
             total += std::max<std::size_t>(1, sizeBound(item.get(), limit));
@@ -315,7 +315,7 @@ std::size_t CFlashAMFWriter::sizeBound(const CFlashAMFObject* value, std::size_t
     case kAmfDate:
         return 11;
     case kAmfXml:
-        return 5 + 3 * static_cast<const CFlashAMFXml*>(value)->value.size();
+        return 5 + static_cast<const CFlashAMFXml*>(value)->value.size();
     default:
         return 0;
     }

@@ -1,6 +1,6 @@
 // Encodes AMF values as AMF0 into a message area: a 16-byte header (left alone but for
-// the length that finish stores at offset 12) followed by the body. Text is converted
-// straight into the body, without a string in between. Writes are bounded by the
+// the length that finish stores at offset 12) followed by the body. Text goes out as the
+// UTF-8 bytes it holds, up to its first zero byte, copied straight into the body. Writes are bounded by the
 // body's room; one that does not fit marks the writer failed, and a failed writer's
 // finish stores nothing, so a partial message is never published.
 #pragma once
@@ -29,10 +29,10 @@ public:
     void writeUInt16(int value);
     void writeUInt32(std::uint32_t value);
     void writeDouble(double value);
-    void writeShortString(std::string_view ansi);
-    void writeLongString(std::string_view ansi);
+    void writeShortString(std::string_view text);
+    void writeLongString(std::string_view text);
     // A complete AMF0 string value: the marker 0x02 and the short string.
-    void writeStringValue(std::string_view ansi);
+    void writeStringValue(std::string_view text);
     // One value with its marker; an absent value writes nothing at the top level and
     // a null inside a container, so that containers stay well-formed.
     void writeValue(const CFlashAMFObject* value);
@@ -40,12 +40,11 @@ public:
     // -1 and nothing stored when the writer failed.
     std::int32_t finish();
 
-    // At least as many bytes as writeValue takes for `value` (text counted at three
-    // bytes a character, the most a code page character takes in UTF-8); stops
-    // counting once past `limit`.
+    // At least as many bytes as writeValue takes for `value` (a text counted whole, as
+    // if it held no zero byte); stops counting once past `limit`.
     static std::size_t sizeBound(const CFlashAMFObject* value, std::size_t limit);
     // The same for a string value (marker, length and text).
-    static std::size_t stringValueBound(std::string_view ansi) { return 3 + 3 * ansi.size(); }
+    static std::size_t stringValueBound(std::string_view text) { return 3 + text.size(); }
 
 private:
     bool reserve(std::size_t n);

@@ -1,7 +1,5 @@
 #include "amf/ValueSyntax.h"
 
-#include "amf/TextEncoding.h"
-
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -125,14 +123,14 @@ public:
     bool number_integer(Json::number_integer_t value) { return number(static_cast<double>(value)); }
     bool number_unsigned(Json::number_unsigned_t value) { return number(static_cast<double>(value)); }
     bool number_float(Json::number_float_t value, const std::string&) { return number(value); }
-    bool string(std::string& value) { return add(std::make_unique<CFlashAMFString>(utf8ToAnsi(value))); }
+    bool string(std::string& value) { return add(std::make_unique<CFlashAMFString>(std::move(value))); }
     bool binary(Json::binary_t&) { return false; }
 
     bool start_object(std::size_t) { return open(true); }
     bool key(std::string& key)
     {
-        frames_.back().key = utf8ToAnsi(key);
         frames_.back().keyIsDate = key == "$date";
+        frames_.back().key = std::move(key);
         return true;
     }
     bool end_object()
@@ -273,12 +271,46 @@ AmfValuePtr bareWord(std::string_view word)
             if (AmfValuePtr value = parseJson(word, 0, true, ignored, ValueOrder::AsTyped, used))
                 return value;
     }
-    return std::make_unique<CFlashAMFString>(utf8ToAnsi(word));
+    return std::make_unique<CFlashAMFString>(std::string(word));
 }
 
-std::string jsonString(const std::string& ansi)
+// Well-formed UTF-8: no stray or missing continuation byte, no overlong form, no
+// surrogate, nothing past U+10FFFF.
+bool isUtf8(std::string_view text)
 {
-    return Json(ansiToUtf8(ansi)).dump(-1, ' ', false, Json::error_handler_t::replace);
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned lead = at(i);
+        const std::size_t extra = lead < 0x80   ? 0
+                                  : lead < 0xC2 ? 4
+                                  : lead < 0xE0 ? 1
+                                  : lead < 0xF0 ? 2
+                                  : lead < 0xF5 ? 3
+                                                : 4;
+        if (extra > 3 || text.size() - i <= extra)
+            return false;
+        if (extra > 0) {
+            // The second byte's range is what rules out overlong forms, surrogates and
+            // code points past U+10FFFF.
+            const unsigned second = at(i + 1);
+            const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+            const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+            if (second < low || second > high)
+                return false;
+            for (std::size_t k = 2; k <= extra; ++k) {
+                if ((at(i + k) & 0xC0) != 0x80)
+                    return false;
+            }
+        }
+        i += 1 + extra;
+    }
+    return true;
+}
+
+// The library writes a malformed sequence as U+FFFD.
+std::string jsonString(const std::string& text)
+{
+    return Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::string numberText(double value)
@@ -396,16 +428,16 @@ bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, Val
 std::string valueWord(const CFlashAMFObject* value)
 {
     if (value && value->getType() == kAmfString) {
-        const std::string& ansi = static_cast<const CFlashAMFString*>(value)->value;
-        std::string utf8 = ansiToUtf8(ansi);
+        const std::string& text = static_cast<const CFlashAMFString*>(value)->value;
         // Quoted too when a reader's eye or a shell would miss it: empty, control
-        // characters, white space at an end.
-        const bool plain = !utf8.empty() && utf8.front() != ' ' && utf8.back() != ' ' &&
-                           std::none_of(utf8.begin(), utf8.end(), [](char c) { return c >= 0 && c < 0x20; });
+        // characters, white space at an end; and when it is not UTF-8.
+        const bool plain = !text.empty() && text.front() != ' ' && text.back() != ' ' &&
+                           std::none_of(text.begin(), text.end(), [](char c) { return c >= 0 && c < 0x20; }) &&
+                           isUtf8(text);
         ValueSyntaxError error;
-        const AmfValuePtr back = plain ? parseValueWord(utf8, error) : nullptr;
-        if (back && back->getType() == kAmfString && back->toString() == ansi)
-            return utf8;
+        const AmfValuePtr back = plain ? parseValueWord(text, error) : nullptr;
+        if (back && back->getType() == kAmfString && back->toString() == text)
+            return text;
     }
     std::string text;
     appendText(text, value, 0);

@@ -4,8 +4,8 @@
 // a date, the words NaN, Infinity and -Infinity are numbers (inside containers too), and
 // a word that is not JSON is a string as it stands, so paths and URLs need no quotes (a
 // word that begins with '"', '[' or '{' must be JSON). The JSON itself is read and written
-// by nlohmann::json. The text is UTF-8; strings come out in the ANSI code page, as every
-// text inside the launcher.
+// by nlohmann::json. The text is UTF-8, and strings hold it as it is, as every text
+// inside the launcher.
 #pragma once
 
 #include "amf/AmfValues.h"
@@ -41,5 +41,7 @@ bool parseValueList(std::string_view text, std::vector<AmfValuePtr>& values, Val
 // the same bytes as `value` does, for a value held in the order it was read off the wire.
 // A string is bare when it reads back as itself. What the syntax has no form for comes out
 // as its nearest kind: a date's time zone is dropped, XML is a string, a typed object an
-// object, an absent element null. UTF-8; a null pointer is null.
+// object, an absent element null. A null pointer is null. The word is always UTF-8: a string
+// that is not (bytes from the wire are not checked) comes out quoted, each malformed
+// sequence as U+FFFD, and so is the one kind of value that does not travel back the same.
 std::string valueWord(const CFlashAMFObject* value);

@@ -1,7 +1,6 @@
 #include "localconnection/MessageText.h"
 
 #include "amf/AmfReader.h"
-#include "amf/TextEncoding.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,7 +20,10 @@ std::string rawRecipient(const std::vector<std::uint8_t>& slot)
         return "?";
     const std::size_t length = (std::size_t{slot[kBodyOffset + 1]} << 8) | slot[kBodyOffset + 2];
     const std::size_t available = std::min(length, slot.size() - start);
-    return utf8ToAnsi(std::string_view(reinterpret_cast<const char*>(slot.data() + start), available));
+    // Up to its first zero byte, as the reader cuts a text.
+    const auto* name = reinterpret_cast<const char*>(slot.data() + start);
+    const void* zero = std::memchr(name, 0, available);
+    return std::string(name, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - name) : available);
 }
 
 std::string undecodable(const std::vector<std::uint8_t>& slot)

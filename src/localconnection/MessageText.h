@@ -1,6 +1,6 @@
 // Messages of the section as text, in the value dump text the launcher uses everywhere:
 // a call as METHOD(ARGS), the listener table's names, and the message in the slot.
-// Text comes out in the ANSI code page, as every text inside the launcher.
+// Text comes out as the UTF-8 bytes the section holds, as every text inside the launcher.
 #pragma once
 
 #include "localconnection/FlashLocalConnectionCall.h"

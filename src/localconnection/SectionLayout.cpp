@@ -3,7 +3,6 @@
 #include "amf/AmfReader.h"
 #include "amf/AmfWriter.h"
 #include "amf/ByteOrder.h"
-#include "amf/TextEncoding.h"
 
 #include <algorithm>
 #include <cstring>
@@ -73,12 +72,11 @@ bool messageIsFor(SectionView view, std::string_view name)
     // whose length and bytes name us is ours, and we are the ones who must take it out.
     if (!messagePresent(view) || view.size < nameStart)
         return false;
-    // The recipient goes out as UTF-8 (as every header string); compare it in that form.
-    const std::string wanted = ansiToUtf8(name);
+    // Names are UTF-8 inside as on the wire: compared as the bytes they are.
     const std::size_t length = byteorder::loadBig16(view.data + kBodyOffset + 1);
-    if (length != wanted.size() || nameStart + length > view.size)
+    if (length != name.size() || nameStart + length > view.size)
         return false;
-    return std::memcmp(view.data + nameStart, wanted.data(), length) == 0;
+    return std::memcmp(view.data + nameStart, name.data(), length) == 0;
 }
 
 void consumeMessage(SectionView view)

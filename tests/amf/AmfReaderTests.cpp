@@ -30,6 +30,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DecodeCase{"EmptyString", "02 00 00", "String : ", 2},
         DecodeCase{"ZeroEndsText", "02 00 03 61 00 62", "String : a", 2},
+        // UTF-8 or not, a text is held as the bytes received: a sequence cut at its end too.
+        DecodeCase{"TextHeldAsReceived", "02 00 06 63 C3 A9 E9 FF C3", "String : c\xC3\xA9\xE9\xFF\xC3", 2},
         // Eight different bytes: any byte taken from a wrong place changes the value.
         DecodeCase{"Number", "00 40 09 21 FB 54 44 2D 18", "Number : 3.141593", 0},
         DecodeCase{"NegativeNumber", "00 BF F3 C0 CA 2A 5B 1D 5D", "Number : -1.234568", 0},
@@ -54,6 +56,34 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"UnsupportedElementIsAbsent", "0A 00 00 00 02 07 05", "Array : {undefined, null}", 10}),
     [](const auto& info) { return info.param.name; });
 
+// A short text is looked at a word at a time when the payload goes on past it: a zero
+// or a high byte anywhere in it, and whatever follows it, must still leave the text up to
+// its first zero.
+TEST(AmfDecode, TextsOfEveryShortLengthEndAtTheirFirstZero)
+{
+    const Bytes tails[] = {
+        {}, {0x00, 0x00, 0x00}, {0x01, 0x00, 0x80}, {0x80, 0x01, 0x6B, 0x00, 0x01, 0x00, 0x00, 0x00}};
+    for (std::size_t length = 0; length <= 12; ++length) {
+        for (std::size_t at = 0; at <= length; ++at) {
+            for (const char odd : {'\xE9', '\0', '\x01'}) {
+                for (const Bytes& tail : tails) {
+                    std::string text(length, 'k');
+                    if (at < length)
+                        text[at] = odd;
+                    Bytes bytes = {0x02, 0x00, static_cast<std::uint8_t>(length)};
+                    bytes.insert(bytes.end(), text.begin(), text.end());
+                    bytes.insert(bytes.end(), tail.begin(), tail.end());
+                    const auto [value, reader] = decodeOne(bytes);
+                    ASSERT_NE(value, nullptr);
+                    EXPECT_EQ(value->toString(), text.substr(0, text.find('\0')))
+                        << length << " " << at << " " << int(odd) << " " << toHex(tail);
+                    EXPECT_EQ(reader.remaining(), tail.size());
+                }
+            }
+        }
+    }
+}
+
 TEST(AmfDecodeArrays, CountOf128GivesThatManyElements)
 {
     Bytes bytes = hex("0A 00 00 00 80");
@@ -61,6 +91,46 @@ TEST(AmfDecodeArrays, CountOf128GivesThatManyElements)
     const AmfValuePtr value = decodeOne(bytes).value;
     ASSERT_NE(value, nullptr);
     EXPECT_EQ(static_cast<CFlashAMFArray*>(value.get())->count(), 128);
+}
+
+// Numbers, booleans, nulls, dates and strings live in their container's slots: each must
+// keep its value, as the same bytes read alone give it, while an object's members wait for
+// its end and move as they grow.
+TEST(AmfDecodeContainers, EveryKindKeepsItsValueInLargeContainers)
+{
+    const char* const kinds[] = {"00 3F F8 00 00 00 00 00 00",
+                                 "01 01",
+                                 "05",
+                                 "02 00 01 73",
+                                 "01 00",
+                                 "06",
+                                 "0B 42 78 BC FE 56 87 B7 4C FF C4",
+                                 "02 00 16 6C 6F 6E 67 65 72 20 74 68 61 6E 20 69 74 73 20 62 75 66 66 65 72",
+                                 "03 00 01 6B 05 00 00 09"};
+    constexpr int kKinds = sizeof kinds / sizeof kinds[0];
+    Bytes object = hex("03");
+    Bytes array = hex("0A 00 00 00 3C");
+    std::string objectDump = "Array : {";
+    std::string arrayDump = "Array : {";
+    for (int i = 0; i < 60; ++i) {
+        const Bytes key = {0x00, 0x02, static_cast<std::uint8_t>('a' + i / 26),
+                           static_cast<std::uint8_t>('a' + i % 26)};
+        const Bytes value = hex(kinds[i % kKinds]);
+        object.insert(object.end(), key.begin(), key.end());
+        object.insert(object.end(), value.begin(), value.end());
+        array.insert(array.end(), value.begin(), value.end());
+        const std::string alone = decodeOne(value).value->toDebugString();
+        objectDump += (i ? ", " : "") + std::string(key.begin() + 2, key.end()) + " => " + alone;
+        arrayDump += (i ? ", " : "") + alone;
+    }
+    const Bytes end = hex("00 00 09");
+    object.insert(object.end(), end.begin(), end.end());
+    const AmfValuePtr fromObject = decodeOne(object).value;
+    EXPECT_EQ(fromObject->toDebugString(), objectDump + "}");
+    EXPECT_EQ(decodeOne(array).value->toDebugString(), arrayDump + "}");
+    // The date's time zone is not in its text: it shows in its bytes written again.
+    const auto* date = static_cast<const CFlashAMFAssociativeArray*>(fromObject.get())->valueAt(6);
+    EXPECT_EQ(toHex(encodeOne(date)), "0B 42 78 BC FE 56 87 B7 4C FF C4");
 }
 
 TEST(AmfDecodeMarkers, UnsupportedMarkersConsumeNothingAfterThem)

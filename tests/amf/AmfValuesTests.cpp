@@ -80,6 +80,29 @@ TEST(AmfDates, RenderLocalTimeOrInvalidDate)
     EXPECT_EQ(CFlashAMFDate(std::nan(""), 0).toDebugString(), "Date : Invalid Date");
 }
 
+// The reader makes containers with room for what they hold; one given more moves it out,
+// and every kind a slot holds in place moves with it.
+TEST(AmfContainers, GrowPastTheRoomTheyWereMadeWith)
+{
+    auto array = makeWithRoom<CFlashAMFArray>(2);
+    auto typed = makeWithRoom<CFlashAMFClass>(1, "Foo");
+    const std::string text(40, 't'); // past a string's small buffer
+    for (int i = 0; i < 3; ++i) {
+        array->push(AmfSlot(std::in_place_type<CFlashAMFNumber>, i));
+        array->push(AmfSlot(std::in_place_type<CFlashAMFString>, text));
+        array->push(AmfSlot(std::in_place_type<CFlashAMFBoolean>, true));
+        array->push(AmfSlot(std::in_place_type<CFlashAMFDate>, -1000.0, 3));
+        array->push(AmfSlot(std::in_place_type<CFlashAMFNull>));
+        typed->addMember(std::to_string(i), make<CFlashAMFString>("s"));
+    }
+    const std::string five = "Number : 0.000000, String : " + text + ", Boolean : true, Date : Invalid Date, null";
+    EXPECT_EQ(array->toDebugString().substr(0, 9 + five.size()), "Array : {" + five);
+    EXPECT_EQ(array->count(), 15);
+    EXPECT_EQ(static_cast<const CFlashAMFDate*>(array->item(13))->timezone, 3);
+    EXPECT_EQ(typed->toDebugString(), "Class Array : {0 => String : s, 1 => String : s, 2 => String : s}");
+    EXPECT_EQ(typed->className, "Foo");
+}
+
 TEST(AmfContainers, EmptyContainers)
 {
     CFlashAMFAssociativeArray object;

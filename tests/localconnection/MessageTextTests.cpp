@@ -30,24 +30,25 @@ TEST(MessageText, DecodedMessageShowsRecipientDomainAndCallInDumpText)
     auto array = std::make_unique<CFlashAMFArray>();
     array->push(std::make_unique<CFlashAMFBoolean>(true));
     values.push_back(std::move(array));
-    ASSERT_EQ(lc::writeCall(section.view(), "game.r\xE9ply", "Foo", callWith(std::move(values)).get(), 7),
+    ASSERT_EQ(lc::writeCall(section.view(), "game.r\xC3\xA9ply", "Foo", callWith(std::move(values)).get(), 7),
               lc::WriteOutcome::Written);
     const auto slot = lc::copySlot(section.view());
-    EXPECT_EQ(lc::messageText(slot),
-              "to game.r\xE9ply from localhost: Foo(String : _tovin_lc, Number : 2.000000, Array : {Boolean : true})");
+    EXPECT_EQ(lc::messageText(slot), "to game.r\xC3\xA9ply from localhost: Foo(String : _tovin_lc, Number : 2.000000, "
+                                     "Array : {Boolean : true})");
     // The copy is what is read: the section may change once the lock is let go.
     lc::consumeMessage(section.view());
-    EXPECT_EQ(lc::messageText(slot).rfind("to game.r\xE9ply from localhost: Foo(", 0), 0u);
+    EXPECT_EQ(lc::messageText(slot).rfind("to game.r\xC3\xA9ply from localhost: Foo(", 0), 0u);
     EXPECT_EQ(lc::messageText(lc::copySlot(section.view())), "free");
 }
 
 TEST(MessageText, UndecodableBodyShowsRecipientLengthAndFirstBytes)
 {
     Section section;
-    const std::uint8_t body[] = {0x02, 0x00, 0x01, 'x', 0x05}; // a null where the domain belongs
+    // A null where the domain belongs; the recipient, as the reader would take it, up to its zero.
+    const std::uint8_t body[] = {0x02, 0x00, 0x03, 'x', 0x00, 'y', 0x05};
     std::memcpy(section.bytes.data() + lc::kBodyOffset, body, sizeof body);
     section.bytes[lc::kLengthOffset] = sizeof body;
-    EXPECT_EQ(lc::messageText(lc::copySlot(section.view())), "to x: 5 bytes that do not decode: 02 00 01 78 05");
+    EXPECT_EQ(lc::messageText(lc::copySlot(section.view())), "to x: 7 bytes that do not decode: 02 00 03 78 00 79 05");
 
     // A length far past the body room is cut to the room, and only the first bytes show.
     section.bytes[lc::kBodyOffset] = 0x07;
@@ -55,7 +56,7 @@ TEST(MessageText, UndecodableBodyShowsRecipientLengthAndFirstBytes)
     const auto slot = lc::copySlot(section.view());
     EXPECT_EQ(slot.size(), lc::kBodyOffset + lc::kBodyRoom);
     EXPECT_EQ(lc::messageText(slot),
-              "to ?: 4294967295 bytes that do not decode: 07 00 01 78 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+              "to ?: 4294967295 bytes that do not decode: 07 00 03 78 00 79 05 00 00 00 00 00 00 00 00 00 00 00 00 00 "
               "00 00 00 00 ...");
 }
 

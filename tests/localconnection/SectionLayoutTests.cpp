@@ -116,6 +116,12 @@ TEST(MessageSlot, RecipientMustMatchTheWholeString)
     EXPECT_FALSE(messageIsFor(section.view(), "__QEL.external.connector__"));
     EXPECT_FALSE(messageIsFor(section.view(), "__qel.external.connector"));
 
+    // A name beyond ASCII is its UTF-8 bytes, on the wire as inside.
+    Section utf8;
+    utf8.putBody(header("r\xC3\xA9ponse", "M"));
+    EXPECT_TRUE(messageIsFor(utf8.view(), "r\xC3\xA9ponse"));
+    EXPECT_FALSE(messageIsFor(utf8.view(), "r\xE9ponse"));
+
     // A 256-byte name whose low length byte reads 0: never taken for the empty name or a short one.
     Section longName;
     longName.putBody(header(std::string(256, 'n'), "M"));
@@ -180,12 +186,13 @@ TEST(WriteCall, EmptyRecordGivesExactlyTheThreeStrings)
     EXPECT_EQ(section.word(kLengthOffset), header("r", "m").size());
 }
 
-TEST(WriteCall, MethodNameGoesOutAsUtf8)
+TEST(WriteCall, NamesGoOutAsTheBytesTheyHold)
 {
     Section section;
-    ASSERT_EQ(writeCall(section.view(), "r", "caf\xE9", nullptr, 1), WriteOutcome::Written);
-    const std::size_t method = kBodyOffset + 4 + 12;
-    EXPECT_EQ(toHex(Bytes(section.at(method), section.at(method + 7))), "02 00 05 63 61 66 C3");
+    ASSERT_EQ(writeCall(section.view(), "r\xC3\xA9", "caf\xC3\xA9", nullptr, 1), WriteOutcome::Written);
+    EXPECT_EQ(toHex(Bytes(section.at(kBodyOffset), section.at(kBodyOffset + 6))), "02 00 03 72 C3 A9");
+    const std::size_t method = kBodyOffset + 6 + 12;
+    EXPECT_EQ(toHex(Bytes(section.at(method), section.at(method + 8))), "02 00 05 63 61 66 C3 A9");
 }
 
 TEST(WriteCall, BusySlotOrOversizedCallLeavesTheSectionUnchanged)
@@ -213,18 +220,25 @@ TEST(WriteCall, StaleBytesOfAFreeSlotAreOnlyOverwrittenByWhatIsWritten)
     const Bytes before(stale.at(0), stale.at(kTableOffset));
 
     CFlashLocalConnectionCall big("");
-    big.addArgument(std::make_unique<CFlashAMFString>(std::string(20000, '\xE9')), false);
+    std::string accents;
+    for (int i = 0; i < 10000; ++i)
+        accents += "\xC3\xA9";
+    big.addArgument(std::make_unique<CFlashAMFString>(accents + accents), false);
     big.addArgument(std::make_unique<CFlashAMFString>(std::string(20000, 'y')), false);
     EXPECT_EQ(writeCall(stale.view(), "r", "m", &big, 1), WriteOutcome::TooLarge);
     EXPECT_EQ(Bytes(stale.at(0), stale.at(kTableOffset)), before);
 
-    // Small enough to be sure to fit, and large enough that it might not: both are
-    // written whole, and the stale bytes after them are left.
+    // Small enough to be sure to fit, and large enough that it might not (a zero ends the
+    // text, and what follows it counts until it is written): both are written whole, and
+    // the stale bytes after them are left.
     for (const std::size_t size : {std::size_t{30}, std::size_t{30000}}) {
         Section section;
         std::memset(section.at(kBodyOffset + 1), 0xEE, kTableOffset - kBodyOffset - 1);
         CFlashLocalConnectionCall call("");
-        call.addArgument(std::make_unique<CFlashAMFString>(std::string(size, 'x') + "\xE9"), false);
+        std::string text = std::string(size, 'x') + "\xE9";
+        text += '\0';
+        text += std::string(20000, 'z');
+        call.addArgument(std::make_unique<CFlashAMFString>(text), false);
         ASSERT_EQ(writeCall(section.view(), "r", "m", &call, 7), WriteOutcome::Written) << size;
         const std::uint32_t length = section.word(kLengthOffset);
         Bytes expected = header("r", "m");
