@@ -70,9 +70,11 @@ TEST(AmfDecode, TextsOfEveryShortLengthEndAtTheirFirstZero)
                     std::string text(length, 'k');
                     if (at < length)
                         text[at] = odd;
-                    Bytes bytes = {0x02, 0x00, static_cast<std::uint8_t>(length)};
-                    bytes.insert(bytes.end(), text.begin(), text.end());
-                    bytes.insert(bytes.end(), tail.begin(), tail.end());
+                    Bytes bytes(3 + length + tail.size());
+                    bytes[0] = 0x02;
+                    bytes[2] = static_cast<std::uint8_t>(length);
+                    std::copy(text.begin(), text.end(), bytes.begin() + 3);
+                    std::copy(tail.begin(), tail.end(), bytes.begin() + 3 + static_cast<std::ptrdiff_t>(length));
                     const auto [value, reader] = decodeOne(bytes);
                     ASSERT_NE(value, nullptr);
                     EXPECT_EQ(value->toString(), text.substr(0, text.find('\0')))
