@@ -9,22 +9,7 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 using Bytes = std::vector<std::uint8_t>;
-
-// Expectations written for Windows-1252 hold where it is the ANSI code page: always on
-// the host (its converter stands in for 1252), under Wine when the prefix uses it.
-inline bool ansiIs1252()
-{
-#ifdef _WIN32
-    return GetACP() == 1252;
-#else
-    return true;
-#endif
-}
 
 // "02 00 01 61" -> bytes; spaces are ignored.
 inline Bytes hex(const std::string& text)
