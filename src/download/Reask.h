@@ -16,7 +16,7 @@ namespace reask {
 // must stay under five minutes (the static_assert after Limits). So a change of one forces
 // the others: more requests need one more pause each in kPausesMs and shorter waits or a
 // lower Retry-After ceiling; longer waits need fewer requests. The README gives the
-// formula's figure, and the main thread's stall limit (DownloadTimings) follows from Limits.
+// formula, and the main thread's stall limit (DownloadTimings) follows from Limits.
 
 // Requests per download in all, the first included: resumes and busy re-asks share them.
 constexpr int kMaxRequests = 4;
