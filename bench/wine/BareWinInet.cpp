@@ -4,8 +4,8 @@
 //   bench_bare_wininet --repeat N URL    growth_kib G: private memory grown over N failing
 //                                        requests made the launcher's way, after a warm-up
 #include "download/ContentLength.h"
-#include "download/WinInetFetch.h"
 #include "download/InternetHandle.h"
+#include "download/WinInetFetch.h"
 
 #include <psapi.h>
 #include <windows.h>

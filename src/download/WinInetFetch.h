@@ -28,9 +28,9 @@ inline constexpr std::int32_t kBodyCut = 5;        // the body was not received 
 } // namespace failure
 
 struct HttpDownloadResult {
-    std::int64_t size = 0; // body bytes received
+    std::int64_t size = 0;                          // body bytes received
     std::int32_t status = failure::kNoStatusNumber; // the server's HTTP status, or a failure code
-    bool writeFailed = false; // the file refused a write; the transfer stopped there
+    bool writeFailed = false;                       // the file refused a write; the transfer stopped there
 };
 
 // One transfer, run by one thread; another may abandon it, watch its progress or read

@@ -1,7 +1,7 @@
 #include "reports/CrashHandlers.h"
 
-#include "reports/CrashReport.h"
 #include "display/DisplayRestoreOnCrash.h"
+#include "reports/CrashReport.h"
 #include "win/CrashStack.h"
 
 #include <windows.h>

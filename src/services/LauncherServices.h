@@ -2,9 +2,9 @@
 // One instance, owned by the launcher; everything here runs on the main thread.
 #pragma once
 
+#include "display/DisplayCalls.h"
 #include "download/Reask.h"
 #include "localconnection/FlashLocalConnectionCall.h"
-#include "display/DisplayCalls.h"
 #include "win/ThreadWait.h"
 #include "win/WinHandles.h"
 

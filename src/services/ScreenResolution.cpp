@@ -3,9 +3,9 @@
 #include "resources/Texts.h"
 #include "services/LauncherServices.h"
 
+#include "display/DisplayRestoreOnCrash.h"
 #include "services/CallArguments.h"
 #include "services/DisplayModeField.h"
-#include "display/DisplayRestoreOnCrash.h"
 
 #include <cstdint>
 

@@ -9,8 +9,17 @@
 
 namespace win {
 
-inline std::wstring widen(std::string_view utf8) { return text::toUtf16<wchar_t>(utf8); }
-inline std::string narrow(std::wstring_view wide) { return text::toUtf8(wide); }
-inline std::string narrow(const wchar_t* wide) { return wide ? narrow(std::wstring_view(wide)) : std::string(); }
+inline std::wstring widen(std::string_view utf8)
+{
+    return text::toUtf16<wchar_t>(utf8);
+}
+inline std::string narrow(std::wstring_view wide)
+{
+    return text::toUtf8(wide);
+}
+inline std::string narrow(const wchar_t* wide)
+{
+    return wide ? narrow(std::wstring_view(wide)) : std::string();
+}
 
 } // namespace win

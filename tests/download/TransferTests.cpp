@@ -3,8 +3,8 @@
 // for memory can show.
 #include "services/LauncherServices.h"
 
-#include "resources/Texts.h"
 #include "download/WinInetFetch.h"
+#include "resources/Texts.h"
 #include "win/WideText.h"
 
 #include "FlashPlayerPeer.h"
@@ -147,7 +147,8 @@ TEST_F(TransferIntoASealedFolder, ADestinationHeldForAMomentIsCopiedOverOnceLetG
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         for (int i = 0; i < 1500; ++i, Sleep(20)) {
             const std::lock_guard lock(g_partialLock);
-            if (GetFileAttributesExW(win::widen(g_partial).c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == kSize)
+            if (GetFileAttributesExW(win::widen(g_partial).c_str(), GetFileExInfoStandard, &data) &&
+                data.nFileSizeLow == kSize)
                 break;
         }
         Sleep(500);

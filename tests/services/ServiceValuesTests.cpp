@@ -1,10 +1,10 @@
 // The display mode fields and the modes kept to put back, the dialogs' text buffers,
 // computed from the game's values; the method table, pinned.
+#include "display/SavedDisplayModes.h"
 #include "download/ContentLength.h"
 #include "services/DialogBuffer.h"
 #include "services/DisplayModeField.h"
 #include "services/Methods.h"
-#include "display/SavedDisplayModes.h"
 
 #include <gtest/gtest.h>
 
