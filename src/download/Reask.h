@@ -3,6 +3,7 @@
 // the host. The game still sees one call and one answer.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -23,6 +24,8 @@ constexpr int kMaxRequests = 4;
 // The pause before the first, second and third re-ask of a cut body. A busy server
 // without a usable Retry-After waits the next one along (about 1 s, then 2 s).
 constexpr std::array<std::uint32_t, kMaxRequests - 1> kPausesMs = {500, 1000, 2000};
+// A pause left out when kMaxRequests grows would be zero: a re-ask at once.
+static_assert(std::ranges::all_of(kPausesMs, [](std::uint32_t pause) { return pause > 0; }), "one pause per re-ask");
 // A busy server's Retry-After is obeyed up to this; a longer one gets the usual pause.
 constexpr std::uint32_t kMaxRetryAfterMs = 30000;
 
